@@ -1,0 +1,17 @@
+#pragma once
+
+#include "merge_state.h"
+
+namespace psmerge {
+
+class Desktop;
+class InstanceTest;
+
+inline constexpr const char* kAlreadyRunning = "The application is already running!!! ";
+inline constexpr const char* kErrorTitle = "Error !";
+
+// Runs once before the window is first shown. A second copy shows its box and
+// ends the program; otherwise sets lineBreak and clears both zone flags.
+void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances);
+
+}  // namespace psmerge

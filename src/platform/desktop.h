@@ -1,0 +1,35 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace psmerge {
+
+// Message-box styles in use: buttons (0 OK, 1 OK and Cancel) plus an icon
+// (16 stop, 32 question) plus 4096 for a box kept above every window.
+inline constexpr int kMbOkOnly = 0;
+inline constexpr int kMbOkCancel = 1;
+inline constexpr int kMbIconStop = 16;
+inline constexpr int kMbIconQuestion = 32;
+inline constexpr int kMbSystemModal = 4096;
+
+// Answers of a message box.
+inline constexpr int kIdOk = 1;
+inline constexpr int kIdCancel = 2;
+
+// What the program's logic asks of the desktop. The window provides the real
+// one; tests provide fakes that record and answer.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // Shows a modal box and waits; returns kIdOk or kIdCancel. Without a title
+    // the application's title shows.
+    virtual int MsgBox(const std::string& text, int style,
+                       const std::optional<std::string>& title = std::nullopt) = 0;
+
+    // Ends the program at once: every file closed, no further handler runs.
+    [[noreturn]] virtual void End(int status) = 0;
+};
+
+}  // namespace psmerge

@@ -1,0 +1,134 @@
+// POSIX file-system queries and input files.
+
+#include "file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "runtime_error.h"
+
+namespace psmerge {
+
+namespace {
+
+std::string SystemReason(int err) { return std::strerror(err); }
+
+bool IsHiddenName(std::string_view name) {
+    return !name.empty() && name.front() == '.' && name != "." && name != "..";
+}
+
+// * matches any run of characters, ? any one character; everything else is literal.
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, n = 0;
+    std::size_t starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+char PlatformSeparator() { return '/'; }
+
+std::string Dir(const std::string& pattern) {
+    const auto slash = pattern.rfind('/');
+    const std::string prefix = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
+    const std::string namePattern =
+        slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    if (namePattern.empty()) return {};
+
+    if (namePattern.find_first_of("*?") == std::string::npos) {
+        if (IsHiddenName(namePattern) || !IsRegularFile(pattern)) return {};
+        return namePattern;
+    }
+
+    DIR* dir = ::opendir(prefix.empty() ? "." : prefix.c_str());
+    if (dir == nullptr) return {};
+    std::string found;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (name.front() == '.' || !WildcardMatch(namePattern, name)) continue;
+        if (IsRegularFile(prefix + std::string(name))) {
+            found = name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+int GetAttr(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) throw RuntimeError(path, SystemReason(errno));
+
+    std::string_view name = path;
+    while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
+    if (const auto slash = name.rfind('/'); slash != std::string_view::npos) {
+        name.remove_prefix(slash + 1);
+    }
+
+    int attr = 0;
+    if (S_ISDIR(st.st_mode)) attr |= kAttrDirectory;
+    if (IsHiddenName(name)) attr |= kAttrHidden;
+    if (::access(path.c_str(), W_OK) != 0) attr |= kAttrReadOnly;
+    return attr;
+}
+
+struct InputFile::Handle {
+    int fd = -1;
+};
+
+InputFile::InputFile(const std::string& path) : path_(path), handle_(std::make_unique<Handle>()) {
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) throw RuntimeError(path, SystemReason(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throw RuntimeError(path, SystemReason(err));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw RuntimeError(path, S_ISDIR(st.st_mode) ? SystemReason(EISDIR) : "Not a regular file");
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    handle_->fd = fd;
+}
+
+InputFile::~InputFile() { ::close(handle_->fd); }
+
+std::size_t InputFile::Read(char* buf, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(handle_->fd, buf, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno != EINTR) throw RuntimeError(path_, SystemReason(errno));
+    }
+}
+
+}  // namespace psmerge

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace psmerge {
+
+// Sequential text files under small file numbers (1 to kMaxFileNo).
+//
+// A line read ends at CR or at CR LF; a lone LF stays inside the line, and the
+// last line needs no terminator. Every line written gets CR LF. Bytes pass
+// unchanged. Reads and writes go through large buffers, and only one line is
+// held at a time.
+//
+// An output file is written beside its target and put in place by Close();
+// until then the target keeps what it held. Failures of the file system throw
+// RuntimeError with the path and the system's reason; misuse of the numbers
+// (not open, wrong direction) throws std::logic_error.
+class TextFiles {
+public:
+    static constexpr int kMaxFileNo = 255;
+
+    TextFiles();
+    ~TextFiles();  // closes everything; outputs not closed are discarded
+    TextFiles(const TextFiles&) = delete;
+    TextFiles& operator=(const TextFiles&) = delete;
+
+    // The lowest number not in use; throws RuntimeError when all are in use.
+    int FreeFile() const;
+    bool IsOpen(int no) const;
+
+    // Opens a regular file for reading (anything else fails at once).
+    void OpenInput(int no, const std::string& path);
+    // Starts a new content for `path`; what was there stays until Close().
+    void OpenOutput(int no, const std::string& path);
+
+    // True once every byte of input `no` has been read.
+    bool Eof(int no);
+    // Replaces `line` by the next line of input `no`; throws past the end.
+    void LineInput(int no, std::string& line);
+    // Writes `text` and CR LF to output `no`.
+    void PrintLine(int no, std::string_view text);
+
+    // Closes `no`; an output replaces its target now (throws when that fails).
+    void Close(int no);
+    // Closes `no`; an output is dropped and its target left as it was.
+    void Abandon(int no);
+    // Closes every file; outputs not yet closed are dropped.
+    void CloseAll();
+
+private:
+    class Reader;
+    class Writer;
+    struct Slot {
+        std::unique_ptr<Reader> in;
+        std::unique_ptr<Writer> out;
+    };
+
+    Slot& FreeSlot(int no);
+    Reader& InputAt(int no);
+    Writer& OutputAt(int no);
+
+    std::array<Slot, kMaxFileNo + 1> slots_;
+};
+
+}  // namespace psmerge

@@ -1,0 +1,87 @@
+#include "file_system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime_error.h"
+#include "temp_folder.h"
+
+namespace psmerge {
+namespace {
+
+using testing::AsUnprivileged;
+using testing::TempFolder;
+
+class FileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir.Write("plain.ps", "x");
+        dir.Write(".hidden.ps", "x");
+        dir.Write("b[1].ps", "x");
+        ASSERT_EQ(::mkdir(dir.Path("folder.ps").c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir(dir.Path(".config").c_str(), 0700), 0);
+        ASSERT_EQ(::mkfifo(dir.Path("fifo.ps").c_str(), 0600), 0);
+        ASSERT_EQ(::symlink("plain.ps", dir.Path("link.ps").c_str()), 0);
+        ASSERT_EQ(::symlink("/dev/zero", dir.Path("zero.ps").c_str()), 0);
+        ASSERT_EQ(::symlink("gone.ps", dir.Path("dangling.ps").c_str()), 0);
+    }
+
+    TempFolder dir;
+};
+
+TEST_F(FileSystemTest, DirFindsOnlyOrdinaryFiles) {
+    struct Case {
+        const char* pattern;
+        const char* found;
+    };
+    const Case cases[] = {
+        {"plain.ps", "plain.ps"},
+        {"link.ps", "link.ps"},  // a link to a regular file
+        {"b[1].ps", "b[1].ps"},  // brackets are literal
+        {".hidden.ps", ""},
+        {"folder.ps", ""},
+        {"fifo.ps", ""},
+        {"zero.ps", ""},
+        {"dangling.ps", ""},
+        {"missing.ps", ""},
+        {"", ""},
+        {"p*.ps", "plain.ps"},
+        {"pla?n.ps", "plain.ps"},
+        {"*den.ps", ""},  // the only match is hidden
+        {"f*", ""},       // a folder and a FIFO
+        {"*.PS", ""},     // case counts
+        {"q*", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Dir(dir.Path(c.pattern)), c.found) << c.pattern;
+    }
+}
+
+TEST_F(FileSystemTest, DirWithoutFolderLooksInTheCurrentOne) {
+    const std::string before = ::get_current_dir_name();
+    ASSERT_EQ(::chdir(dir.Path("").c_str()), 0);
+    EXPECT_EQ(Dir("plain.ps"), "plain.ps");
+    EXPECT_EQ(Dir("pl*"), "plain.ps");
+    ASSERT_EQ(::chdir(before.c_str()), 0);
+}
+
+TEST_F(FileSystemTest, AttributesOfFoldersAndHiddenEntries) {
+    EXPECT_EQ(GetAttr(dir.Path("plain.ps")), 0);
+    EXPECT_EQ(GetAttr(dir.Path("folder.ps")), kAttrDirectory);
+    EXPECT_EQ(GetAttr(dir.Path(".hidden.ps")), kAttrHidden);
+    EXPECT_EQ(GetAttr(dir.Path(".config")), kAttrDirectory | kAttrHidden);
+    EXPECT_EQ(GetAttr(dir.Path("folder.ps/")), kAttrDirectory);
+    EXPECT_THROW(GetAttr(dir.Path("missing.ps")), RuntimeError);
+    EXPECT_THROW(GetAttr(dir.Path("dangling.ps")), RuntimeError);
+}
+
+TEST_F(FileSystemTest, ReadOnlyIsWhatTheUserMayNotWrite) {
+    ::chmod(dir.Path("plain.ps").c_str(), 0444);
+    dir.OpenToAll();
+    const std::string path = dir.Path("plain.ps");
+    EXPECT_EQ(AsUnprivileged([&] { return GetAttr(path); }), kAttrReadOnly);
+}
+
+}  // namespace
+}  // namespace psmerge

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "desktop.h"
+
+namespace psmerge::testing {
+
+// Thrown by FakeDesktop::End in place of ending the process.
+struct ProgramEnded {
+    int status;
+};
+
+// A desktop that records every box and answers from a script (OK when the
+// script is empty).
+class FakeDesktop : public Desktop {
+public:
+    struct Box {
+        std::string text;
+        int style;
+        std::optional<std::string> title;
+    };
+
+    int MsgBox(const std::string& text, int style,
+               const std::optional<std::string>& title = std::nullopt) override {
+        boxes.push_back({text, style, title});
+        if (answers.empty()) return kIdOk;
+        const int answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
+    [[noreturn]] void End(int status) override {
+        ended = status;
+        throw ProgramEnded{status};
+    }
+
+    // The texts shown, in order.
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const auto& box : boxes) texts.push_back(box.text);
+        return texts;
+    }
+
+    std::vector<Box> boxes;
+    std::deque<int> answers;
+    std::optional<int> ended;
+};
+
+}  // namespace psmerge::testing

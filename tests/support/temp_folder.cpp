@@ -1,0 +1,72 @@
+#include "temp_folder.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace psmerge::testing {
+
+TempFolder::TempFolder() : dir_(QDir::tempPath() + QStringLiteral("/psmerge-test-XXXXXX")) {
+    if (!dir_.isValid()) throw std::runtime_error("cannot make a temporary folder");
+}
+
+std::string TempFolder::Path(std::string_view name) const {
+    return dir_.path().toStdString() + "/" + std::string(name);
+}
+
+std::string TempFolder::Write(std::string_view name, std::string_view bytes) const {
+    const std::string path = Path(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::vector<std::string> TempFolder::Entries() const {
+    std::vector<std::string> names;
+    const auto flags = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    for (const QString& name : QDir(dir_.path()).entryList(flags, QDir::Name)) {
+        names.push_back(name.toStdString());
+    }
+    return names;
+}
+
+void TempFolder::OpenToAll() const {
+    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadGroup | QFile::ExeGroup |
+                                           QFile::ReadOther | QFile::ExeOther);
+}
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+int AsUnprivileged(const std::function<int()>& work) {
+    if (::geteuid() != 0) return work();
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            std::_Exit(255);
+        }
+        std::_Exit(work());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+}  // namespace psmerge::testing

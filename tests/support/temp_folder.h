@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace psmerge::testing {
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempFolder {
+public:
+    TempFolder();
+    // Full path of `name` inside the folder.
+    std::string Path(std::string_view name) const;
+    // Writes `bytes` to `name` and returns its full path.
+    std::string Write(std::string_view name, std::string_view bytes) const;
+    // Names of the entries, sorted.
+    std::vector<std::string> Entries() const;
+    // Lets every user into the folder (for work done as an unprivileged user).
+    void OpenToAll() const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+std::string ReadBytes(const std::string& path);
+
+// Runs `work` as an unprivileged user (in a child process when this one runs
+// as root, so that permissions apply) and returns its result (0 to 255).
+int AsUnprivileged(const std::function<int()>& work);
+
+}  // namespace psmerge::testing

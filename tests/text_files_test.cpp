@@ -1,0 +1,170 @@
+#include "text_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime_error.h"
+#include "temp_folder.h"
+
+namespace psmerge {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+
+std::vector<std::string> ReadLines(TextFiles& files, const std::string& path) {
+    const int no = files.FreeFile();
+    files.OpenInput(no, path);
+    std::vector<std::string> lines;
+    std::string line;
+    while (!files.Eof(no)) {
+        files.LineInput(no, line);
+        lines.push_back(line);
+    }
+    files.Close(no);
+    return lines;
+}
+
+struct LineCase {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> lines;
+};
+
+TEST(TextFilesTest, SplitsLinesAtCrAndCrLfOnly) {
+    const std::vector<LineCase> cases = {
+        {"empty file", "", {}},
+        {"crlf", "a\r\nb\r\n", {"a", "b"}},
+        {"cr only", "a\rb\r", {"a", "b"}},
+        {"lf only is one line", "a\nb\nc\n", {"a\nb\nc\n"}},
+        {"last line without end", "a\r\nb", {"a", "b"}},
+        {"lone empty line", "\r\n", {""}},
+        {"cr then crlf", "a\r\r\nb", {"a", "", "b"}},
+        {"lf before cr stays in line", "\n\r", {"\n"}},
+        {"lf cr lf", "a\n\r\nb", {"a\n", "b"}},
+        {"bytes pass unchanged", std::string("x\0y\x04\xff\x80z\r\n", 9), {std::string("x\0y\x04\xff\x80z", 7)}},
+    };
+    TempFolder dir;
+    TextFiles files;
+    for (const auto& c : cases) {
+        EXPECT_EQ(ReadLines(files, dir.Write("in", c.bytes)), c.lines) << c.name;
+    }
+}
+
+TEST(TextFilesTest, LinesCrossingTheBufferStayWhole) {
+    // A CR LF split across a buffer boundary, and a line longer than the buffer.
+    constexpr std::size_t kBuffer = 256 * 1024;
+    const std::string first(kBuffer - 1, 'a');  // its CR is the buffer's last byte
+    const std::string second(3 * kBuffer + 17, 'b');
+    TempFolder dir;
+    TextFiles files;
+    const auto lines = ReadLines(files, dir.Write("in", first + "\r\n" + second + "\r\nend"));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], first);
+    EXPECT_EQ(lines[1], second);
+    EXPECT_EQ(lines[2], "end");
+}
+
+TEST(TextFilesTest, ReadingPastTheEndFails) {
+    TempFolder dir;
+    const std::string path = dir.Write("one", "only\r\n");
+    TextFiles files;
+    files.OpenInput(1, path);
+    std::string line;
+    files.LineInput(1, line);
+    EXPECT_TRUE(files.Eof(1));
+    EXPECT_THROW(files.LineInput(1, line), RuntimeError);
+}
+
+TEST(TextFilesTest, WritesEveryLineWithCrLfAndBytesUnchanged) {
+    TempFolder dir;
+    const std::string path = dir.Path("out");
+    const std::string big(600 * 1024, 'x');
+    TextFiles files;
+    files.OpenOutput(1, path);
+    files.PrintLine(1, "first");
+    files.PrintLine(1, "");
+    files.PrintLine(1, std::string("\0\x04\xfe\n", 4));
+    files.PrintLine(1, big);
+    files.PrintLine(1, "last");
+    files.Close(1);
+    EXPECT_EQ(ReadBytes(path),
+              "first\r\n\r\n" + std::string("\0\x04\xfe\n", 4) + "\r\n" + big + "\r\nlast\r\n");
+}
+
+TEST(TextFilesTest, OutputReplacesItsTargetOnlyWhenClosed) {
+    TempFolder dir;
+    const std::string path = dir.Write("out", "old");
+    TextFiles files;
+
+    files.OpenOutput(1, path);
+    files.PrintLine(1, "new");
+    EXPECT_EQ(ReadBytes(path), "old");
+    files.Abandon(1);
+    EXPECT_EQ(ReadBytes(path), "old");
+
+    files.OpenOutput(1, path);
+    files.PrintLine(1, "new");
+    files.CloseAll();
+    EXPECT_EQ(ReadBytes(path), "old");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"out"}) << "no temporary file is left";
+
+    files.OpenOutput(1, path);
+    files.PrintLine(1, "new");
+    files.Close(1);
+    EXPECT_EQ(ReadBytes(path), "new\r\n");
+}
+
+TEST(TextFilesTest, FileNumbersAreTheLowestFree) {
+    TempFolder dir;
+    const std::string path = dir.Write("in", "x");
+    TextFiles files;
+    EXPECT_EQ(files.FreeFile(), 1);
+    files.OpenInput(1, path);
+    files.OpenInput(2, path);
+    EXPECT_EQ(files.FreeFile(), 3);
+    files.Close(1);
+    EXPECT_EQ(files.FreeFile(), 1);
+    EXPECT_THROW(files.OpenInput(2, path), std::logic_error);
+    EXPECT_THROW(files.PrintLine(2, "x"), std::logic_error);
+
+    for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) {
+        if (!files.IsOpen(no)) files.OpenInput(no, path);
+    }
+    EXPECT_THROW(files.FreeFile(), RuntimeError);
+    files.CloseAll();
+    EXPECT_EQ(files.FreeFile(), 1);
+}
+
+TEST(TextFilesTest, OpeningFailsWithPathAndSystemReason) {
+    TempFolder dir;
+    TextFiles files;
+    try {
+        files.OpenInput(1, dir.Path("missing.ps"));
+        FAIL() << "opened a missing file";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.path(), dir.Path("missing.ps"));
+        EXPECT_EQ(e.reason(), "No such file or directory");
+    }
+    EXPECT_THROW(files.OpenOutput(1, dir.Path("no/such/folder/out.ps")), RuntimeError);
+    EXPECT_FALSE(files.IsOpen(1));
+}
+
+TEST(TextFilesTest, OnlyRegularFilesOpenForInputAndNothingBlocks) {
+    TempFolder dir;
+    ASSERT_EQ(::mkfifo(dir.Path("fifo.ps").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", dir.Path("zero.ps").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.Path("folder.ps").c_str(), 0700), 0);
+    TextFiles files;
+    for (const char* name : {"fifo.ps", "zero.ps", "folder.ps"}) {
+        EXPECT_THROW(files.OpenInput(1, dir.Path(name)), RuntimeError) << name;
+        EXPECT_FALSE(files.IsOpen(1));
+    }
+}
+
+}  // namespace
+}  // namespace psmerge

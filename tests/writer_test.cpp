@@ -1,0 +1,183 @@
+#include "writer.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "runtime_error.h"
+#include "temp_folder.h"
+#include "text_files.h"
+
+namespace psmerge {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+
+const std::string kInserted =
+    "%%  invoegbestand  2e A5  aan top\r\n"
+    "%%  hier shift-up naar bovenste helft met -5 mm overlap = 15 PS\r\n"
+    "0 405 translate\r\n";
+
+class WriterTest : public ::testing::Test {
+protected:
+    // Merges the two contents and returns the output's bytes.
+    std::string Merge(const std::string& bottom, const std::string& top) {
+        state.bottomFile = dir.Write("bottom.ps", bottom);
+        state.topFile = dir.Write("top.ps", top);
+        state.outFile = dir.Path("out.PS");
+        WriteMerged(state, files);
+        return ReadBytes(state.outFile);
+    }
+
+    TempFolder dir;
+    TextFiles files;
+    MergeState state;
+};
+
+TEST_F(WriterTest, WorkedExample) {
+    const std::string bottom =
+        "%!PS-Adobe-3.0\r\n"
+        "%%BoundingBox: 0 0 595 420\r\n"
+        "statusdict begin 0 setduplexmode end\r\n"
+        "newpath 10 10 moveto (A) show\r\n"
+        "showpage\r\n"
+        "\x04\r\n";
+    const std::string top =
+        "%!PS-Adobe-3.0\r\n"
+        "%%BoundingBox: 0 0 595 420\r\n"
+        "statusdict begin 0 setduplexmode end\r\n"
+        "newpath 10 10 moveto (B) show\r\n"
+        "showpage\r\n";
+    EXPECT_EQ(Merge(bottom, top),
+              "%!PS-Adobe-3.0\r\n"
+              "%%BoundingBox: 0 0 595 841\r\n"
+              "statusdict begin 0 setduplexmode end\r\n"
+              "newpath 10 10 moveto (A) show\r\n" +
+                  kInserted +
+                  "%!PS-Adobe-3.0\r\n"
+                  "%%BoundingBox: 0 0 595 420\r\n"
+                  "newpath 10 10 moveto (B) show\r\n"
+                  "showpage\r\n");
+    // Output first, then BOTTOM, and TOP only once BOTTOM is closed.
+    EXPECT_EQ(state.bottomFileNo, 2);
+    EXPECT_EQ(state.topFileNo, 2);
+    EXPECT_EQ(state.lineBuf, "showpage");
+    for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) EXPECT_FALSE(files.IsOpen(no)) << no;
+}
+
+TEST_F(WriterTest, EachPassKeepsItsOwnFilters) {
+    const std::string bottom =
+        "%%BoundingBox: (atend)\r\n"
+        "% see %%BoundingBox below\r\n"
+        "%%HiResBoundingBox: 0 0 595.3 420.1\r\n"
+        "%%PageBoundingBox: 0 0 595 420\r\n"
+        "%%BoundingBox: 0 0 1 1 showpage\r\n"
+        "/showpage {} def\r\n"
+        "a \x04 b\r\n"
+        "1 dup mul exch\r\n"
+        "statusdict begin\r\n";
+    const std::string top =
+        "%%BoundingBox: 0 0 595 420\r\n"
+        "a \x04 b\r\n"
+        "showpage\r\n"
+        "StatusDict begin\r\n"
+        "x statusdict y\r\n"
+        "1 dup mul exch pop\r\n"
+        "dup  mul exch\r\n";
+    EXPECT_EQ(Merge(bottom, top),
+              "%%BoundingBox: 0 0 595 841\r\n"
+              "%%BoundingBox: 0 0 595 841\r\n"
+              "%%HiResBoundingBox: 0 0 595.3 420.1\r\n"
+              "%%PageBoundingBox: 0 0 595 420\r\n"
+              "1 dup mul exch\r\n"
+              "statusdict begin\r\n" +
+                  kInserted +
+                  "%%BoundingBox: 0 0 595 420\r\n"
+                  "a \x04 b\r\n"
+                  "showpage\r\n"
+                  "StatusDict begin\r\n"
+                  "dup  mul exch\r\n");
+}
+
+TEST_F(WriterTest, LineEndsOfTheInputs) {
+    struct Case {
+        const char* name;
+        std::string bottom, top, out;
+    };
+    const Case cases[] = {
+        {"LF only: one line, dropped for a showpage anywhere",
+         "%!PS\nshowpage\n", "%!PS\nB\n", kInserted + "%!PS\nB\n\r\n"},
+        {"LF only: one line, kept whole", "%!PS\nA\n", "", "%!PS\nA\n\r\n" + kInserted},
+        {"CR only", "A1\rA2\r", "B1\rB2", "A1\r\nA2\r\n" + kInserted + "B1\r\nB2\r\n"},
+        {"last lines without terminator", "A", "B", "A\r\n" + kInserted + "B\r\n"},
+        {"empty BOTTOM", "", "B\r\n", kInserted + "B\r\n"},
+        {"both empty", "", "", kInserted},
+        {"empty lines kept", "\r\n\r\n", "\r\n", "\r\n\r\n" + kInserted + "\r\n"},
+        {"other bytes copied as they are", std::string("\0\xe9\xff\r\n", 5), "\x80",
+         std::string("\0\xe9\xff\r\n", 5) + kInserted + "\x80\r\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Merge(c.bottom, c.top), c.out) << c.name;
+    }
+}
+
+TEST_F(WriterTest, EmptyTopLeavesTheLastBottomLineInTheBuffer) {
+    Merge("%%BoundingBox: 1 2 3 4", "");
+    EXPECT_EQ(state.lineBuf, kA4BoundingBox);
+}
+
+TEST_F(WriterTest, AnInputMayBeTheOutput) {
+    state.bottomFile = dir.Write("bottom.ps", "A\r\n");
+    state.topFile = dir.Write("top.ps", "B\r\n");
+    state.outFile = state.topFile;
+    WriteMerged(state, files);
+    EXPECT_EQ(ReadBytes(state.topFile), "A\r\n" + kInserted + "B\r\n");
+
+    state.outFile = state.bottomFile;
+    WriteMerged(state, files);
+    EXPECT_EQ(ReadBytes(state.bottomFile), "A\r\n" + kInserted + "A\r\n" + kInserted + "B\r\n");
+}
+
+TEST_F(WriterTest, FailureLeavesTheTargetAndClosesEverything) {
+    struct Case {
+        const char* name;
+        bool bottomMissing, topMissing;
+    };
+    for (const Case c : {Case{"BOTTOM missing", true, false}, Case{"TOP missing", false, true}}) {
+        TempFolder here;
+        state.bottomFile = c.bottomMissing ? here.Path("gone.ps") : here.Write("bottom.ps", "A");
+        state.topFile = c.topMissing ? here.Path("gone.ps") : here.Write("top.ps", "B");
+        state.outFile = here.Write("out.PS", "precious");
+        try {
+            WriteMerged(state, files);
+            FAIL() << c.name << ": no failure";
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.path(), here.Path("gone.ps")) << c.name;
+            EXPECT_EQ(e.reason(), "No such file or directory") << c.name;
+        }
+        EXPECT_EQ(ReadBytes(state.outFile), "precious") << c.name;
+        EXPECT_EQ(here.Entries().size(), 2u)
+            << c.name << ": a temporary file was left behind";
+        for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) {
+            EXPECT_FALSE(files.IsOpen(no)) << c.name << ": file " << no << " still open";
+        }
+    }
+}
+
+TEST_F(WriterTest, OutputFolderMissingFailsWithItsPath) {
+    state.bottomFile = dir.Write("bottom.ps", "A");
+    state.topFile = dir.Write("top.ps", "B");
+    state.outFile = dir.Path("gone/out.PS");
+    try {
+        WriteMerged(state, files);
+        FAIL() << "wrote into a missing folder";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.path(), state.outFile);
+        EXPECT_FALSE(e.reason().empty());
+    }
+    EXPECT_FALSE(files.IsOpen(1));
+}
+
+}  // namespace
+}  // namespace psmerge

@@ -1,0 +1,26 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing need, when any is missing.
+set -eu
+
+pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine"
+
+missing=""
+for p in $pkgs; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+echo "Installing missing packages:$missing"
+if [ "$(id -u)" -eq 0 ]; then
+    sudo=""
+elif command -v sudo >/dev/null 2>&1; then
+    sudo="sudo"
+else
+    echo "Run as root or install sudo; these packages are missing:$missing" >&2
+    exit 1
+fi
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get update
+# shellcheck disable=SC2086
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
