@@ -1,22 +1,55 @@
 #include "writer.h"
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
 #include "text_files.h"
 
 namespace psmerge {
 
 namespace {
 
-bool Contains(std::string_view line, std::string_view token) {
-    return line.find(token) != std::string_view::npos;
-}
+// A case-sensitive substring test (Horspool), cheap on the short lines it is
+// made for.
+class Token {
+public:
+    explicit Token(std::string_view text) : text_(text) {
+        std::fill(std::begin(skip_), std::end(skip_), text.size());
+        for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+            skip_[static_cast<unsigned char>(text[i])] = text.size() - 1 - i;
+        }
+    }
+
+    bool In(std::string_view line) const {
+        const std::size_t n = text_.size();
+        if (line.size() < n) return false;
+        const char last = text_[n - 1];
+        const char* at = line.data();
+        const char* const stop = line.data() + line.size() - n;
+        while (at <= stop) {
+            const char c = at[n - 1];
+            if (c == last && std::memcmp(at, text_.data(), n - 1) == 0) return true;
+            at += skip_[static_cast<unsigned char>(c)];
+        }
+        return false;
+    }
+
+private:
+    std::string_view text_;
+    std::size_t skip_[256];
+};
+
+const Token kShowpage("showpage");
+const Token kBoundingBox("%%BoundingBox");
+const Token kDupMulExch("dup mul exch");
+const Token kStatusdict("statusdict");
 
 bool DroppedFromBottom(std::string_view line) {
-    return line.find('\x04') != std::string_view::npos || Contains(line, "showpage");
+    return line.find('\x04') != std::string_view::npos || kShowpage.In(line);
 }
 
-bool DroppedFromTop(std::string_view line) {
-    return Contains(line, "dup mul exch") || Contains(line, "statusdict");
-}
+bool DroppedFromTop(std::string_view line) { return kDupMulExch.In(line) || kStatusdict.In(line); }
 
 // Files this call opened and has not closed yet are closed when it leaves.
 class OpenedHere {
@@ -65,12 +98,17 @@ void WriteMerged(MergeState& state, TextFiles& files) {
     OpenedHere opened(files);
     const int outNo = opened.Output(state.outFile);
 
+    // Lines are looked at in place; lineBuf gets the last one of each pass.
+    std::string_view line;
     state.bottomFileNo = opened.Input(state.bottomFile);
-    while (!files.Eof(state.bottomFileNo)) {
-        files.LineInput(state.bottomFileNo, state.lineBuf);
-        if (DroppedFromBottom(state.lineBuf)) continue;
-        if (Contains(state.lineBuf, "%%BoundingBox")) state.lineBuf = kA4BoundingBox;
-        files.PrintLine(outNo, state.lineBuf);
+    if (!files.Eof(state.bottomFileNo)) {
+        while (!files.Eof(state.bottomFileNo)) {
+            line = files.LineInput(state.bottomFileNo);
+            if (DroppedFromBottom(line)) continue;
+            if (kBoundingBox.In(line)) line = kA4BoundingBox;
+            files.PrintLine(outNo, line);
+        }
+        state.lineBuf = line;
     }
     opened.Close(state.bottomFileNo);
 
@@ -79,9 +117,12 @@ void WriteMerged(MergeState& state, TextFiles& files) {
     files.PrintLine(outNo, kShiftUp);
 
     state.topFileNo = opened.Input(state.topFile);
-    while (!files.Eof(state.topFileNo)) {
-        files.LineInput(state.topFileNo, state.lineBuf);
-        if (!DroppedFromTop(state.lineBuf)) files.PrintLine(outNo, state.lineBuf);
+    if (!files.Eof(state.topFileNo)) {
+        while (!files.Eof(state.topFileNo)) {
+            line = files.LineInput(state.topFileNo);
+            if (!DroppedFromTop(line)) files.PrintLine(outNo, line);
+        }
+        state.lineBuf = line;
     }
     opened.Close(state.topFileNo);
     opened.Close(outNo);

@@ -26,27 +26,40 @@ public:
 
     bool Eof() { return pos_ == end_ && !Fill(); }
 
-    void ReadLine(std::string& line) {
-        line.clear();
+    // The next line, valid until the next call.
+    std::string_view ReadLine() {
         if (Eof()) throw RuntimeError(file_.path(), "Input past end of file");
+        const char* start = buf_.get() + pos_;
+        const auto* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - pos_));
+        if (cr != nullptr && cr + 1 < buf_.get() + end_) {
+            pos_ = static_cast<std::size_t>(cr - buf_.get()) + 1;
+            if (buf_[pos_] == '\n') ++pos_;
+            return {start, static_cast<std::size_t>(cr - start)};
+        }
+        return ReadAcrossBuffers();
+    }
+
+private:
+    // A line, or its line end, that runs past the end of the buffer.
+    std::string_view ReadAcrossBuffers() {
+        spill_.clear();
         for (;;) {
             const char* start = buf_.get() + pos_;
             const auto* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - pos_));
             if (cr == nullptr) {
-                line.append(start, end_ - pos_);
+                spill_.append(start, end_ - pos_);
                 pos_ = end_;
-                if (!Fill()) return;
+                if (!Fill()) return spill_;
                 continue;
             }
-            line.append(start, cr - start);
-            pos_ += (cr - start) + 1;
-            if (pos_ == end_ && !Fill()) return;
+            spill_.append(start, cr - start);
+            pos_ = static_cast<std::size_t>(cr - buf_.get()) + 1;
+            if (pos_ == end_ && !Fill()) return spill_;
             if (buf_[pos_] == '\n') ++pos_;
-            return;
+            return spill_;
         }
     }
 
-private:
     bool Fill() {
         pos_ = 0;
         end_ = file_.Read(buf_.get(), kBufferSize);
@@ -57,17 +70,19 @@ private:
     std::unique_ptr<char[]> buf_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
+    std::string spill_;
 };
 
 class TextFiles::Writer {
 public:
-    explicit Writer(const std::string& path) : path_(path), file_(QFile::decodeName(path.c_str())) {
-        buf_.reserve(kBufferSize);
+    explicit Writer(const std::string& path)
+        : path_(path), file_(QFile::decodeName(path.c_str())),
+          buf_(std::make_unique<char[]>(kBufferSize)) {
         if (!file_.open(QIODevice::WriteOnly)) throw RuntimeError(path_, Reason());
     }
 
     void WriteLine(std::string_view text) {
-        if (buf_.size() + text.size() + 2 > kBufferSize) {
+        if (used_ + text.size() + 2 > kBufferSize) {
             Flush();
             if (text.size() + 2 > kBufferSize) {
                 WriteRaw(text);
@@ -75,8 +90,11 @@ public:
                 return;
             }
         }
-        buf_.append(text);
-        buf_.append("\r\n");
+        char* at = buf_.get() + used_;
+        std::memcpy(at, text.data(), text.size());
+        at[text.size()] = '\r';
+        at[text.size() + 1] = '\n';
+        used_ += text.size() + 2;
     }
 
     void Commit() {
@@ -86,8 +104,8 @@ public:
 
 private:
     void Flush() {
-        WriteRaw(buf_);
-        buf_.clear();
+        WriteRaw({buf_.get(), used_});
+        used_ = 0;
     }
 
     // A short write is retried, so that a full disk reports its own reason.
@@ -103,7 +121,8 @@ private:
 
     std::string path_;
     QSaveFile file_;  // discards its temporary file unless committed
-    std::string buf_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t used_ = 0;
 };
 
 TextFiles::TextFiles() = default;
@@ -146,7 +165,9 @@ void TextFiles::OpenOutput(int no, const std::string& path) {
 
 bool TextFiles::Eof(int no) { return InputAt(no).Eof(); }
 
-void TextFiles::LineInput(int no, std::string& line) { InputAt(no).ReadLine(line); }
+std::string_view TextFiles::LineInput(int no) { return InputAt(no).ReadLine(); }
+
+void TextFiles::LineInput(int no, std::string& line) { line = InputAt(no).ReadLine(); }
 
 void TextFiles::PrintLine(int no, std::string_view text) { OutputAt(no).WriteLine(text); }
 

@@ -1,0 +1,202 @@
+// Throughput and peak memory of WriteMerged against cat on the same files.
+//
+//   merge_bench [--dir FOLDER] [--size MB]
+//   merge_bench --merge BOTTOM TOP OUT     (one merge, used as a child process)
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "merge_state.h"
+#include "runtime_error.h"
+#include "text_files.h"
+#include "writer.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// PostScript-like lines of about 60 bytes with CR LF; a few match the filters.
+void Generate(const fs::path& path, std::uintmax_t bytes, bool bottom) {
+    if (fs::exists(path) && fs::file_size(path) >= bytes && fs::file_size(path) < bytes + 4096) {
+        return;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%BoundingBox: 0 0 595 420\r\n"
+        << "%%TEXT723DUMMY\r\n";
+    std::string block;
+    std::uintmax_t written = 0;
+    char line[128];
+    for (unsigned i = 0; written < bytes; ++i) {
+        int n;
+        if (i % 5000 == 4999) {
+            n = std::snprintf(line, sizeof line, "%s\r\n",
+                              bottom ? "gsave showpage grestore % page end marker 0123456789"
+                                     : "statusdict /setduplexmode known { 0 } if 0123456789");
+        } else {
+            n = std::snprintf(line, sizeof line,
+                              "%3u.%02u %3u.%02u lineto 0.%02u setgray 0.5 setlinewidth %% %08u\r\n",
+                              i % 595, i % 100, (i * 7) % 420, (i * 3) % 100, i % 97, i);
+        }
+        block.append(line, n);
+        written += n;
+        if (block.size() > (1 << 20)) {
+            out << block;
+            block.clear();
+        }
+    }
+    out << block << "showpage\r\n";
+    if (!out) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        std::exit(2);
+    }
+}
+
+struct Run {
+    double seconds;
+    long maxRssKiB;
+};
+
+// Runs argv as a child process, its standard output to `out` when given.
+Run Spawn(const std::vector<std::string>& args, const char* out = nullptr) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out != nullptr) {
+        posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        std::fprintf(stderr, "cannot start %s\n", argv[0]);
+        std::exit(2);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    posix_spawn_file_actions_destroy(&actions);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "%s failed\n", argv[0]);
+        std::exit(2);
+    }
+    return {took.count(), usage.ru_maxrss};
+}
+
+// Flushes `path` to the disk, as the writer does before it puts its output in place.
+double Sync(const char* path) {
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = open(path, O_RDONLY);
+    if (fd < 0 || fdatasync(fd) != 0) {
+        std::fprintf(stderr, "cannot sync %s\n", path);
+        std::exit(2);
+    }
+    close(fd);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    return took.count();
+}
+
+// The best of `rounds` runs; each starts with nothing left to write back, and
+// with `out` removed, so every round writes a new file.
+Run Best(int rounds, const std::vector<std::string>& args, const std::string& out,
+         bool redirect, bool sync) {
+    Run best{1e30, 0};
+    for (int i = 0; i < rounds; ++i) {
+        fs::remove(out);
+        ::sync();
+        Run r = Spawn(args, redirect ? out.c_str() : nullptr);
+        if (sync) r.seconds += Sync(out.c_str());
+        best.seconds = std::min(best.seconds, r.seconds);
+        best.maxRssKiB = std::max(best.maxRssKiB, r.maxRssKiB);
+    }
+    fs::remove(out);
+    return best;
+}
+
+int MergeOnce(const char* bottom, const char* top, const char* out) {
+    psmerge::MergeState state;
+    state.bottomFile = bottom;
+    state.topFile = top;
+    state.outFile = out;
+    psmerge::TextFiles files;
+    try {
+        psmerge::WriteMerged(state, files);
+    } catch (const psmerge::RuntimeError& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--merge") == 0) return MergeOnce(argv[2], argv[3], argv[4]);
+
+    fs::path dir = "bench-data";
+    std::uintmax_t sizeMiB = 256;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
+        if (std::strcmp(argv[i], "--size") == 0) sizeMiB = std::strtoull(argv[i + 1], nullptr, 10);
+    }
+    fs::create_directories(dir);
+    const std::string self = fs::canonical("/proc/self/exe");
+    const std::uintmax_t small = std::max<std::uintmax_t>(sizeMiB / 16, 1);
+
+    const auto file = [&](const char* name) { return (dir / name).string(); };
+    Generate(file("bottom.ps"), sizeMiB << 20, true);
+    Generate(file("top.ps"), sizeMiB << 20, false);
+    Generate(file("small-bottom.ps"), small << 20, true);
+    Generate(file("small-top.ps"), small << 20, false);
+    const double inputBytes =
+        static_cast<double>(fs::file_size(file("bottom.ps")) + fs::file_size(file("top.ps")));
+
+    // Warm the page cache, then time each the same number of rounds.
+    Spawn({"cat", file("bottom.ps"), file("top.ps")}, "/dev/null");
+    const std::vector<std::string> catArgs = {"cat", file("bottom.ps"), file("top.ps")};
+    const Run cat = Best(5, catArgs, file("cat.out"), true, false);
+    const Run catSynced = Best(5, catArgs, file("cat.out"), true, true);
+    const Run merge =
+        Best(5, {self, "--merge", file("bottom.ps"), file("top.ps"), file("merged.PS")},
+             file("merged.PS"), false, false);
+    const Run smallMerge =
+        Best(1, {self, "--merge", file("small-bottom.ps"), file("small-top.ps"), file("small.PS")},
+             file("small.PS"), false, false);
+
+    const double mergeRate = inputBytes / merge.seconds / kMiB;
+    const double catRate = inputBytes / cat.seconds / kMiB;
+    const double catSyncedRate = inputBytes / catSynced.seconds / kMiB;
+    // The writer flushes its output to the disk before it replaces the target;
+    // the bar compares it with cat doing the same.
+    const double ratio = mergeRate / catSyncedRate;
+    const double peak = merge.maxRssKiB / 1024.0;
+    const double smallPeak = smallMerge.maxRssKiB / 1024.0;
+    const bool fast = ratio >= 0.5;
+    const bool flat = peak - smallPeak < 2.0;
+    std::printf(
+        "WriteMerged %.0f MiB/s; cat %.0f MiB/s, cat+fdatasync %.0f MiB/s; ratio %.2f to "
+        "cat+fdatasync (bar 0.50 %s), %.2f to bare cat; peak memory %.1f MiB at %ju MiB input, "
+        "%.1f MiB at %ju MiB (%s)\n",
+        mergeRate, catRate, catSyncedRate, ratio, fast ? "met" : "NOT met", mergeRate / catRate,
+        peak, 2 * sizeMiB, smallPeak, 2 * small, flat ? "does not grow" : "GROWS");
+    return fast && flat ? 0 : 1;
+}
