@@ -1,14 +1,124 @@
 #include "form1.h"
 
+#include <QLabel>
+#include <QPushButton>
+
+#include "drop_frame.h"
+#include "drop_zones.h"
+#include "fonts.h"
 #include "startup.h"
 
 namespace psmerge {
 
+namespace {
+
+// Positions and sizes are designed in twips, 15 to a pixel.
+constexpr int Px(int twips) { return twips / 15; }
+
+QRect Twips(int left, int top, int width, int height) {
+    return {Px(left), Px(top), Px(width), Px(height)};
+}
+
+QLabel* MakeLabel(const char* name, const char* caption, QWidget* parent, const QRect& geometry,
+                  const QFont& font) {
+    auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QPushButton* MakeButton(const char* name, const char* caption, QWidget* parent,
+                        const QRect& geometry) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setFocusPolicy(Qt::StrongFocus);
+    button->setAutoDefault(true);  // Enter presses the focused button
+    return button;
+}
+
+DropFrame* MakeFrame(const char* name, QWidget* parent, const QRect& geometry) {
+    auto* frame = new DropFrame(QStringLiteral("Drag/Drop"), parent);
+    frame->setObjectName(QLatin1String(name));
+    frame->setGeometry(geometry);
+    return frame;
+}
+
+// The widget's own measure of the room its caption needs.
+QSize Needed(QWidget* widget) {
+    if (qobject_cast<QGroupBox*>(widget) != nullptr) return widget->minimumSizeHint();
+    return widget->sizeHint();
+}
+
+}  // namespace
+
 Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidget* parent)
     : QWidget(parent), desktop_(desktop), files_(files), instances_(instances) {
+    setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("PS merge"));
+    setFont(Tahoma(8.25, false));
+    setFixedSize(Px(2415), Px(5025));
+
+    lblKorva_ = MakeLabel("lblKorva", "Korvalith Postscript Merge", this,
+                          Twips(120, 120, 2295, 255), Tahoma(8.25, true));
+    lblA5_ = MakeLabel("lblA5", "2x A5  -->  1x A4", this, Twips(360, 360, 1695, 375),
+                       Tahoma(9.75, true));
+    frmTop_ = MakeFrame("frmTop", this, Twips(120, 840, 2175, 1335));
+    lblTop_ = MakeLabel("lblTop", "TOP", frmTop_, Twips(600, 480, 1095, 495), Tahoma(20.25, true));
+    frmBottom_ = MakeFrame("frmBottom", this, Twips(120, 2280, 2175, 1335));
+    lblBottom_ = MakeLabel("lblBottom", "BOTTOM", frmBottom_, Twips(120, 480, 1935, 615),
+                           Tahoma(20.25, true));
+    cmdMerge_ = MakeButton("cmdMerge", "MERGE + SAVE", this, Twips(480, 3840, 1455, 375));
+    cmdExit_ = MakeButton("cmdExit", "EXIT", this, Twips(480, 4440, 1455, 375));
+
+    setTabOrder(cmdMerge_, cmdExit_);
+    cmdMerge_->setFocus();
+    FitCaptions();
+
+    frmTop_->SetDropHandler([this](const auto& paths) { frmTop_OLEDragDrop(paths); });
+    frmBottom_->SetDropHandler([this](const auto& paths) { frmBottom_OLEDragDrop(paths); });
+    connect(cmdExit_, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
 }
 
 void Form1::Load() { Form_Load(state_, desktop_, instances_); }
+
+void Form1::frmTop_OLEDragDrop(const std::vector<std::string>& paths) {
+    FormContext form = Context();
+    DropOnZone(Zone::Top, paths, form);
+}
+
+void Form1::frmBottom_OLEDragDrop(const std::vector<std::string>& paths) {
+    FormContext form = Context();
+    DropOnZone(Zone::Bottom, paths, form);
+}
+
+void Form1::cmdExit_Click() {
+    if (desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion, "Confirmation") == kIdOk) {
+        desktop_.End(0);
+    }
+}
+
+void Form1::SetCaption(Label label, const std::string& text) {
+    (label == Label::lblTop ? lblTop_ : lblBottom_)->setText(QString::fromStdString(text));
+}
+
+// With a stand-in for Tahoma the captions may need more room than designed:
+// their fonts then shrink until each fits.
+void Form1::FitCaptions() {
+    for (QWidget* widget : std::initializer_list<QWidget*>{lblKorva_, lblA5_, frmTop_, lblTop_,
+                                                           frmBottom_, lblBottom_, cmdMerge_,
+                                                           cmdExit_}) {
+        QFont font = widget->font();
+        while (font.pointSizeF() > 4.0) {
+            const QSize needed = Needed(widget);
+            if (needed.width() <= widget->width() && needed.height() <= widget->height()) break;
+            font.setPointSizeF(font.pointSizeF() - 0.25);
+            widget->setFont(font);
+        }
+    }
+}
 
 }  // namespace psmerge

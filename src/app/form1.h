@@ -2,16 +2,25 @@
 
 #include <QWidget>
 
+#include <string>
+#include <vector>
+
+#include "desktop.h"
+#include "form_context.h"
 #include "merge_state.h"
+
+class QLabel;
+class QPushButton;
 
 namespace psmerge {
 
-class Desktop;
+class DropFrame;
 class InstanceTest;
 class TextFiles;
 
-// The program's one window. It owns the MergeState for the life of the program.
-class Form1 : public QWidget {
+// The program's one window: two drop zones, MERGE + SAVE and EXIT. It owns
+// the MergeState for the life of the program.
+class Form1 : public QWidget, private Captions {
     Q_OBJECT
 
 public:
@@ -20,13 +29,30 @@ public:
     // Runs start-up; call once before the window is first shown.
     void Load();
 
+    void frmTop_OLEDragDrop(const std::vector<std::string>& paths);
+    void frmBottom_OLEDragDrop(const std::vector<std::string>& paths);
+    void cmdExit_Click();
+
     const MergeState& state() const { return state_; }
 
 private:
+    void SetCaption(Label label, const std::string& text) override;
+    void FitCaptions();
+    FormContext Context() { return {state_, files_, desktop_, *this}; }
+
     Desktop& desktop_;
     TextFiles& files_;
     InstanceTest& instances_;
     MergeState state_;
+
+    QLabel* lblKorva_;
+    QLabel* lblA5_;
+    DropFrame* frmTop_;
+    QLabel* lblTop_;
+    DropFrame* frmBottom_;
+    QLabel* lblBottom_;
+    QPushButton* cmdMerge_;
+    QPushButton* cmdExit_;
 };
 
 }  // namespace psmerge

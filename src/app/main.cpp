@@ -1,6 +1,8 @@
 #include <QApplication>
 
+#include "fonts.h"
 #include "form1.h"
+#include "icon.h"
 #include "qt_desktop.h"
 #include "single_instance.h"
 #include "text_files.h"
@@ -8,6 +10,8 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("psmerge"));
+    QApplication::setWindowIcon(psmerge::AppIcon());
+    psmerge::RegisterTahoma();
 
     psmerge::TextFiles files;
     psmerge::SingleInstance instance;

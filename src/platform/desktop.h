@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -29,7 +30,24 @@ public:
                        const std::optional<std::string>& title = std::nullopt) = 0;
 
     // Ends the program at once: every file closed, no further handler runs.
-    [[noreturn]] virtual void End(int status) = 0;
+    [[noreturn]] void End(int status) {
+        EndProgram(status);
+        std::abort();  // EndProgram never returns
+    }
+
+protected:
+    // Ends the process, or leaves by an exception; never returns.
+    virtual void EndProgram(int status) = 0;
+};
+
+// The two status labels of the window.
+enum class Label { lblTop, lblBottom };
+
+// Sets the captions the logic changes.
+class Captions {
+public:
+    virtual ~Captions() = default;
+    virtual void SetCaption(Label label, const std::string& text) = 0;
 };
 
 }  // namespace psmerge

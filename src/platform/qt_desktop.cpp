@@ -66,7 +66,7 @@ int QtDesktop::MsgBox(const std::string& text, int style, const std::optional<st
     return box->clickedButton() == box->button(QMessageBox::Ok) ? kIdOk : kIdCancel;
 }
 
-void QtDesktop::End(int status) {
+void QtDesktop::EndProgram(int status) {
     if (beforeEnd_) beforeEnd_();
     std::fflush(nullptr);
     std::_Exit(status);

@@ -20,11 +20,13 @@ public:
 
     int MsgBox(const std::string& text, int style,
                const std::optional<std::string>& title = std::nullopt) override;
-    [[noreturn]] void End(int status) override;
 
     // The box MsgBox shows for these arguments, built but not shown.
     std::unique_ptr<QMessageBox> MakeBox(const std::string& text, int style,
                                          const std::optional<std::string>& title) const;
+
+protected:
+    void EndProgram(int status) override;
 
 private:
     QString appTitle_;

@@ -40,7 +40,8 @@ public:
     bool Eof(int no);
     // Replaces `line` by the next line of input `no`; throws past the end.
     void LineInput(int no, std::string& line);
-    // The same without a copy: the view holds until the next call on `no`.
+    // The same without a copy: the view holds until input `no` is read
+    // further (Eof() that answers false included) or closed.
     std::string_view LineInput(int no);
     // Writes `text` and CR LF to output `no`.
     void PrintLine(int no, std::string_view text);

@@ -33,7 +33,7 @@ public:
         return answer;
     }
 
-    [[noreturn]] void End(int status) override {
+    void EndProgram(int status) override {
         ended = status;
         throw ProgramEnded{status};
     }

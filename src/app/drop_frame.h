@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QGroupBox>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QMimeData;
+
+namespace psmerge {
+
+// The local files among the URLs of dragged data, as paths.
+std::vector<std::string> LocalFiles(const QMimeData* data);
+
+// A captioned frame that takes drops of local files (also over its child
+// labels) and hands their paths to its handler. Drags that hold no local
+// file are refused as they enter.
+class DropFrame : public QGroupBox {
+public:
+    using Handler = std::function<void(const std::vector<std::string>&)>;
+
+    DropFrame(const QString& title, QWidget* parent);
+    void SetDropHandler(Handler handler) { handler_ = std::move(handler); }
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    Handler handler_;
+};
+
+}  // namespace psmerge

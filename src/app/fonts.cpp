@@ -1,0 +1,29 @@
+#include "fonts.h"
+
+#include <QFileInfo>
+#include <QFontDatabase>
+
+namespace psmerge {
+
+QList<int> RegisterTahoma(const QString& folder) {
+    QList<int> ids;
+    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) return ids;
+    for (const char* file : {"tahoma.ttf", "tahomabd.ttf"}) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(file);
+        if (!QFileInfo::exists(path)) continue;
+        const int id = QFontDatabase::addApplicationFont(path);
+        if (id >= 0) ids.append(id);
+    }
+    return ids;
+}
+
+QFont Tahoma(qreal points, bool bold) {
+    QFont font;
+    font.setFamilies({QStringLiteral("Tahoma")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setPointSizeF(points);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
+}  // namespace psmerge

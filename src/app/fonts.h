@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+
+namespace psmerge {
+
+// Debian's fonts-wine ships a Tahoma with the metrics the window is drawn for.
+inline const QString kWineFontFolder = QStringLiteral("/usr/share/wine/fonts");
+
+// Makes Tahoma available: registers it from `folder` when the system has
+// none. Returns the ids of the fonts registered (empty when none was needed
+// or none was found).
+QList<int> RegisterTahoma(const QString& folder = kWineFontFolder);
+
+// Tahoma at `points`, weight 400 or 700; the system's sans font stands in
+// when there is no Tahoma.
+QFont Tahoma(qreal points, bool bold);
+
+}  // namespace psmerge

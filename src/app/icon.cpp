@@ -1,0 +1,51 @@
+#include "icon.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace psmerge {
+
+QImage PaintIcon(int size) {
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
+
+    // An A4 sheet, portrait, on a 32 unit square.
+    const QRectF sheet(6.5, 1.5, 19.0, 29.0);
+    p.setPen(QPen(QColor(0x44, 0x44, 0x44), 1.0));
+    p.setBrush(Qt::white);
+    p.drawRect(sheet);
+
+    // The fold between the two A5 halves.
+    p.setPen(QPen(QColor(0x88, 0x88, 0x88), 0.8, Qt::DashLine));
+    p.drawLine(QPointF(sheet.left() + 1, 16.0), QPointF(sheet.right() - 1, 16.0));
+
+    // Top half: a blue drawing.
+    p.setPen(QPen(QColor(0x1f, 0x5f, 0xbf), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    QPainterPath top;
+    top.moveTo(9.5, 13.0);
+    top.lineTo(13.5, 5.0);
+    top.lineTo(17.0, 10.5);
+    top.lineTo(19.5, 7.0);
+    top.lineTo(22.5, 13.0);
+    p.drawPath(top);
+
+    // Bottom half: an orange drawing.
+    p.setPen(QPen(QColor(0xd9, 0x6a, 0x0b), 1.6));
+    p.drawEllipse(QPointF(12.5, 23.0), 3.5, 3.5);
+    p.drawRect(QRectF(16.5, 19.5, 6.0, 7.0));
+    p.end();
+    return image;
+}
+
+QIcon AppIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addPixmap(QPixmap::fromImage(PaintIcon(size)));
+    return icon;
+}
+
+}  // namespace psmerge

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+
+namespace psmerge {
+
+// Two A5 halves on one A4 sheet, drawn at `size` pixels square.
+QImage PaintIcon(int size);
+
+// The program's icon at 16 to 256 pixels.
+QIcon AppIcon();
+
+}  // namespace psmerge

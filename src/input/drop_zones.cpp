@@ -1,0 +1,103 @@
+#include "drop_zones.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "desktop.h"
+#include "file_system.h"
+#include "input_check.h"
+#include "path_helpers.h"
+#include "runtime_error.h"
+
+namespace psmerge {
+
+namespace {
+
+struct ZoneTable {
+    std::string MergeState::*file;
+    std::int16_t MergeState::*accepted;
+    Label label;
+    const char* acceptedCaption;
+    const char* processedBefore;
+    const char* checkFailed;
+};
+
+const ZoneTable& Table(Zone zone) {
+    static const ZoneTable top{&MergeState::topFile, &MergeState::topOK,     Label::lblTop,
+                               "OK",                 "TOP.PS processed before", "TOP.PS file check NOT OK"};
+    static const ZoneTable bottom{&MergeState::bottomFile,      &MergeState::bottomOK,
+                                  Label::lblBottom,             "    OK",
+                                  "BOTTOM.PS processed before", "BOTTOM.PS file check NOT OK"};
+    return zone == Zone::Top ? top : bottom;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+}  // namespace
+
+DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files) {
+    if (paths.empty()) return DropVerdict::NothingDropped;
+    if (paths.size() > 1) return DropVerdict::TooMany;
+    const std::string& path = paths.front();
+
+    int attributes = 0;
+    try {
+        attributes = GetAttr(path);
+    } catch (const RuntimeError&) {
+        return DropVerdict::CheckFailed;  // gone before it could be looked at
+    }
+    if (attributes & kAttrDirectory) return DropVerdict::Folder;
+    if (Lower(ExtOnly(path, 0)) != "ps") return DropVerdict::NotPostScript;
+    if (TooShortForNameOnly(path)) return DropVerdict::ShortPath;
+
+    Test(state, files, path);
+    if (state.TEXT723DUMMY != 1 || state.foutefile != 0) return DropVerdict::CheckFailed;
+    if (state.dubbel == 1) return DropVerdict::ProcessedBefore;
+    return DropVerdict::Accepted;
+}
+
+std::string_view RefusalText(Zone zone, DropVerdict verdict) {
+    switch (verdict) {
+        case DropVerdict::TooMany:
+            return kOnlyOneAtATime;
+        case DropVerdict::Folder:
+            return kOnlyFiles;
+        case DropVerdict::NotPostScript:
+            return kOnlyPsFiles;
+        case DropVerdict::CheckFailed:
+            return Table(zone).checkFailed;
+        case DropVerdict::ProcessedBefore:
+            return Table(zone).processedBefore;
+        case DropVerdict::ShortPath:
+        case DropVerdict::NothingDropped:
+        case DropVerdict::Accepted:
+            break;
+    }
+    return {};
+}
+
+std::string_view AcceptedCaption(Zone zone) { return Table(zone).acceptedCaption; }
+
+void DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form) {
+    const ZoneTable& table = Table(zone);
+    switch (const DropVerdict verdict = JudgeDrop(paths, form.state, form.files)) {
+        case DropVerdict::NothingDropped:
+            return;
+        case DropVerdict::ShortPath:
+            StopForShortPath(form.state, form.desktop);
+        case DropVerdict::Accepted:
+            form.state.*table.file = paths.front();
+            form.state.*table.accepted = 1;
+            form.captions.SetCaption(table.label, table.acceptedCaption);
+            return;
+        default:
+            form.desktop.MsgBox(std::string(RefusalText(zone, verdict)), kMbSystemModal);
+            return;
+    }
+}
+
+}  // namespace psmerge

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "form_context.h"
+
+namespace psmerge {
+
+enum class Zone { Top, Bottom };
+
+// What a drop comes to, in the order the tests are made.
+enum class DropVerdict {
+    NothingDropped,   // no local file in the drop
+    TooMany,          // more than one file
+    Folder,           // a folder, whatever its other attributes
+    NotPostScript,    // the extension is not ps, in any case
+    ShortPath,        // 10 characters or fewer: the program ends
+    CheckFailed,      // vanished, unreadable, or header or marker wrong
+    ProcessedBefore,  // already a merged file
+    Accepted,
+};
+
+inline constexpr const char* kOnlyOneAtATime = "Only one at a time!";
+inline constexpr const char* kOnlyFiles = "Sorry only files, NO DIR's";
+inline constexpr const char* kOnlyPsFiles = "Sorry only *.PS files";
+
+// Judges a drop of `paths` without showing anything or changing the zone.
+// Runs the input check, which sets the check flags of `state`.
+DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files);
+
+// The message a refusal shows on `zone`; empty for verdicts that show none.
+std::string_view RefusalText(Zone zone, DropVerdict verdict);
+
+// The caption of the zone's label while it holds an accepted file.
+std::string_view AcceptedCaption(Zone zone);
+
+// A drop of `paths` on `zone`: an accepted file becomes the zone's file, sets
+// its flag and shows the accepted caption; a refusal shows its message and
+// leaves the zone as it was; a short path ends the program.
+void DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form);
+
+}  // namespace psmerge

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "merge_state.h"
+
+namespace psmerge {
+
+class Captions;
+class Desktop;
+class TextFiles;
+
+// What an event handler of the window works on.
+struct FormContext {
+    MergeState& state;
+    TextFiles& files;
+    Desktop& desktop;
+    Captions& captions;
+};
+
+}  // namespace psmerge

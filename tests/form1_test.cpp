@@ -1,0 +1,346 @@
+#include "form1.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+#include <QWindow>
+
+#include <gtest/gtest.h>
+
+#include "drop_frame.h"
+#include "fake_desktop.h"
+#include "fonts.h"
+#include "ps_samples.h"
+#include "single_instance.h"
+#include "temp_folder.h"
+#include "text_files.h"
+
+namespace psmerge {
+namespace {
+
+using testing::AcceptedInput;
+using testing::FakeDesktop;
+using testing::ProgramEnded;
+using testing::TempFolder;
+
+class ScriptedInstances : public InstanceTest {
+public:
+    explicit ScriptedInstances(bool running) : running_(running) {}
+    bool AnotherRunning() override { return running_; }
+
+private:
+    bool running_;
+};
+
+bool TahomaAvailable() { return QFontDatabase::hasFamily(QStringLiteral("Tahoma")); }
+
+class Form1Test : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { tahomaIds = RegisterTahoma(); }
+
+    static inline QList<int> tahomaIds;  // what this suite registered
+
+    void SetUp() override {
+        form = std::make_unique<Form1>(desktop, files, firstCopy);
+        form->Load();
+    }
+
+    template <typename T>
+    T* Control(const char* name) {
+        T* control = form->findChild<T*>(QLatin1String(name));
+        EXPECT_NE(control, nullptr) << name;
+        return control;
+    }
+
+    void ShowActive() {
+        form->show();
+        form->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    }
+
+    TextFiles files;
+    FakeDesktop desktop;
+    ScriptedInstances firstCopy{false};
+    std::unique_ptr<Form1> form;
+};
+
+struct ControlRow {
+    const char* name;
+    const char* kind;
+    const char* parent;
+    const char* caption;
+    int left, top, width, height;  // twips
+    double points;
+    bool bold;
+};
+
+const ControlRow kControls[] = {
+    {"lblKorva", "QLabel", "Form1", "Korvalith Postscript Merge", 120, 120, 2295, 255, 8.25, true},
+    {"lblA5", "QLabel", "Form1", "2x A5  -->  1x A4", 360, 360, 1695, 375, 9.75, true},
+    {"frmTop", "QGroupBox", "Form1", "Drag/Drop", 120, 840, 2175, 1335, 8.25, false},
+    {"lblTop", "QLabel", "frmTop", "TOP", 600, 480, 1095, 495, 20.25, true},
+    {"frmBottom", "QGroupBox", "Form1", "Drag/Drop", 120, 2280, 2175, 1335, 8.25, false},
+    {"lblBottom", "QLabel", "frmBottom", "BOTTOM", 120, 480, 1935, 615, 20.25, true},
+    {"cmdMerge", "QPushButton", "Form1", "MERGE + SAVE", 480, 3840, 1455, 375, 8.25, false},
+    {"cmdExit", "QPushButton", "Form1", "EXIT", 480, 4440, 1455, 375, 8.25, false},
+};
+
+QString Caption(QWidget* widget) {
+    if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+    if (auto* box = qobject_cast<QGroupBox*>(widget)) return box->title();
+    if (auto* button = qobject_cast<QPushButton*>(widget)) return button->text();
+    return {};
+}
+
+TEST_F(Form1Test, WindowHoldsExactlyTheDesignedControls) {
+    if (!TahomaAvailable()) GTEST_SKIP() << "no Tahoma (Debian package fonts-wine)";
+    EXPECT_EQ(form->windowTitle(), "PS merge");
+    EXPECT_EQ(form->size(), QSize(161, 335));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_EQ(QFontInfo(form->font()).family(), "Tahoma");
+    EXPECT_EQ(form->font().pointSizeF(), 8.25);
+    EXPECT_EQ(form->findChildren<QMenuBar*>().size(), 0);
+
+    for (const auto& row : kControls) {
+        SCOPED_TRACE(row.name);
+        auto* widget = Control<QWidget>(row.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_TRUE(widget->inherits(row.kind));
+        EXPECT_EQ(widget->parentWidget()->objectName(), row.parent);
+        EXPECT_EQ(Caption(widget), row.caption);
+        EXPECT_EQ(widget->geometry(),
+                  QRect(row.left / 15, row.top / 15, row.width / 15, row.height / 15));
+        const QFontInfo font(widget->font());
+        EXPECT_EQ(font.family(), "Tahoma");
+        EXPECT_EQ(widget->font().pointSizeF(), row.points);
+        EXPECT_EQ(font.weight(), row.bold ? 700 : 400);
+        EXPECT_FALSE(font.italic() || font.underline() || font.strikeOut());
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            EXPECT_EQ(label->alignment(), Qt::AlignLeft | Qt::AlignTop);
+            EXPECT_FALSE(label->wordWrap());
+        }
+    }
+    const auto named = [](const auto& list) {
+        int n = 0;
+        for (auto* w : list) n += !w->objectName().isEmpty();
+        return n;
+    };
+    EXPECT_EQ(named(form->findChildren<QLabel*>()), 4);
+    EXPECT_EQ(named(form->findChildren<QGroupBox*>()), 2);
+    EXPECT_EQ(named(form->findChildren<QPushButton*>()), 2);
+}
+
+// Each caption fits its control, by the measures Qt itself uses.
+void ExpectCaptionsFit(Form1& form) {
+    form.show();
+    for (const auto& row : kControls) {
+        auto* widget = form.findChild<QWidget*>(QLatin1String(row.name));
+        ASSERT_NE(widget, nullptr);
+        SCOPED_TRACE(std::string(row.name) + " in " + QFontInfo(widget->font()).family().toStdString());
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            const QFontMetrics metrics(label->font());
+            EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width());
+            EXPECT_LE(metrics.height(), label->height());
+        } else if (qobject_cast<QGroupBox*>(widget) != nullptr) {
+            EXPECT_LE(widget->minimumSizeHint().width(), widget->width());
+        } else {
+            EXPECT_LE(widget->sizeHint().width(), widget->width());
+            EXPECT_LE(QFontMetrics(widget->font()).height(), widget->height());
+        }
+    }
+}
+
+TEST_F(Form1Test, NoCaptionIsCutOffInTahoma) {
+    if (!TahomaAvailable()) GTEST_SKIP() << "no Tahoma (Debian package fonts-wine)";
+    ExpectCaptionsFit(*form);
+}
+
+TEST_F(Form1Test, NoCaptionIsCutOffWithoutTahoma) {
+    // Take away what the suite registered, then put it back.
+    for (int id : tahomaIds) QFontDatabase::removeApplicationFont(id);
+    tahomaIds.clear();
+    if (TahomaAvailable()) GTEST_SKIP() << "Tahoma is installed system-wide";
+    Form1 fallback(desktop, files, firstCopy);
+    EXPECT_NE(QFontInfo(fallback.font()).family(), "Tahoma");
+    ExpectCaptionsFit(fallback);
+    tahomaIds = RegisterTahoma();
+    EXPECT_TRUE(TahomaAvailable());
+}
+
+TEST_F(Form1Test, OnlyTheButtonsTakeTheFocusMergeFirst) {
+    ShowActive();
+    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("cmdMerge"));
+    for (const auto& row : kControls) {
+        auto* widget = Control<QWidget>(row.name);
+        const bool button = qobject_cast<QPushButton*>(widget) != nullptr;
+        EXPECT_EQ(widget->focusPolicy() == Qt::NoFocus, !button) << row.name;
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("cmdExit"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("cmdMerge"));
+}
+
+TEST_F(Form1Test, EnterPressesTheFocusedButtonEscapeNothing) {
+    ShowActive();
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_TRUE(form->isVisible());
+
+    Control<QPushButton>("cmdExit")->setFocus();
+    desktop.answers = {kIdCancel};
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"You're sure?"});
+}
+
+TEST_F(Form1Test, ExitAsksAndCancelChangesNothing) {
+    ShowActive();
+    desktop.answers = {kIdCancel};
+    QTest::mouseClick(Control<QPushButton>("cmdExit"), Qt::LeftButton);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "You're sure?");
+    EXPECT_EQ(desktop.boxes[0].style, 33);
+    EXPECT_EQ(desktop.boxes[0].title, "Confirmation");
+    EXPECT_FALSE(desktop.ended.has_value());
+    EXPECT_TRUE(form->isVisible());
+}
+
+TEST_F(Form1Test, ExitWithOkEndsTheProgram) {
+    desktop.answers = {kIdOk};
+    EXPECT_THROW(form->cmdExit_Click(), ProgramEnded);
+    EXPECT_EQ(desktop.ended, 0);
+}
+
+TEST(Form1StartTest, SecondCopyWarnsAndNeverShowsItsWindow) {
+    TextFiles files;
+    FakeDesktop desktop;
+    ScriptedInstances running(true);
+    Form1 form(desktop, files, running);
+    EXPECT_THROW(form.Load(), ProgramEnded);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"The application is already running!!! \r"});
+    EXPECT_FALSE(form.isVisible());
+}
+
+// Drags `data` over the window to `pos` and releases it there, through the
+// window system's own delivery. Returns whether the drop was accepted.
+bool DropAt(QWidget& window, QPoint pos, const QMimeData& data) {
+    QWindow* handle = window.windowHandle();
+    QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &enter);
+    QDragMoveEvent move(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &move);
+    if (!move.isAccepted()) {  // the source then leaves instead of dropping
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(handle, &leave);
+        return false;
+    }
+    QDropEvent drop(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(handle, &drop);
+    return drop.isAccepted();
+}
+
+QMimeData* FilesData(const std::vector<std::string>& paths) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const auto& p : paths) urls.append(QUrl::fromLocalFile(QString::fromStdString(p)));
+    data->setUrls(urls);
+    return data;
+}
+
+TEST_F(Form1Test, DropsReachTheFrameBeneath) {
+    ShowActive();
+    TempFolder dir;
+    const std::string path = dir.Write("left.ps", AcceptedInput());
+    std::unique_ptr<QMimeData> data(FilesData({path}));
+
+    struct Case {
+        const char* target;  // control under the drop
+        QPoint offset;       // from its top-left corner
+        const char* zone;    // frame whose handler gets it; nullptr: none
+    };
+    const Case cases[] = {
+        {"frmTop", {4, 70}, "frmTop"},
+        {"lblTop", {10, 10}, "frmTop"},
+        {"frmBottom", {140, 80}, "frmBottom"},
+        {"lblBottom", {10, 10}, "frmBottom"},
+        {"lblKorva", {5, 5}, nullptr},
+        {"lblA5", {5, 5}, nullptr},
+        {"cmdMerge", {5, 5}, nullptr},
+        {"cmdExit", {5, 5}, nullptr},
+        {"Form1", {2, 250}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        TextFiles caseFiles;
+        FakeDesktop caseDesktop;
+        Form1 window(caseDesktop, caseFiles, firstCopy);
+        window.Load();
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QWidget* target = c.target == std::string("Form1")
+                              ? &window
+                              : window.findChild<QWidget*>(QLatin1String(c.target));
+        ASSERT_NE(target, nullptr);
+        const QPoint pos = target->mapTo(&window, c.offset);
+        ASSERT_EQ(window.childAt(pos) == nullptr ? &window : window.childAt(pos), target);
+
+        EXPECT_EQ(DropAt(window, pos, *data), c.zone != nullptr);
+        const std::string zone = c.zone == nullptr ? "" : c.zone;
+        EXPECT_EQ(window.state().topFile, zone == "frmTop" ? path : "");
+        EXPECT_EQ(window.state().bottomFile, zone == "frmBottom" ? path : "");
+        EXPECT_TRUE(caseDesktop.boxes.empty());
+    }
+}
+
+TEST_F(Form1Test, AcceptedDropsShowOkInTheirLabels) {
+    ShowActive();
+    TempFolder dir;
+    std::unique_ptr<QMimeData> top(FilesData({dir.Write("left.ps", AcceptedInput())}));
+    std::unique_ptr<QMimeData> bottom(FilesData({dir.Write("right.ps", AcceptedInput())}));
+    auto* lblTop = Control<QLabel>("lblTop");
+    auto* lblBottom = Control<QLabel>("lblBottom");
+    DropAt(*form, lblTop->mapTo(form.get(), QPoint(5, 5)), *top);
+    EXPECT_EQ(lblTop->text(), "OK");
+    EXPECT_EQ(lblBottom->text(), "BOTTOM");
+    DropAt(*form, lblBottom->mapTo(form.get(), QPoint(5, 5)), *bottom);
+    EXPECT_EQ(lblBottom->text(), "    OK");
+
+    std::unique_ptr<QMimeData> notes(FilesData({dir.Write("notes.txt", "x")}));
+    DropAt(*form, lblTop->mapTo(form.get(), QPoint(5, 5)), *notes);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"Sorry only *.PS files"});
+    EXPECT_EQ(lblTop->text(), "OK");
+}
+
+TEST_F(Form1Test, TextAndWebLinksAreNotTakenAtAll) {
+    ShowActive();
+    const QPoint onTop = Control<QWidget>("lblTop")->mapTo(form.get(), QPoint(5, 5));
+    QMimeData text;
+    text.setText(QStringLiteral("/tmp/left.ps"));
+    QMimeData link;
+    link.setUrls({QUrl(QStringLiteral("https://example.org/left.ps"))});
+    EXPECT_FALSE(DropAt(*form, onTop, text));
+    EXPECT_FALSE(DropAt(*form, onTop, link));
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(form->state().topFile, "");
+}
+
+TEST(DropFrameTest, LocalFilesKeepsOnlyLocalUrls) {
+    QMimeData mixed;
+    mixed.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a b.ps")),
+                   QUrl(QStringLiteral("https://example.org/c.ps")),
+                   QUrl::fromLocalFile(QStringLiteral("/tmp/\u00e9.ps"))});
+    EXPECT_EQ(LocalFiles(&mixed), (std::vector<std::string>{"/tmp/a b.ps", "/tmp/\xc3\xa9.ps"}));
+    QMimeData none;
+    none.setText(QStringLiteral("file:///tmp/a.ps"));
+    EXPECT_TRUE(LocalFiles(&none).empty());
+}
+
+}  // namespace
+}  // namespace psmerge
