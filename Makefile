@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench screenshot clean
 
 all: build
 
@@ -24,6 +24,10 @@ test: build
 
 bench: build
 	cmake --build $(BUILD_DIR) --target run-bench
+
+# The README's picture of the window, drawn by the program's own code.
+screenshot: build
+	$(BUILD_DIR)/tools/psmerge-screenshot docs/screenshot.png 2
 
 clean:
 	rm -rf $(BUILD_DIR)

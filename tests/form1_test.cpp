@@ -1,6 +1,12 @@
 #include "form1.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -18,6 +24,7 @@
 #include "fake_desktop.h"
 #include "fonts.h"
 #include "ps_samples.h"
+#include "qt_desktop.h"
 #include "single_instance.h"
 #include "temp_folder.h"
 #include "text_files.h"
@@ -28,7 +35,10 @@ namespace {
 using testing::AcceptedInput;
 using testing::FakeDesktop;
 using testing::ProgramEnded;
+using testing::ReadBytes;
 using testing::TempFolder;
+
+std::string TestData(const char* name) { return std::string(PSMERGE_TEST_DATA) + "/" + name; }
 
 class ScriptedInstances : public InstanceTest {
 public:
@@ -194,10 +204,14 @@ TEST_F(Form1Test, EnterPressesTheFocusedButtonEscapeNothing) {
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_TRUE(form->isVisible());
 
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"Sorry input *.PS files not correct"});
+
     Control<QPushButton>("cmdExit")->setFocus();
     desktop.answers = {kIdCancel};
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"You're sure?"});
+    EXPECT_EQ(desktop.Texts(), (std::vector<std::string>{"Sorry input *.PS files not correct",
+                                                         "You're sure?"}));
 }
 
 TEST_F(Form1Test, ExitAsksAndCancelChangesNothing) {
@@ -329,6 +343,136 @@ TEST_F(Form1Test, TextAndWebLinksAreNotTakenAtAll) {
     EXPECT_FALSE(DropAt(*form, onTop, link));
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_EQ(form->state().topFile, "");
+}
+
+class Form1MergeTest : public Form1Test {
+protected:
+    // Drops the two sample inputs, copied to `dir` as left.ps (TOP) and right.ps.
+    void DropSamples() {
+        ShowActive();
+        const std::string top = dir.Write("left.ps", ReadBytes(TestData("top.ps")));
+        const std::string bottom = dir.Write("right.ps", ReadBytes(TestData("bottom.ps")));
+        DropOn("lblTop", top);
+        DropOn("lblBottom", bottom);
+        ASSERT_EQ(Control<QLabel>("lblTop")->text(), "OK");
+        ASSERT_EQ(Control<QLabel>("lblBottom")->text(), "    OK");
+    }
+
+    void DropOn(const char* control, const std::string& path) {
+        std::unique_ptr<QMimeData> data(FilesData({path}));
+        DropAt(*form, Control<QWidget>(control)->mapTo(form.get(), QPoint(5, 5)), *data);
+    }
+
+    TempFolder dir;
+};
+
+TEST_F(Form1MergeTest, DropMergeSaveEndToEnd) {
+    DropSamples();
+    const std::string out = dir.Path("left_Combi.PS");
+    desktop.saveAnswers = {out};
+    QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
+
+    ASSERT_EQ(desktop.dialogs.size(), 1u);
+    EXPECT_EQ(desktop.dialogs[0].fileName, out);
+    EXPECT_EQ(ReadBytes(out), ReadBytes(TestData("expected_merge.PS")));
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"All looks OK!  "});
+    EXPECT_EQ(Control<QLabel>("lblTop")->text(), "TOP");
+    EXPECT_EQ(Control<QLabel>("lblBottom")->text(), "BOTTOM");
+
+    DropOn("frmTop", out);
+    EXPECT_EQ(desktop.Texts(),
+              (std::vector<std::string>{"All looks OK!  ", "TOP.PS processed before"}));
+    EXPECT_EQ(Control<QLabel>("lblTop")->text(), "TOP");
+    EXPECT_EQ(form->state().topFile, dir.Path("left.ps"));
+}
+
+// Boxes are answered by the script; the Save dialog is the real one.
+class RealSaveDialogDesktop : public FakeDesktop {
+public:
+    std::optional<std::string> SaveAs(const SaveDialog& dialog) override {
+        dialogs.push_back(dialog);
+        return real.SaveAs(dialog);
+    }
+    QtDesktop real{QStringLiteral("PS merge")};
+};
+
+// Runs `step` on the first modal widget of type T to show up.
+template <typename T>
+void WhenModal(std::function<void(T*)> step) {
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, step] {
+        if (auto* widget = qobject_cast<T*>(QApplication::activeModalWidget());
+            widget != nullptr && widget->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            step(widget);
+        }
+    });
+    timer->start(10);
+}
+
+// Types `name` over the proposed one, as a user does, and presses Enter.
+void TypeAndAccept(QFileDialog* dialog, const char* name) {
+    auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, QString::fromLatin1(name));
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+TEST_F(Form1MergeTest, RealSaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
+    RealSaveDialogDesktop realDesktop;
+    form = std::make_unique<Form1>(realDesktop, files, firstCopy);
+    form->Load();
+    DropSamples();
+    dir.Write("other.txt", "x");
+
+    QString shownDir, shownName, title;
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        title = dialog->windowTitle();
+        shownDir = dialog->directory().absolutePath();
+        shownName = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+        TypeAndAccept(dialog, "mine");
+    });
+    QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
+    EXPECT_EQ(title, "Korvalith PS file");
+    EXPECT_EQ(shownDir.toStdString() + "/", dir.Path(""));
+    EXPECT_EQ(shownName, "left_Combi.PS");
+    EXPECT_EQ(ReadBytes(dir.Path("mine.PS")), ReadBytes(TestData("expected_merge.PS")));
+    EXPECT_EQ(realDesktop.Texts(), std::vector<std::string>{"All looks OK!  "});
+
+    // "mine" again: mine.PS exists once PS is added, so the dialog asks; No
+    // keeps the dialog open, and another name is taken instead.
+    dir.Write("mine.PS", "keep me");
+    QString question;
+    WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+        WhenModal<QMessageBox>([&, dialog](QMessageBox* box) {
+            question = box->text();
+            box->button(QMessageBox::No)->click();
+            QTimer::singleShot(0, [dialog] { TypeAndAccept(dialog, "fresh"); });
+        });
+        TypeAndAccept(dialog, "mine");
+    });
+    QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
+    EXPECT_TRUE(question.contains(QStringLiteral("mine.PS"))) << question.toStdString();
+    EXPECT_EQ(ReadBytes(dir.Path("mine.PS")), "keep me");
+    EXPECT_EQ(ReadBytes(dir.Path("fresh.PS")), ReadBytes(TestData("expected_merge.PS")));
+
+    // Cancel writes nothing and says nothing.
+    WhenModal<QFileDialog>([](QFileDialog* dialog) { dialog->reject(); });
+    const auto before = dir.Entries();
+    QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
+    EXPECT_EQ(dir.Entries(), before);
+    EXPECT_EQ(realDesktop.boxes.size(), 2u);
+}
+
+TEST(QtDesktopFilterTest, PairsBecomeQtNameFilters) {
+    EXPECT_EQ(QtNameFilters("Postscript (*.PS)|*.PS"), QStringList{"Postscript (*.PS)"});
+    EXPECT_EQ(QtNameFilters("Text|*.txt;*.text|All (*)|*"),
+              (QStringList{"Text (*.txt *.text)", "All (*)"}));
 }
 
 TEST(DropFrameTest, LocalFilesKeepsOnlyLocalUrls) {

@@ -20,6 +20,7 @@ public:
     int MsgBox(const std::string&, int, const std::optional<std::string>&) override {
         return psmerge::kIdOk;
     }
+    std::optional<std::string> SaveAs(const psmerge::SaveDialog&) override { return {}; }
 
 protected:
     void EndProgram(int status) override { std::exit(status); }

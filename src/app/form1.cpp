@@ -6,6 +6,7 @@
 #include "drop_frame.h"
 #include "drop_zones.h"
 #include "fonts.h"
+#include "merge_command.h"
 #include "startup.h"
 
 namespace psmerge {
@@ -80,6 +81,7 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
 
     frmTop_->SetDropHandler([this](const auto& paths) { frmTop_OLEDragDrop(paths); });
     frmBottom_->SetDropHandler([this](const auto& paths) { frmBottom_OLEDragDrop(paths); });
+    connect(cmdMerge_, &QPushButton::clicked, this, [this] { cmdMerge_Click(); });
     connect(cmdExit_, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
 }
 
@@ -93,6 +95,11 @@ void Form1::frmTop_OLEDragDrop(const std::vector<std::string>& paths) {
 void Form1::frmBottom_OLEDragDrop(const std::vector<std::string>& paths) {
     FormContext form = Context();
     DropOnZone(Zone::Bottom, paths, form);
+}
+
+void Form1::cmdMerge_Click() {
+    FormContext form = Context();
+    psmerge::cmdMerge_Click(form);
 }
 
 void Form1::cmdExit_Click() {

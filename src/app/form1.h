@@ -31,6 +31,7 @@ public:
 
     void frmTop_OLEDragDrop(const std::vector<std::string>& paths);
     void frmBottom_OLEDragDrop(const std::vector<std::string>& paths);
+    void cmdMerge_Click();
     void cmdExit_Click();
 
     const MergeState& state() const { return state_; }

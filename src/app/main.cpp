@@ -21,6 +21,7 @@ int main(int argc, char* argv[]) {
     });
 
     psmerge::Form1 form(desktop, files, instance);
+    desktop.SetWindow(&form);
     form.Load();
     form.show();
     return QApplication::exec();

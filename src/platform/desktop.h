@@ -18,6 +18,18 @@ inline constexpr int kMbSystemModal = 4096;
 inline constexpr int kIdOk = 1;
 inline constexpr int kIdCancel = 2;
 
+// Settings of a Save As dialog.
+struct SaveDialog {
+    static constexpr int kOverwritePrompt = 2;
+
+    std::string title;
+    std::string filter;      // description|pattern pairs, as "Text (*.txt)|*.txt"
+    std::string defaultExt;  // added to a name typed without an extension
+    std::string initDir;     // empty: the root of the file system
+    std::string fileName;    // proposed name
+    int flags = 0;           // kOverwritePrompt: ask before replacing a file
+};
+
 // What the program's logic asks of the desktop. The window provides the real
 // one; tests provide fakes that record and answer.
 class Desktop {
@@ -28,6 +40,9 @@ public:
     // the application's title shows.
     virtual int MsgBox(const std::string& text, int style,
                        const std::optional<std::string>& title = std::nullopt) = 0;
+
+    // Asks where to save; the full path chosen, or nothing when cancelled.
+    virtual std::optional<std::string> SaveAs(const SaveDialog& dialog) = 0;
 
     // Ends the program at once: every file closed, no further handler runs.
     [[noreturn]] void End(int status) {

@@ -1,5 +1,8 @@
 #include "qt_desktop.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -26,7 +29,7 @@ QtDesktop::QtDesktop(QString appTitle, std::function<void()> beforeEnd)
 
 std::unique_ptr<QMessageBox> QtDesktop::MakeBox(const std::string& text, int style,
                                                 const std::optional<std::string>& title) const {
-    auto box = std::make_unique<QMessageBox>();
+    auto box = std::make_unique<QMessageBox>(window_);
     box->setWindowTitle(title ? QString::fromStdString(*title) : appTitle_);
     box->setText(DisplayText(text));
     box->setTextFormat(Qt::PlainText);
@@ -64,6 +67,38 @@ int QtDesktop::MsgBox(const std::string& text, int style, const std::optional<st
     auto box = MakeBox(text, style, title);
     box->exec();
     return box->clickedButton() == box->button(QMessageBox::Ok) ? kIdOk : kIdCancel;
+}
+
+QStringList QtNameFilters(const std::string& filter) {
+    const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts[i];
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters.append(description.contains(QLatin1Char('('))
+                           ? description
+                           : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+    }
+    return filters;
+}
+
+std::optional<std::string> QtDesktop::SaveAs(const SaveDialog& settings) {
+    QFileDialog dialog(window_, QString::fromStdString(settings.title));
+    dialog.setObjectName(QStringLiteral("CommonDialog1"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(QtNameFilters(settings.filter));
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);  // *.PS shows a.ps too
+    dialog.setDefaultSuffix(QString::fromStdString(settings.defaultExt));
+    dialog.setDirectory(settings.initDir.empty() ? QDir::rootPath()
+                                                 : QFile::decodeName(settings.initDir.c_str()));
+    dialog.selectFile(QFile::decodeName(settings.fileName.c_str()));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite,
+                     (settings.flags & SaveDialog::kOverwritePrompt) == 0);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
 }
 
 void QtDesktop::EndProgram(int status) {

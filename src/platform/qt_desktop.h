@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -8,6 +10,7 @@
 #include "desktop.h"
 
 class QMessageBox;
+class QWidget;
 
 namespace psmerge {
 
@@ -18,8 +21,13 @@ public:
     // the process ends (closing files, releasing the instance lock).
     explicit QtDesktop(QString appTitle, std::function<void()> beforeEnd = {});
 
+    // Boxes and dialogs open over `window`.
+    void SetWindow(QWidget* window) { window_ = window; }
+
     int MsgBox(const std::string& text, int style,
                const std::optional<std::string>& title = std::nullopt) override;
+    // Qt's own Save dialog (the same on every desktop), as "CommonDialog1".
+    std::optional<std::string> SaveAs(const SaveDialog& dialog) override;
 
     // The box MsgBox shows for these arguments, built but not shown.
     std::unique_ptr<QMessageBox> MakeBox(const std::string& text, int style,
@@ -29,8 +37,12 @@ protected:
     void EndProgram(int status) override;
 
 private:
+    QPointer<QWidget> window_;
     QString appTitle_;
     std::function<void()> beforeEnd_;
 };
+
+// Qt name filters for "description|pattern|..." pairs.
+QStringList QtNameFilters(const std::string& filter);
 
 }  // namespace psmerge

@@ -2,6 +2,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "desktop.h"
 
@@ -10,8 +12,12 @@ namespace psmerge::testing {
 // Captions kept in a map, starting as the window shows them.
 class FakeCaptions : public Captions {
 public:
-    void SetCaption(Label label, const std::string& text) override { captions[label] = text; }
+    void SetCaption(Label label, const std::string& text) override {
+        captions[label] = text;
+        changes.emplace_back(label, text);
+    }
     std::map<Label, std::string> captions{{Label::lblTop, "TOP"}, {Label::lblBottom, "BOTTOM"}};
+    std::vector<std::pair<Label, std::string>> changes;  // in order
 };
 
 }  // namespace psmerge::testing

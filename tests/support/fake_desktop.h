@@ -14,8 +14,8 @@ struct ProgramEnded {
     int status;
 };
 
-// A desktop that records every box and answers from a script (OK when the
-// script is empty).
+// A desktop that records every box and dialog and answers from a script (OK
+// for boxes and Cancel for dialogs when the script is empty).
 class FakeDesktop : public Desktop {
 public:
     struct Box {
@@ -33,6 +33,14 @@ public:
         return answer;
     }
 
+    std::optional<std::string> SaveAs(const SaveDialog& dialog) override {
+        dialogs.push_back(dialog);
+        if (saveAnswers.empty()) return std::nullopt;
+        const auto answer = saveAnswers.front();
+        saveAnswers.pop_front();
+        return answer;
+    }
+
     void EndProgram(int status) override {
         ended = status;
         throw ProgramEnded{status};
@@ -47,6 +55,8 @@ public:
 
     std::vector<Box> boxes;
     std::deque<int> answers;
+    std::vector<SaveDialog> dialogs;
+    std::deque<std::optional<std::string>> saveAnswers;  // empty: Cancel
     std::optional<int> ended;
 };
 

@@ -1,0 +1,187 @@
+#include "merge_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "drop_zones.h"
+#include "fake_captions.h"
+#include "fake_desktop.h"
+#include "ps_samples.h"
+#include "temp_folder.h"
+#include "text_files.h"
+
+namespace psmerge {
+namespace {
+
+using testing::AcceptedInput;
+using testing::FakeCaptions;
+using testing::FakeDesktop;
+using testing::ProgramEnded;
+using testing::ReadBytes;
+using testing::TempFolder;
+
+const std::string kInserted =
+    "%%  invoegbestand  2e A5  aan top\r\n"
+    "%%  hier shift-up naar bovenste helft met -5 mm overlap = 15 PS\r\n"
+    "0 405 translate\r\n";
+
+class MergeCommandTest : public ::testing::Test {
+protected:
+    void SetUp() override { state.lineBreak = "\r\n"; }
+
+    // Accepts `top` and `bottom` through the drop zones.
+    void Accept(const std::string& top, const std::string& bottom) {
+        DropOnZone(Zone::Top, {top}, form);
+        DropOnZone(Zone::Bottom, {bottom}, form);
+        ASSERT_EQ(state.topOK + state.bottomOK, 2);
+        ASSERT_TRUE(desktop.boxes.empty());
+        captions.changes.clear();
+    }
+
+    using Texts = std::vector<std::string>;
+
+    TempFolder dir;
+    MergeState state;
+    TextFiles files;
+    FakeDesktop desktop;
+    FakeCaptions captions;
+    FormContext form{state, files, desktop, captions};
+};
+
+TEST_F(MergeCommandTest, RefusesUntilBothZonesAccepted) {
+    cmdMerge_Click(form);
+    EXPECT_EQ(desktop.Texts(), Texts{"Sorry input *.PS files not correct"});
+    EXPECT_EQ(desktop.boxes[0].style, 4096);
+    EXPECT_FALSE(desktop.boxes[0].title.has_value());
+
+    DropOnZone(Zone::Top, {dir.Write("left.ps", AcceptedInput())}, form);
+    cmdMerge_Click(form);
+    EXPECT_EQ(desktop.Texts(), (Texts{kInputsNotCorrect, kInputsNotCorrect}));
+    EXPECT_TRUE(desktop.dialogs.empty());
+    EXPECT_EQ(state.workDir, "");
+    EXPECT_EQ(state.defaultName, "");
+}
+
+TEST_F(MergeCommandTest, ProposesTheCombiNameNextToTop) {
+    TempFolder other;
+    Accept(dir.Write("left.ps", AcceptedInput()), other.Write("right.ps", AcceptedInput()));
+    cmdMerge_Click(form);  // the dialog is cancelled
+    ASSERT_EQ(desktop.dialogs.size(), 1u);
+    const SaveDialog& dialog = desktop.dialogs[0];
+    EXPECT_EQ(dialog.title, "Korvalith PS file");
+    EXPECT_EQ(dialog.filter, "Postscript (*.PS)|*.PS");
+    EXPECT_EQ(dialog.defaultExt, "PS");
+    EXPECT_EQ(dialog.initDir, dir.Path("").substr(0, dir.Path("").size() - 1));
+    EXPECT_EQ(dialog.fileName, dir.Path("left_Combi.PS"));
+    EXPECT_EQ(dialog.flags, 2);
+    EXPECT_EQ(state.workDir, dialog.initDir);
+    EXPECT_EQ(state.defaultName, dialog.fileName);
+}
+
+TEST_F(MergeCommandTest, ProposalForNamesWithDotsAndForTheRootFolder) {
+    const struct {
+        const char* top;
+        const char* workDir;
+        const char* proposed;
+    } cases[] = {
+        {"/jobs/a.b.PS", "/jobs", "/jobs/a.b_Combi.PS"},
+        {"/longname.ps", "", "/longname_Combi.PS"},
+        {"/jobs/README", "/jobs", "/jobs/README_Combi.PS"},
+    };
+    for (const auto& c : cases) {
+        state.topFile = c.top;
+        EXPECT_EQ(ProposedName(c.top, form), c.proposed) << c.top;
+        EXPECT_EQ(state.workDir, c.workDir) << c.top;
+    }
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(MergeCommandTest, CancelChangesNothing) {
+    Accept(dir.Write("left.ps", AcceptedInput()), dir.Write("right.ps", AcceptedInput()));
+    state.outFile = "/earlier/out.PS";
+    cmdMerge_Click(form);
+    EXPECT_EQ(desktop.dialogs.size(), 1u);
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(state.outFile, "/earlier/out.PS");
+    EXPECT_TRUE(captions.changes.empty());
+    EXPECT_EQ(dir.Entries(), (Texts{"left.ps", "right.ps"}));
+}
+
+TEST_F(MergeCommandTest, WritesConfirmsAndShowsTheZonesEmptyAgain) {
+    const std::string top = dir.Write("left.ps", AcceptedInput("(B) show\r\n"));
+    const std::string bottom = dir.Write("right.ps", AcceptedInput("(A) show\r\nshowpage\r\n"));
+    Accept(top, bottom);
+    desktop.saveAnswers = {dir.Path("left_Combi.PS"), dir.Path("again.PS")};
+    cmdMerge_Click(form);
+
+    const std::string expected =
+        "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY\r\n(A) show\r\n" + kInserted +
+        AcceptedInput("(B) show\r\n");
+    EXPECT_EQ(ReadBytes(dir.Path("left_Combi.PS")), expected);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "All looks OK!  ");
+    EXPECT_EQ(desktop.boxes[0].style, 4096);
+    EXPECT_EQ(desktop.boxes[0].title, "OK!");
+    using Change = std::pair<Label, std::string>;
+    EXPECT_EQ(captions.changes,
+              (std::vector<Change>{{Label::lblBottom, "BOTTOM"}, {Label::lblTop, "TOP"}}));
+    EXPECT_EQ(state.outFile, dir.Path("left_Combi.PS"));
+
+    // The files stay accepted: a second merge proposes the same and writes again.
+    EXPECT_EQ(state.topOK + state.bottomOK, 2);
+    cmdMerge_Click(form);
+    ASSERT_EQ(desktop.dialogs.size(), 2u);
+    EXPECT_EQ(desktop.dialogs[1].fileName, dir.Path("left_Combi.PS"));
+    EXPECT_EQ(ReadBytes(dir.Path("again.PS")), expected);
+}
+
+TEST_F(MergeCommandTest, FailedWriteIsReportedAndTheTargetKept) {
+    const std::string top = dir.Write("left.ps", AcceptedInput());
+    const std::string bottom = dir.Write("right.ps", AcceptedInput());
+    Accept(top, bottom);
+    const std::string target = dir.Write("left_Combi.PS", "precious");
+    std::remove(bottom.c_str());  // deleted since it was dropped
+    desktop.saveAnswers = {target};
+    cmdMerge_Click(form);
+    EXPECT_EQ(desktop.Texts(), Texts{"Could not save " + target + "\r\n" + bottom +
+                                     ": No such file or directory"});
+    EXPECT_EQ(desktop.boxes[0].style, 4096);
+    EXPECT_EQ(ReadBytes(target), "precious");
+    EXPECT_TRUE(captions.changes.empty());
+    EXPECT_EQ(dir.Entries(), (Texts{"left.ps", "left_Combi.PS"}));
+}
+
+TEST_F(MergeCommandTest, FailedWriteIntoAMissingFolderNamesTheOutput) {
+    Accept(dir.Write("left.ps", AcceptedInput()), dir.Write("right.ps", AcceptedInput()));
+    const std::string target = dir.Path("gone/out.PS");
+    desktop.saveAnswers = {target};
+    cmdMerge_Click(form);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text.rfind("Could not save " + target + "\r\n", 0), 0u)
+        << desktop.boxes[0].text;
+    EXPECT_TRUE(captions.changes.empty());
+}
+
+TEST_F(MergeCommandTest, AnInputChosenAsTheOutputIsMergedWhole) {
+    const std::string top = dir.Write("left.ps", AcceptedInput("(B) show\r\n"));
+    const std::string bottom = dir.Write("right.ps", AcceptedInput("(A) show\r\n"));
+    Accept(top, bottom);
+    desktop.saveAnswers = {top};
+    cmdMerge_Click(form);
+    EXPECT_EQ(ReadBytes(top), AcceptedInput("(A) show\r\n") + kInserted + AcceptedInput("(B) show\r\n"));
+    EXPECT_EQ(desktop.Texts(), Texts{"All looks OK!  "});
+}
+
+TEST_F(MergeCommandTest, ShortTopPathEndsTheProgramBeforeTheDialog) {
+    state.topOK = state.bottomOK = 1;
+    state.topFile = "/tmp/a.ps";
+    EXPECT_THROW(cmdMerge_Click(form), ProgramEnded);
+    EXPECT_EQ(desktop.Texts(), Texts{"Invalid file processing detected\r\nProgram will close"});
+    EXPECT_TRUE(desktop.dialogs.empty());
+}
+
+}  // namespace
+}  // namespace psmerge
