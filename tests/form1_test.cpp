@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -232,6 +233,23 @@ TEST_F(Form1Test, ExitWithOkEndsTheProgram) {
     EXPECT_EQ(desktop.ended, 0);
 }
 
+TEST_F(Form1Test, ClosingTheWindowAsksNothing) {
+    ShowActive();
+    EXPECT_TRUE(form->close());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(Form1Test, WindowHasItsOwnIcon) {
+    const QList<QSize> sizes = form->windowIcon().availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(32, 32)));
+    EXPECT_TRUE(sizes.contains(QSize(256, 256)));
+    // The sheet is drawn: white paper in the middle, transparent corners.
+    const QImage image = form->windowIcon().pixmap(32, 32).toImage();
+    EXPECT_EQ(image.pixelColor(23, 3), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);
+}
+
 TEST(Form1StartTest, SecondCopyWarnsAndNeverShowsItsWindow) {
     TextFiles files;
     FakeDesktop desktop;
@@ -430,15 +448,30 @@ TEST_F(Form1MergeTest, RealSaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
     DropSamples();
     dir.Write("other.txt", "x");
 
+    dir.Write("a.ps", "x");
+    dir.Write("B.PS", "x");
     QString shownDir, shownName, title;
+    QStringList listed;
     WhenModal<QFileDialog>([&](QFileDialog* dialog) {
         title = dialog->windowTitle();
+        // *.PS lists PostScript files of either case, and nothing else.
+        auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        QTest::qWaitFor([&] {
+            listed.clear();
+            for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
+                listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
+            }
+            return listed.size() >= 4;
+        });
         shownDir = dialog->directory().absolutePath();
         shownName = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
         TypeAndAccept(dialog, "mine");
     });
     QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
     EXPECT_EQ(title, "Korvalith PS file");
+    listed.sort(Qt::CaseInsensitive);
+    EXPECT_EQ(listed, (QStringList{"a.ps", "B.PS", "left.ps", "right.ps"}));
     EXPECT_EQ(shownDir.toStdString() + "/", dir.Path(""));
     EXPECT_EQ(shownName, "left_Combi.PS");
     EXPECT_EQ(ReadBytes(dir.Path("mine.PS")), ReadBytes(TestData("expected_merge.PS")));

@@ -6,6 +6,7 @@
 #include "drop_frame.h"
 #include "drop_zones.h"
 #include "fonts.h"
+#include "icon.h"
 #include "merge_command.h"
 #include "startup.h"
 
@@ -60,6 +61,7 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     : QWidget(parent), desktop_(desktop), files_(files), instances_(instances) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("PS merge"));
+    setWindowIcon(AppIcon());
     setFont(Tahoma(8.25, false));
     setFixedSize(Px(2415), Px(5025));
 
