@@ -457,13 +457,13 @@ TEST_F(Form1MergeTest, RealSaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
         // *.PS lists PostScript files of either case, and nothing else.
         auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
         ASSERT_NE(view, nullptr);
-        QTest::qWaitFor([&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] {
             listed.clear();
             for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
                 listed << view->model()->index(row, 0, view->rootIndex()).data().toString();
             }
             return listed.size() >= 4;
-        });
+        }));
         shownDir = dialog->directory().absolutePath();
         shownName = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
         TypeAndAccept(dialog, "mine");

@@ -75,6 +75,21 @@ TEST(InputCheckTest, HeaderMarkerAndMergedMarker) {
     }
 }
 
+TEST(InputCheckTest, MarkersAcrossTheReadBuffer) {
+    // Buffers of 256 KiB: put each marker across a boundary.
+    constexpr std::size_t kBuffer = 256 * 1024;
+    std::string content = kHead;
+    content.append(kBuffer - content.size() - 5, 'x');
+    content += "\r\n%%TEXT723DUMMY\r\n";
+    content.append(2 * kBuffer - content.size() - 3, 'y');
+    content += " 2e A5 \r\n";
+    TempFolder dir;
+    TextFiles files;
+    MergeState state;
+    psmerge::Test(state, files, dir.Write("big.ps", content));
+    EXPECT_EQ(FlagsOf(state), kMerged);
+}
+
 TEST(InputCheckTest, AMergedFileIsRecognised) {
     TempFolder dir;
     TextFiles files;

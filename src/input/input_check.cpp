@@ -5,10 +5,14 @@
 #include "path_helpers.h"
 #include "runtime_error.h"
 #include "text_files.h"
+#include "text_search.h"
 
 namespace psmerge {
 
 namespace {
+
+const Needle kMarkerNeedle(kMarkerToken);
+const Needle kMergedNeedle(kMergedToken);
 
 bool Contains(std::string_view line, std::string_view token) {
     return line.find(token) != std::string_view::npos;
@@ -29,15 +33,17 @@ bool Scan(MergeState& state, TextFiles& files, const std::string& path) {
         return false;
     }
 
-    // Lines are looked at in place; lineBuf gets the last one.
-    if (files.Eof(no)) return true;
-    std::string_view line;
-    while (!files.Eof(no)) {
-        line = files.LineInput(no);
-        if (Contains(line, kMarkerToken)) state.TEXT723DUMMY = 1;
-        if (Contains(line, kMergedToken)) state.dubbel = 1;
+    // The tokens hold no CR, so a line from line 3 on holds one exactly when
+    // the bytes after line 2 do: they are searched as they come.
+    StreamSearch marker(kMarkerNeedle);
+    StreamSearch merged(kMergedNeedle);
+    for (std::string_view block = files.InputBlock(no); !block.empty();
+         block = files.InputBlock(no)) {
+        marker.Feed(block);
+        merged.Feed(block);
     }
-    state.lineBuf = line;
+    state.TEXT723DUMMY = marker.found() ? 1 : 0;
+    state.dubbel = merged.found() ? 1 : 0;
     return true;
 }
 

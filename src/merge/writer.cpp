@@ -1,49 +1,16 @@
 #include "writer.h"
 
-#include <algorithm>
-#include <cstring>
-#include <iterator>
-
 #include "text_files.h"
+#include "text_search.h"
 
 namespace psmerge {
 
 namespace {
 
-// A case-sensitive substring test (Horspool), cheap on the short lines it is
-// made for.
-class Token {
-public:
-    explicit Token(std::string_view text) : text_(text) {
-        std::fill(std::begin(skip_), std::end(skip_), text.size());
-        for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-            skip_[static_cast<unsigned char>(text[i])] = text.size() - 1 - i;
-        }
-    }
-
-    bool In(std::string_view line) const {
-        const std::size_t n = text_.size();
-        if (line.size() < n) return false;
-        const char last = text_[n - 1];
-        const char* at = line.data();
-        const char* const stop = line.data() + line.size() - n;
-        while (at <= stop) {
-            const char c = at[n - 1];
-            if (c == last && std::memcmp(at, text_.data(), n - 1) == 0) return true;
-            at += skip_[static_cast<unsigned char>(c)];
-        }
-        return false;
-    }
-
-private:
-    std::string_view text_;
-    std::size_t skip_[256];
-};
-
-const Token kShowpage("showpage");
-const Token kBoundingBox("%%BoundingBox");
-const Token kDupMulExch("dup mul exch");
-const Token kStatusdict("statusdict");
+const Needle kShowpage("showpage");
+const Needle kBoundingBox("%%BoundingBox");
+const Needle kDupMulExch("dup mul exch");
+const Needle kStatusdict("statusdict");
 
 bool DroppedFromBottom(std::string_view line) {
     return line.find('\x04') != std::string_view::npos || kShowpage.In(line);

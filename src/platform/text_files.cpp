@@ -39,6 +39,13 @@ public:
         return ReadAcrossBuffers();
     }
 
+    std::string_view ReadBlock() {
+        if (Eof()) return {};
+        const std::string_view block(buf_.get() + pos_, end_ - pos_);
+        pos_ = end_;
+        return block;
+    }
+
 private:
     // A line, or its line end, that runs past the end of the buffer.
     std::string_view ReadAcrossBuffers() {
@@ -168,6 +175,8 @@ bool TextFiles::Eof(int no) { return InputAt(no).Eof(); }
 std::string_view TextFiles::LineInput(int no) { return InputAt(no).ReadLine(); }
 
 void TextFiles::LineInput(int no, std::string& line) { line = InputAt(no).ReadLine(); }
+
+std::string_view TextFiles::InputBlock(int no) { return InputAt(no).ReadBlock(); }
 
 void TextFiles::PrintLine(int no, std::string_view text) { OutputAt(no).WriteLine(text); }
 

@@ -43,6 +43,10 @@ public:
     // The same without a copy: the view holds until input `no` is read
     // further (Eof() that answers false included) or closed.
     std::string_view LineInput(int no);
+    // The next unread bytes of input `no` as they are, line ends included;
+    // empty at the end. The view holds until `no` is read further or closed.
+    std::string_view InputBlock(int no);
+
     // Writes `text` and CR LF to output `no`.
     void PrintLine(int no, std::string_view text);
 
