@@ -55,6 +55,33 @@ TEST(TextFilesTest, SplitsLinesAtCrAndCrLfOnly) {
     }
 }
 
+TEST(TextFilesTest, BlocksOfLinesHoldWholeLinesWhateverTheBuffer) {
+    const std::vector<std::string> inputs = {
+        "", "a", "a\r", "a\r\n", "\r\n\r\n", "ab\r\ncd\ref\r\n", "long line here\r\nx",
+        "lf\ninside\r\n\n", std::string(40, 'z') + "\r\n" + std::string(3, 'y') + "\r",
+    };
+    TempFolder dir;
+    for (std::size_t size = 1; size <= 24; ++size) {
+        TextFiles files(size);
+        for (const std::string& input : inputs) {
+            const std::string path = dir.Write("in", input);
+            const auto lines = ReadLines(files, path);
+            files.OpenInput(1, path);
+            std::string joined;
+            for (auto block = files.InputLines(1); !block.empty(); block = files.InputLines(1)) {
+                joined.append(block);
+                // A block ends with a line end unless it holds the file's last line.
+                const bool ended = block.back() == '\r' || block.back() == '\n';
+                EXPECT_TRUE(ended || files.Eof(1)) << "size " << size << ": " << input;
+            }
+            files.Close(1);
+            TextFiles plain;
+            EXPECT_EQ(ReadLines(plain, dir.Write("joined", joined)), lines)
+                << "size " << size << ": " << input;
+        }
+    }
+}
+
 TEST(TextFilesTest, LinesCrossingTheBufferStayWhole) {
     // A CR LF split across a buffer boundary, and a line longer than the buffer.
     constexpr std::size_t kBuffer = 256 * 1024;

@@ -19,7 +19,9 @@ const std::string kInserted =
     "%%  hier shift-up naar bovenste helft met -5 mm overlap = 15 PS\r\n"
     "0 405 translate\r\n";
 
-class WriterTest : public ::testing::Test {
+// Every case runs with tiny buffers too, so that lines, line ends and the
+// searched texts fall across buffer boundaries.
+class WriterTest : public ::testing::TestWithParam<std::size_t> {
 protected:
     // Merges the two contents and returns the output's bytes.
     std::string Merge(const std::string& bottom, const std::string& top) {
@@ -31,11 +33,14 @@ protected:
     }
 
     TempFolder dir;
-    TextFiles files;
+    TextFiles files{GetParam()};
     MergeState state;
 };
 
-TEST_F(WriterTest, WorkedExample) {
+INSTANTIATE_TEST_SUITE_P(BufferSizes, WriterTest,
+                         ::testing::Values(1, 2, 3, 5, 8, 13, 21, 64, TextFiles::kDefaultBufferSize));
+
+TEST_P(WriterTest, WorkedExample) {
     const std::string bottom =
         "%!PS-Adobe-3.0\r\n"
         "%%BoundingBox: 0 0 595 420\r\n"
@@ -66,7 +71,7 @@ TEST_F(WriterTest, WorkedExample) {
     for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) EXPECT_FALSE(files.IsOpen(no)) << no;
 }
 
-TEST_F(WriterTest, EachPassKeepsItsOwnFilters) {
+TEST_P(WriterTest, EachPassKeepsItsOwnFilters) {
     const std::string bottom =
         "%%BoundingBox: (atend)\r\n"
         "% see %%BoundingBox below\r\n"
@@ -100,7 +105,7 @@ TEST_F(WriterTest, EachPassKeepsItsOwnFilters) {
                   "dup  mul exch\r\n");
 }
 
-TEST_F(WriterTest, LineEndsOfTheInputs) {
+TEST_P(WriterTest, LineEndsOfTheInputs) {
     struct Case {
         const char* name;
         std::string bottom, top, out;
@@ -116,18 +121,28 @@ TEST_F(WriterTest, LineEndsOfTheInputs) {
         {"empty lines kept", "\r\n\r\n", "\r\n", "\r\n\r\n" + kInserted + "\r\n"},
         {"other bytes copied as they are", std::string("\0\xe9\xff\r\n", 5), "\x80",
          std::string("\0\xe9\xff\r\n", 5) + kInserted + "\x80\r\n"},
+        {"mixed line ends", "A\r\nB\rC\r\n", "D\rE\r\nF", "A\r\nB\r\nC\r\n" + kInserted + "D\r\nE\r\nF\r\n"},
+        {"a lone LF keeps a token in its line", "x\nshowpage\r\nkeep\r\n", "y\nstatusdict\rz",
+         "keep\r\n" + kInserted + "z\r\n"},
+        {"several tokens in one line", "showpage %%BoundingBox showpage\r\n%%BoundingBox %%BoundingBox\r\n",
+         "statusdict dup mul exch\r\nok",
+         "%%BoundingBox: 0 0 595 841\r\n" + kInserted + "ok\r\n"},
+        {"lines in a row with tokens", "showpage\r\nshowpage\r\n%%BoundingBox\r\n\x04\r\na\r\n",
+         "statusdict\r\nstatusdict\r\nb", "%%BoundingBox: 0 0 595 841\r\na\r\n" + kInserted + "b\r\n"},
+        {"token in a last line without line end", "a\r\nx showpage", "b\r\nx statusdict",
+         "a\r\n" + kInserted + "b\r\n"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(Merge(c.bottom, c.top), c.out) << c.name;
     }
 }
 
-TEST_F(WriterTest, EmptyTopLeavesTheLastBottomLineInTheBuffer) {
+TEST_P(WriterTest, EmptyTopLeavesTheLastBottomLineInTheBuffer) {
     Merge("%%BoundingBox: 1 2 3 4", "");
     EXPECT_EQ(state.lineBuf, kA4BoundingBox);
 }
 
-TEST_F(WriterTest, AnInputMayBeTheOutput) {
+TEST_P(WriterTest, AnInputMayBeTheOutput) {
     state.bottomFile = dir.Write("bottom.ps", "A\r\n");
     state.topFile = dir.Write("top.ps", "B\r\n");
     state.outFile = state.topFile;
@@ -139,7 +154,7 @@ TEST_F(WriterTest, AnInputMayBeTheOutput) {
     EXPECT_EQ(ReadBytes(state.bottomFile), "A\r\n" + kInserted + "A\r\n" + kInserted + "B\r\n");
 }
 
-TEST_F(WriterTest, FailureLeavesTheTargetAndClosesEverything) {
+TEST_P(WriterTest, FailureLeavesTheTargetAndClosesEverything) {
     struct Case {
         const char* name;
         bool bottomMissing, topMissing;
@@ -165,7 +180,7 @@ TEST_F(WriterTest, FailureLeavesTheTargetAndClosesEverything) {
     }
 }
 
-TEST_F(WriterTest, OutputFolderMissingFailsWithItsPath) {
+TEST_P(WriterTest, OutputFolderMissingFailsWithItsPath) {
     state.bottomFile = dir.Write("bottom.ps", "A");
     state.topFile = dir.Write("top.ps", "B");
     state.outFile = dir.Path("gone/out.PS");

@@ -18,16 +18,14 @@ struct ZoneTable {
     std::int16_t MergeState::*accepted;
     Label label;
     const char* acceptedCaption;
-    const char* processedBefore;
-    const char* checkFailed;
+    const char* name;  // starts the zone's own messages
 };
 
 const ZoneTable& Table(Zone zone) {
-    static const ZoneTable top{&MergeState::topFile, &MergeState::topOK,     Label::lblTop,
-                               "OK",                 "TOP.PS processed before", "TOP.PS file check NOT OK"};
-    static const ZoneTable bottom{&MergeState::bottomFile,      &MergeState::bottomOK,
-                                  Label::lblBottom,             "    OK",
-                                  "BOTTOM.PS processed before", "BOTTOM.PS file check NOT OK"};
+    static const ZoneTable top{&MergeState::topFile, &MergeState::topOK, Label::lblTop, "OK",
+                               "TOP.PS"};
+    static const ZoneTable bottom{&MergeState::bottomFile, &MergeState::bottomOK, Label::lblBottom,
+                                  "    OK", "BOTTOM.PS"};
     return zone == Zone::Top ? top : bottom;
 }
 
@@ -60,7 +58,7 @@ DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, 
     return DropVerdict::Accepted;
 }
 
-std::string_view RefusalText(Zone zone, DropVerdict verdict) {
+std::string RefusalReason(DropVerdict verdict) {
     switch (verdict) {
         case DropVerdict::TooMany:
             return kOnlyOneAtATime;
@@ -68,16 +66,29 @@ std::string_view RefusalText(Zone zone, DropVerdict verdict) {
             return kOnlyFiles;
         case DropVerdict::NotPostScript:
             return kOnlyPsFiles;
-        case DropVerdict::CheckFailed:
-            return Table(zone).checkFailed;
-        case DropVerdict::ProcessedBefore:
-            return Table(zone).processedBefore;
         case DropVerdict::ShortPath:
+            return kInvalidProcessing;
+        case DropVerdict::CheckFailed:
+            return "file check NOT OK";
+        case DropVerdict::ProcessedBefore:
+            return "processed before";
         case DropVerdict::NothingDropped:
         case DropVerdict::Accepted:
             break;
     }
     return {};
+}
+
+std::string RefusalText(Zone zone, DropVerdict verdict) {
+    switch (verdict) {
+        case DropVerdict::CheckFailed:
+        case DropVerdict::ProcessedBefore:
+            return std::string(Table(zone).name) + " " + RefusalReason(verdict);
+        case DropVerdict::ShortPath:  // its own message, with the end of the program
+            return {};
+        default:
+            return RefusalReason(verdict);
+    }
 }
 
 std::string_view AcceptedCaption(Zone zone) { return Table(zone).acceptedCaption; }
@@ -95,7 +106,7 @@ void DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& f
             form.captions.SetCaption(table.label, table.acceptedCaption);
             return;
         default:
-            form.desktop.MsgBox(std::string(RefusalText(zone, verdict)), kMbSystemModal);
+            form.desktop.MsgBox(RefusalText(zone, verdict), kMbSystemModal);
             return;
     }
 }

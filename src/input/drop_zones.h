@@ -30,8 +30,13 @@ inline constexpr const char* kOnlyPsFiles = "Sorry only *.PS files";
 // Runs the input check, which sets the check flags of `state`.
 DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files);
 
-// The message a refusal shows on `zone`; empty for verdicts that show none.
-std::string_view RefusalText(Zone zone, DropVerdict verdict);
+// Why a file is refused, whatever the zone ("file check NOT OK"); empty for
+// verdicts that refuse nothing.
+std::string RefusalReason(DropVerdict verdict);
+
+// The message a refusal shows on `zone` ("TOP.PS file check NOT OK"); empty
+// for verdicts that show none.
+std::string RefusalText(Zone zone, DropVerdict verdict);
 
 // The caption of the zone's label while it holds an accepted file.
 std::string_view AcceptedCaption(Zone zone);

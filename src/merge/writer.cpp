@@ -1,5 +1,11 @@
 #include "writer.h"
 
+#include <algorithm>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
 #include "text_files.h"
 #include "text_search.h"
 
@@ -7,23 +13,107 @@ namespace psmerge {
 
 namespace {
 
+const Needle kEot("\x04");
 const Needle kShowpage("showpage");
 const Needle kBoundingBox("%%BoundingBox");
 const Needle kDupMulExch("dup mul exch");
 const Needle kStatusdict("statusdict");
 
-bool DroppedFromBottom(std::string_view line) {
-    return line.find('\x04') != std::string_view::npos || kShowpage.In(line);
-}
+// What a pass does with each line of its input.
+struct PassRules {
+    std::initializer_list<const Needle*> drop;  // a line holding one of these is left out
+    const Needle* widen;                        // a line holding this becomes kA4BoundingBox
+};
 
-bool DroppedFromTop(std::string_view line) { return kDupMulExch.In(line) || kStatusdict.In(line); }
+const PassRules kBottomPass{{&kEot, &kShowpage}, &kBoundingBox};
+const PassRules kTopPass{{&kDupMulExch, &kStatusdict}, nullptr};
+
+// Where a needle next occurs in a block of lines, from a position on.
+class NextHit {
+public:
+    NextHit(const Needle* needle, std::string_view block) : needle_(needle), block_(block) {
+        at_ = needle_->Find(block_);
+    }
+
+    std::size_t at() const { return at_; }
+    bool Within(std::size_t from, std::size_t to) const { return at_ >= from && at_ < to; }
+
+    // Moves on to the first occurrence at or after `from`.
+    void From(std::size_t from) {
+        if (at_ >= from || at_ == std::string_view::npos) return;
+        const std::size_t next = needle_->Find(block_.substr(from));
+        at_ = next == std::string_view::npos ? next : from + next;
+    }
+
+private:
+    const Needle* needle_;
+    std::string_view block_;
+    std::size_t at_;
+};
+
+// Copies input `in` to output `out` by the pass's rules, and leaves the last
+// line read (as written, when widened) in `lineBuf`. The needles hold no line
+// end, so a line holds one exactly when an occurrence in the block starts
+// within it: the block is searched as a whole, and the lines between hits go
+// out as they stand whenever their line end already is CR LF.
+void CopyPass(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf) {
+    for (std::string_view block = files.InputLines(in); !block.empty();
+         block = files.InputLines(in)) {
+        std::vector<NextHit> hits;
+        for (const Needle* needle : rules.drop) hits.emplace_back(needle, block);
+        if (rules.widen != nullptr) hits.emplace_back(rules.widen, block);
+        const auto firstHit = [&hits] {
+            std::size_t first = std::string_view::npos;
+            for (const NextHit& hit : hits) first = std::min(first, hit.at());
+            return first;
+        };
+        std::size_t nextHit = firstHit();
+
+        std::size_t pos = 0;
+        std::size_t run = 0;  // start of the lines not written yet, all to go out unchanged
+        std::string_view line;
+        bool widened = false;
+        while (pos < block.size()) {
+            const auto* cr =
+                static_cast<const char*>(std::memchr(block.data() + pos, '\r', block.size() - pos));
+            const std::size_t lineEnd = cr == nullptr ? block.size() : cr - block.data();
+            std::size_t next = cr == nullptr ? block.size() : lineEnd + 1;
+            const bool crlf = next < block.size() && block[next] == '\n';
+            if (crlf) ++next;
+            line = block.substr(pos, lineEnd - pos);
+
+            bool dropped = false;
+            widened = false;
+            if (nextHit < lineEnd) {
+                for (std::size_t i = 0; i < rules.drop.size(); ++i) {
+                    dropped = dropped || hits[i].Within(pos, lineEnd);
+                }
+                widened = !dropped && rules.widen != nullptr && hits.back().Within(pos, lineEnd);
+                for (NextHit& hit : hits) hit.From(next);
+                nextHit = firstHit();
+            }
+            if (dropped || widened || !crlf) {
+                files.Print(out, block.substr(run, pos - run));
+                if (widened) {
+                    files.PrintLine(out, kA4BoundingBox);
+                } else if (!dropped) {
+                    files.PrintLine(out, line);
+                }
+                run = next;
+            }
+            pos = next;
+        }
+        files.Print(out, block.substr(run, pos - run));
+        lineBuf = widened ? kA4BoundingBox : line;
+    }
+}
 
 // Files this call opened and has not closed yet are closed when it leaves.
 class OpenedHere {
 public:
     explicit OpenedHere(TextFiles& files) : files_(files) {}
     ~OpenedHere() {
-        for (int no : numbers_) files_.Abandon(no);
+        for (int i = 0; i < count_; ++i) files_.Abandon(numbers_[i]);
     }
     OpenedHere(const OpenedHere&) = delete;
     OpenedHere& operator=(const OpenedHere&) = delete;
@@ -32,7 +122,8 @@ public:
     int Output(const std::string& path) { return Open(path, true); }
 
     void Close(int no) {
-        Forget(no);
+        std::remove(numbers_, numbers_ + count_, no);
+        --count_;
         files_.Close(no);
     }
 
@@ -48,12 +139,6 @@ private:
         return no;
     }
 
-    void Forget(int no) {
-        for (int i = 0; i < count_; ++i) {
-            if (numbers_[i] == no) numbers_[i] = numbers_[--count_];
-        }
-    }
-
     TextFiles& files_;
     int numbers_[3] = {};
     int count_ = 0;
@@ -65,18 +150,8 @@ void WriteMerged(MergeState& state, TextFiles& files) {
     OpenedHere opened(files);
     const int outNo = opened.Output(state.outFile);
 
-    // Lines are looked at in place; lineBuf gets the last one of each pass.
-    std::string_view line;
     state.bottomFileNo = opened.Input(state.bottomFile);
-    if (!files.Eof(state.bottomFileNo)) {
-        while (!files.Eof(state.bottomFileNo)) {
-            line = files.LineInput(state.bottomFileNo);
-            if (DroppedFromBottom(line)) continue;
-            if (kBoundingBox.In(line)) line = kA4BoundingBox;
-            files.PrintLine(outNo, line);
-        }
-        state.lineBuf = line;
-    }
+    CopyPass(files, state.bottomFileNo, outNo, kBottomPass, state.lineBuf);
     opened.Close(state.bottomFileNo);
 
     files.PrintLine(outNo, kInsertComment);
@@ -84,13 +159,7 @@ void WriteMerged(MergeState& state, TextFiles& files) {
     files.PrintLine(outNo, kShiftUp);
 
     state.topFileNo = opened.Input(state.topFile);
-    if (!files.Eof(state.topFileNo)) {
-        while (!files.Eof(state.topFileNo)) {
-            line = files.LineInput(state.topFileNo);
-            if (!DroppedFromTop(line)) files.PrintLine(outNo, line);
-        }
-        state.lineBuf = line;
-    }
+    CopyPass(files, state.topFileNo, outNo, kTopPass, state.lineBuf);
     opened.Close(state.topFileNo);
     opened.Close(outNo);
 }

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -12,7 +13,6 @@
 namespace psmerge {
 
 namespace {
-constexpr std::size_t kBufferSize = 256 * 1024;
 
 std::logic_error Misuse(int no, const char* what) {
     return std::logic_error("file number " + std::to_string(no) + ": " + what);
@@ -21,22 +21,54 @@ std::logic_error Misuse(int no, const char* what) {
 
 class TextFiles::Reader {
 public:
-    explicit Reader(const std::string& path)
-        : file_(path), buf_(std::make_unique<char[]>(kBufferSize)) {}
+    Reader(const std::string& path, std::size_t capacity)
+        : file_(path), cap_(capacity), buf_(std::make_unique<char[]>(capacity)) {}
 
-    bool Eof() { return pos_ == end_ && !Fill(); }
+    bool Eof() { return pos_ == end_ && !ReadMore(); }
 
-    // The next line, valid until the next call.
+    // The next line, without its line end.
     std::string_view ReadLine() {
         if (Eof()) throw RuntimeError(file_.path(), "Input past end of file");
-        const char* start = buf_.get() + pos_;
-        const auto* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - pos_));
-        if (cr != nullptr && cr + 1 < buf_.get() + end_) {
-            pos_ = static_cast<std::size_t>(cr - buf_.get()) + 1;
-            if (buf_[pos_] == '\n') ++pos_;
-            return {start, static_cast<std::size_t>(cr - start)};
+        for (;;) {
+            const char* start = buf_.get() + pos_;
+            const char* const limit = buf_.get() + end_;
+            const auto* cr = static_cast<const char*>(std::memchr(start, '\r', limit - start));
+            if (cr != nullptr && (cr + 1 < limit || atEnd_)) {
+                pos_ = Offset(cr) + 1;
+                if (pos_ < end_ && buf_[pos_] == '\n') ++pos_;
+                return {start, static_cast<std::size_t>(cr - start)};
+            }
+            if (cr == nullptr && atEnd_) {  // the last line, without a line end
+                pos_ = end_;
+                return {start, static_cast<std::size_t>(limit - start)};
+            }
+            if (!ReadMore() && !atEnd_) return ReadLongLine();
         }
-        return ReadAcrossBuffers();
+    }
+
+    // The next whole lines, each with its line end as in the file (the last
+    // line of the file may have none); at least one line.
+    std::string_view ReadLines() {
+        if (Eof()) return {};
+        for (;;) {
+            const char* start = buf_.get() + pos_;
+            const char* const limit = buf_.get() + end_;
+            const char* cr = LastCr(start, limit);
+            if (cr != nullptr && (cr + 1 < limit || atEnd_)) {
+                pos_ = Offset(cr) + 1;
+                if (pos_ < end_ && buf_[pos_] == '\n') ++pos_;
+                return {start, pos_ - Offset(start)};
+            }
+            if (cr == nullptr && atEnd_) {
+                pos_ = end_;
+                return {start, static_cast<std::size_t>(limit - start)};
+            }
+            if (!ReadMore() && !atEnd_) {
+                ReadLongLine();
+                if (lineEnded_) spill_.append("\r\n");
+                return spill_;
+            }
+        }
     }
 
     std::string_view ReadBlock() {
@@ -47,51 +79,93 @@ public:
     }
 
 private:
-    // A line, or its line end, that runs past the end of the buffer.
-    std::string_view ReadAcrossBuffers() {
+    std::size_t Offset(const char* at) const { return static_cast<std::size_t>(at - buf_.get()); }
+
+    static const char* LastCr(const char* start, const char* limit) {
+        while (limit > start) {
+            if (*--limit == '\r') return limit;
+        }
+        return nullptr;
+    }
+
+    // Moves the unread bytes to the front and reads after them. False at the
+    // end of the file, or when unread bytes fill the buffer.
+    bool ReadMore() {
+        if (atEnd_) return false;
+        if (pos_ > 0) {
+            std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
+            end_ -= pos_;
+            pos_ = 0;
+        }
+        if (end_ == cap_) return false;
+        const std::size_t n = file_.Read(buf_.get() + end_, cap_ - end_);
+        if (n == 0) {
+            atEnd_ = true;
+            return false;
+        }
+        end_ += n;
+        return true;
+    }
+
+    // A line longer than the buffer, gathered in spill_; lineEnded_ tells
+    // whether a line end followed it.
+    std::string_view ReadLongLine() {
         spill_.clear();
         for (;;) {
             const char* start = buf_.get() + pos_;
             const auto* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - pos_));
-            if (cr == nullptr) {
-                spill_.append(start, end_ - pos_);
-                pos_ = end_;
-                if (!Fill()) return spill_;
-                continue;
+            if (cr != nullptr) {
+                spill_.append(start, cr - start);
+                pos_ = Offset(cr) + 1;
+                if (pos_ == end_) ReadMore();
+                if (pos_ < end_ && buf_[pos_] == '\n') ++pos_;
+                lineEnded_ = true;
+                return spill_;
             }
-            spill_.append(start, cr - start);
-            pos_ = static_cast<std::size_t>(cr - buf_.get()) + 1;
-            if (pos_ == end_ && !Fill()) return spill_;
-            if (buf_[pos_] == '\n') ++pos_;
-            return spill_;
+            spill_.append(start, end_ - pos_);
+            pos_ = end_;
+            if (!ReadMore()) {
+                lineEnded_ = false;
+                return spill_;
+            }
         }
     }
 
-    bool Fill() {
-        pos_ = 0;
-        end_ = file_.Read(buf_.get(), kBufferSize);
-        return end_ > 0;
-    }
-
     InputFile file_;
+    const std::size_t cap_;
     std::unique_ptr<char[]> buf_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
+    bool atEnd_ = false;
+    bool lineEnded_ = false;
     std::string spill_;
 };
 
 class TextFiles::Writer {
 public:
-    explicit Writer(const std::string& path)
-        : path_(path), file_(QFile::decodeName(path.c_str())),
-          buf_(std::make_unique<char[]>(kBufferSize)) {
-        if (!file_.open(QIODevice::WriteOnly)) throw RuntimeError(path_, Reason());
+    // A new content for `path`, put in place by Commit().
+    Writer(const std::string& path, std::size_t capacity)
+        : path_(path), cap_(capacity), buf_(std::make_unique<char[]>(capacity)) {
+        auto file = std::make_unique<QSaveFile>(QFile::decodeName(path.c_str()));
+        save_ = file.get();
+        file_ = std::move(file);
+        if (!file_->open(QIODevice::WriteOnly)) throw RuntimeError(path_, Reason());
+    }
+
+    // Standard output, written as it comes.
+    Writer(std::string name, int fd, std::size_t capacity)
+        : path_(std::move(name)), cap_(capacity), buf_(std::make_unique<char[]>(capacity)) {
+        auto file = std::make_unique<QFile>();
+        if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            throw RuntimeError(path_, file->errorString().toStdString());
+        }
+        file_ = std::move(file);
     }
 
     void WriteLine(std::string_view text) {
-        if (used_ + text.size() + 2 > kBufferSize) {
+        if (used_ + text.size() + 2 > cap_) {
             Flush();
-            if (text.size() + 2 > kBufferSize) {
+            if (text.size() + 2 > cap_) {
                 WriteRaw(text);
                 WriteRaw("\r\n");
                 return;
@@ -104,9 +178,20 @@ public:
         used_ += text.size() + 2;
     }
 
+    void Write(std::string_view bytes) {
+        // Large pieces go out as they are, without a copy.
+        if (used_ + bytes.size() > cap_ || bytes.size() >= cap_ / 4) {
+            Flush();
+            if (bytes.size() >= cap_ / 4) return WriteRaw(bytes);
+        }
+        std::memcpy(buf_.get() + used_, bytes.data(), bytes.size());
+        used_ += bytes.size();
+    }
+
     void Commit() {
         Flush();
-        if (!file_.commit()) throw RuntimeError(path_, Reason());
+        const bool done = save_ != nullptr ? save_->commit() : file_->flush();
+        if (!done) throw RuntimeError(path_, Reason());
     }
 
 private:
@@ -118,21 +203,23 @@ private:
     // A short write is retried, so that a full disk reports its own reason.
     void WriteRaw(std::string_view data) {
         while (!data.empty()) {
-            const qint64 written = file_.write(data.data(), static_cast<qint64>(data.size()));
+            const qint64 written = file_->write(data.data(), static_cast<qint64>(data.size()));
             if (written <= 0) throw RuntimeError(path_, Reason());
             data.remove_prefix(static_cast<std::size_t>(written));
         }
     }
 
-    std::string Reason() const { return file_.errorString().toStdString(); }
+    std::string Reason() const { return file_->errorString().toStdString(); }
 
     std::string path_;
-    QSaveFile file_;  // discards its temporary file unless committed
+    const std::size_t cap_;
+    std::unique_ptr<QFileDevice> file_;
+    QSaveFile* save_ = nullptr;  // file_, when it replaces a file; discarded unless committed
     std::unique_ptr<char[]> buf_;
     std::size_t used_ = 0;
 };
 
-TextFiles::TextFiles() = default;
+TextFiles::TextFiles(std::size_t bufferSize) : bufferSize_(std::max<std::size_t>(bufferSize, 1)) {}
 TextFiles::~TextFiles() = default;
 
 int TextFiles::FreeFile() const {
@@ -163,11 +250,14 @@ TextFiles::Writer& TextFiles::OutputAt(int no) {
 }
 
 void TextFiles::OpenInput(int no, const std::string& path) {
-    FreeSlot(no).in = std::make_unique<Reader>(path);
+    FreeSlot(no).in = std::make_unique<Reader>(path, bufferSize_);
 }
 
 void TextFiles::OpenOutput(int no, const std::string& path) {
-    FreeSlot(no).out = std::make_unique<Writer>(path);
+    Slot& slot = FreeSlot(no);
+    slot.out = !stdoutName_.empty() && path == stdoutName_
+                   ? std::make_unique<Writer>(path, 1, bufferSize_)
+                   : std::make_unique<Writer>(path, bufferSize_);
 }
 
 bool TextFiles::Eof(int no) { return InputAt(no).Eof(); }
@@ -177,6 +267,10 @@ std::string_view TextFiles::LineInput(int no) { return InputAt(no).ReadLine(); }
 void TextFiles::LineInput(int no, std::string& line) { line = InputAt(no).ReadLine(); }
 
 std::string_view TextFiles::InputBlock(int no) { return InputAt(no).ReadBlock(); }
+
+std::string_view TextFiles::InputLines(int no) { return InputAt(no).ReadLines(); }
+
+void TextFiles::Print(int no, std::string_view bytes) { OutputAt(no).Write(bytes); }
 
 void TextFiles::PrintLine(int no, std::string_view text) { OutputAt(no).WriteLine(text); }
 

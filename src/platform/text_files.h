@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,8 +22,9 @@ namespace psmerge {
 class TextFiles {
 public:
     static constexpr int kMaxFileNo = 255;
+    static constexpr std::size_t kDefaultBufferSize = 256 * 1024;
 
-    TextFiles();
+    explicit TextFiles(std::size_t bufferSize = kDefaultBufferSize);
     ~TextFiles();  // closes everything; outputs not closed are discarded
     TextFiles(const TextFiles&) = delete;
     TextFiles& operator=(const TextFiles&) = delete;
@@ -35,6 +37,9 @@ public:
     void OpenInput(int no, const std::string& path);
     // Starts a new content for `path`; what was there stays until Close().
     void OpenOutput(int no, const std::string& path);
+    // From now on an output opened under `name` is the process's standard
+    // output, written as it comes. No name is set at first.
+    void SetStandardOutputName(std::string name) { stdoutName_ = std::move(name); }
 
     // True once every byte of input `no` has been read.
     bool Eof(int no);
@@ -43,12 +48,19 @@ public:
     // The same without a copy: the view holds until input `no` is read
     // further (Eof() that answers false included) or closed.
     std::string_view LineInput(int no);
+    // The next whole lines of input `no` as they are, each with its line end
+    // (the last line of the file may have none): at least one line, as many
+    // as the buffer holds; empty at the end. A line longer than the buffer
+    // comes alone, ended by CR LF. The view holds until `no` is read further.
+    std::string_view InputLines(int no);
     // The next unread bytes of input `no` as they are, line ends included;
     // empty at the end. The view holds until `no` is read further or closed.
     std::string_view InputBlock(int no);
 
     // Writes `text` and CR LF to output `no`.
     void PrintLine(int no, std::string_view text);
+    // Writes `bytes` to output `no` as they are.
+    void Print(int no, std::string_view bytes);
 
     // Closes `no`; an output replaces its target now (throws when that fails).
     void Close(int no);
@@ -69,7 +81,9 @@ private:
     Reader& InputAt(int no);
     Writer& OutputAt(int no);
 
+    std::size_t bufferSize_;
     std::array<Slot, kMaxFileNo + 1> slots_;
+    std::string stdoutName_;
 };
 
 }  // namespace psmerge

@@ -6,11 +6,10 @@
 
 namespace psmerge {
 
-// A fixed text to look for, case-sensitively, anywhere in a line or a block
-// (Horspool: the skip table lets most tests move on by its whole length).
+// A fixed text to look for, case-sensitively, anywhere in a line or a block.
 class Needle {
 public:
-    explicit Needle(std::string_view text);
+    explicit Needle(std::string_view text) : text_(text) {}
 
     std::size_t size() const { return text_.size(); }
     // Position of the first occurrence, or npos.
@@ -19,7 +18,6 @@ public:
 
 private:
     std::string text_;
-    std::size_t skip_[256];
 };
 
 // Whether a needle occurs in a stream read in pieces, also across the joins.

@@ -1,0 +1,205 @@
+// psmerge-cli, run as a process.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ps_samples.h"
+#include "run_process.h"
+#include "temp_folder.h"
+
+namespace psmerge {
+namespace {
+
+using testing::AcceptedInput;
+using testing::ProcessResult;
+using testing::ReadBytes;
+using testing::RunProcess;
+using testing::TempFolder;
+
+std::string TestData(const char* name) { return std::string(PSMERGE_TEST_DATA) + "/" + name; }
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        top = dir.Write("left.ps", ReadBytes(TestData("top.ps")));
+        bottom = dir.Write("right.ps", ReadBytes(TestData("bottom.ps")));
+        expected = ReadBytes(TestData("expected_merge.PS"));
+    }
+
+    // Runs psmerge-cli with `args` in the test's folder.
+    ProcessResult Cli(std::vector<std::string> args) {
+        args.insert(args.begin(), PSMERGE_CLI);
+        return RunProcess(args, dir.Path(""));
+    }
+
+    TempFolder dir;
+    std::string top, bottom, expected;
+};
+
+TEST_F(CliTest, MergesIntoTheProposedName) {
+    const ProcessResult r = Cli({"left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dir.Path("left_Combi.PS") + "\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadBytes(dir.Path("left_Combi.PS")), expected);
+}
+
+TEST_F(CliTest, ExistingOutputNeedsForce) {
+    const std::string out = dir.Write("left_Combi.PS", "precious");
+    ProcessResult r = Cli({"left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err, "psmerge-cli: " + out + ": exists; --force replaces it\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(ReadBytes(out), "precious");
+
+    r = Cli({"--force", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(out), expected);
+}
+
+TEST_F(CliTest, OutputElsewhereOrToStandardOutput) {
+    ProcessResult r = Cli({"--output", "sub/../sheet.PS", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dir.Path("sheet.PS") + "\n");
+    EXPECT_EQ(ReadBytes(dir.Path("sheet.PS")), expected);
+
+    r = Cli({"-o", "-", top, bottom});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"left.ps", "right.ps", "sheet.PS"}));
+}
+
+TEST_F(CliTest, AnInputMayBeTheOutput) {
+    const std::string topBefore = ReadBytes(top);
+    const std::string bottomBefore = ReadBytes(bottom);
+    const ProcessResult r = Cli({"--output=right.ps", "--force", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(bottom), expected);
+    EXPECT_EQ(ReadBytes(top), topBefore);
+    EXPECT_NE(bottomBefore, expected);
+}
+
+TEST_F(CliTest, RefusalsUseTheZonesTexts) {
+    ::mkdir(dir.Path("folder.ps").c_str(), 0700);
+    const std::string notes = dir.Write("notes.txt", AcceptedInput());
+    const std::string bad = dir.Write("bad.ps", "hello\r\n");
+    ASSERT_EQ(Cli({"left.ps", "right.ps"}).status, 0);
+    const std::string merged = dir.Path("left_Combi.PS");
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"folder.ps", "right.ps"}, dir.Path("folder.ps") + ": Sorry only files, NO DIR's"},
+        {{"notes.txt", "right.ps"}, notes + ": Sorry only *.PS files"},
+        {{"bad.ps", "right.ps"}, bad + ": TOP.PS file check NOT OK"},
+        {{"left.ps", "bad.ps"}, bad + ": BOTTOM.PS file check NOT OK"},
+        {{"left.ps", "gone.ps"}, dir.Path("gone.ps") + ": BOTTOM.PS file check NOT OK"},
+        {{"left.ps", "left_Combi.PS"}, merged + ": BOTTOM.PS processed before"},
+        {{"left_Combi.PS", "right.ps"}, merged + ": TOP.PS processed before"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult r = Cli(c.args);
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, "psmerge-cli: " + c.err + "\n");
+        EXPECT_EQ(r.out, "");
+    }
+    const ProcessResult both = Cli({"bad.ps", "notes.txt", "--force"});
+    EXPECT_EQ(both.status, 1);
+    EXPECT_EQ(both.err, "psmerge-cli: " + bad + ": TOP.PS file check NOT OK\npsmerge-cli: " + notes +
+                            ": Sorry only *.PS files\n");
+    EXPECT_EQ(dir.Entries().size(), 6u) << "nothing was written";
+}
+
+TEST_F(CliTest, ShortPathIsRefusedWithTheGuardsText) {
+    std::string path;
+    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+        const std::string candidate = "/tmp/" + std::string(1, 'a' + std::rand() % 26) +
+                                      std::string(1, 'a' + std::rand() % 26) + ".ps";
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            path = candidate;
+        }
+    }
+    ASSERT_FALSE(path.empty());
+    const ProcessResult r = Cli({path, "right.ps"});
+    ::unlink(path.c_str());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "psmerge-cli: " + path + ": Invalid file processing detected\n");
+}
+
+TEST_F(CliTest, FailedWriteNamesThePathAndTheReason) {
+    ::mkdir(dir.Path("taken.PS").c_str(), 0700);
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"-o", "missing/out.PS", "left.ps", "right.ps"},
+         "Could not save " + dir.Path("missing/out.PS") + ": "},
+        {{"-f", "-o", "taken.PS", "left.ps", "right.ps"},
+         "Could not save " + dir.Path("taken.PS") + ": "},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult r = Cli(c.args);
+        EXPECT_EQ(r.status, 4) << c.err;
+        EXPECT_EQ(r.err.rfind("psmerge-cli: " + c.err, 0), 0u) << r.err;
+        EXPECT_GT(r.err.size(), ("psmerge-cli: " + c.err + "\n").size()) << "no reason given";
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(CliTest, CheckPrintsALinePerFile) {
+    ASSERT_EQ(Cli({"left.ps", "right.ps"}).status, 0);
+    const std::string bad = dir.Write("bad.ps", "x");
+    ProcessResult r = Cli({"--check", "left.ps", "bad.ps", "left_Combi.PS", "right.ps"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, top + ": OK\n" + bad + ": file check NOT OK\n" + dir.Path("left_Combi.PS") +
+                         ": processed before\n" + bottom + ": OK\n");
+    r = Cli({"--check", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, top + ": OK\n" + bottom + ": OK\n");
+}
+
+TEST_F(CliTest, UsageErrors) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"left.ps"},
+        {"left.ps", "right.ps", "third.ps"},
+        {"--frobnicate", "left.ps", "right.ps"},
+        {"left.ps", "right.ps", "--output"},
+        {"--output=", "left.ps", "right.ps"},
+        {"--check"},
+        {"--check", "--force", "left.ps"},
+        {"--check", "-o", "x.PS", "left.ps"},
+    };
+    for (const auto& args : cases) {
+        const ProcessResult r = Cli(args);
+        EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
+        EXPECT_EQ(r.err.rfind("psmerge-cli: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("Try 'psmerge-cli --help'."), std::string::npos);
+    }
+    EXPECT_EQ(dir.Entries().size(), 2u);
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+    ProcessResult r = Cli({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* word : {"--output", "--force", "--check", "--version", "Exit status", "0 done",
+                             "1 an input refused", "2 usage error", "3 the output exists",
+                             "4 the write failed"}) {
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    }
+    r = Cli({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "psmerge-cli " PSMERGE_VERSION "\n");
+}
+
+}  // namespace
+}  // namespace psmerge

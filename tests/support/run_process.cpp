@@ -1,0 +1,41 @@
+#include "run_process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "temp_folder.h"
+
+namespace psmerge::testing {
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd) {
+    TempFolder capture;
+    const std::string outPath = capture.Path("out");
+    const std::string errPath = capture.Path("err");
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) std::_Exit(127);
+        if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) std::_Exit(127);
+        ::execv(args[0], args.data());
+        std::_Exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ProcessResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadBytes(outPath);
+    result.err = ReadBytes(errPath);
+    return result;
+}
+
+}  // namespace psmerge::testing

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace psmerge::testing {
+
+struct ProcessResult {
+    int status = -1;  // exit status; -1 when ended by a signal
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` in `cwd` (the current folder when empty) and waits for it.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "");
+
+}  // namespace psmerge::testing
