@@ -66,12 +66,15 @@ TEST(InputCheckTest, HeaderMarkerAndMergedMarker) {
         {"empty file", "", kHeaderFailed},
     };
     TempFolder dir;
-    TextFiles files;
-    for (const auto& c : cases) {
-        MergeState state;
-        state.TEXT723DUMMY = 1;  // what an earlier check may have left
-        psmerge::Test(state, files, dir.Write("in.ps", c.content));
-        EXPECT_EQ(FlagsOf(state), c.flags) << c.name;
+    // Tiny buffers too: lines and tokens then fall across buffer boundaries.
+    for (std::size_t size : {std::size_t{1}, std::size_t{3}, std::size_t{7}, TextFiles::kDefaultBufferSize}) {
+        TextFiles files(size);
+        for (const auto& c : cases) {
+            MergeState state;
+            state.TEXT723DUMMY = 1;  // what an earlier check may have left
+            psmerge::Test(state, files, dir.Write("in.ps", c.content));
+            EXPECT_EQ(FlagsOf(state), c.flags) << c.name << ", buffer " << size;
+        }
     }
 }
 

@@ -68,7 +68,18 @@ TEST(TextFilesTest, BlocksOfLinesHoldWholeLinesWhateverTheBuffer) {
             const auto lines = ReadLines(files, path);
             files.OpenInput(1, path);
             std::string joined;
-            for (auto block = files.InputLines(1); !block.empty(); block = files.InputLines(1)) {
+            for (;;) {
+                bool longLine = false;
+                const std::string_view block = files.InputLines(1, longLine);
+                if (longLine) {  // streamed instead, in pieces no larger than the buffer
+                    const bool ended = files.StreamLine(1, [&](std::string_view piece) {
+                        EXPECT_LE(piece.size(), size);
+                        joined.append(piece);
+                    });
+                    if (ended) joined.append("\r\n");
+                    continue;
+                }
+                if (block.empty()) break;
                 joined.append(block);
                 // A block ends with a line end unless it holds the file's last line.
                 const bool ended = block.back() == '\r' || block.back() == '\n';
@@ -94,6 +105,29 @@ TEST(TextFilesTest, LinesCrossingTheBufferStayWhole) {
     EXPECT_EQ(lines[0], first);
     EXPECT_EQ(lines[1], second);
     EXPECT_EQ(lines[2], "end");
+}
+
+TEST(TextFilesTest, InputCanBeReadAgainFromAPosition) {
+    TempFolder dir;
+    const std::string path = dir.Write("in", "first\r\nsecond line\r\nthird");
+    for (std::size_t size : {std::size_t{1}, std::size_t{4}, TextFiles::kDefaultBufferSize}) {
+        TextFiles files(size);
+        files.OpenInput(1, path);
+        std::string line;
+        files.LineInput(1, line);
+        const std::uint64_t mark = files.InputPosition(1);
+        EXPECT_EQ(mark, 7u);
+        files.LineInput(1, line);
+        EXPECT_EQ(line, "second line");
+        files.SeekInput(1, mark);
+        std::string streamed;
+        EXPECT_TRUE(files.StreamLine(1, [&](std::string_view piece) { streamed.append(piece); }));
+        EXPECT_EQ(streamed, "second line");
+        streamed.clear();
+        EXPECT_FALSE(files.StreamLine(1, [&](std::string_view piece) { streamed.append(piece); }));
+        EXPECT_EQ(streamed, "third");
+        EXPECT_TRUE(files.Eof(1));
+    }
 }
 
 TEST(TextFilesTest, ReadingPastTheEndFails) {

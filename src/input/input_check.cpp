@@ -11,12 +11,11 @@ namespace psmerge {
 
 namespace {
 
+const Needle kHeaderNeedle(kHeaderToken);
+const Needle kCreatorNeedle(kCreatorToken);
+const Needle kIdentifierNeedle(kIdentifierToken);
 const Needle kMarkerNeedle(kMarkerToken);
 const Needle kMergedNeedle(kMergedToken);
-
-bool Contains(std::string_view line, std::string_view token) {
-    return line.find(token) != std::string_view::npos;
-}
 
 // Reads the file and returns whether its header passed; sets the two scan flags.
 bool Scan(MergeState& state, TextFiles& files, const std::string& path) {
@@ -26,12 +25,17 @@ bool Scan(MergeState& state, TextFiles& files, const std::string& path) {
     state.foutefile = 0;
     state.dubbel = 0;
 
-    files.LineInput(no, state.lineBuf);
-    if (!Contains(state.lineBuf, kHeaderToken)) return false;
-    files.LineInput(no, state.lineBuf);
-    if (!Contains(state.lineBuf, kCreatorToken) || !Contains(state.lineBuf, kIdentifierToken)) {
-        return false;
-    }
+    // Lines 1 and 2 are searched as they stream by, whatever their length.
+    StreamSearch header(kHeaderNeedle);
+    files.StreamLine(no, [&header](std::string_view piece) { header.Feed(piece); });
+    if (!header.found()) return false;
+    StreamSearch creator(kCreatorNeedle);
+    StreamSearch identifier(kIdentifierNeedle);
+    files.StreamLine(no, [&](std::string_view piece) {
+        creator.Feed(piece);
+        identifier.Feed(piece);
+    });
+    if (!creator.found() || !identifier.found()) return false;
 
     // The tokens hold no CR, so a line from line 3 on holds one exactly when
     // the bytes after line 2 do: they are searched as they come.

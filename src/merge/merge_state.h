@@ -16,7 +16,7 @@ struct MergeState {
     std::string bottomFile;   // file accepted on BOTTOM
     std::string outFile;      // path chosen in the save dialog
     std::string workDir;      // folder of topFile, start folder of the dialog
-    std::string lineBuf;      // line most recently read from any input
+    std::string lineBuf;      // last line the writer read (when it fit its buffer)
     std::string defaultName;  // proposed output path
     std::int16_t topOK = 0;
     std::int16_t bottomOK = 0;

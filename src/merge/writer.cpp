@@ -1,6 +1,7 @@
 #include "writer.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -51,60 +52,96 @@ private:
     std::size_t at_;
 };
 
-// Copies input `in` to output `out` by the pass's rules, and leaves the last
-// line read (as written, when widened) in `lineBuf`. The needles hold no line
-// end, so a line holds one exactly when an occurrence in the block starts
-// within it: the block is searched as a whole, and the lines between hits go
-// out as they stand whenever their line end already is CR LF.
-void CopyPass(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf) {
-    for (std::string_view block = files.InputLines(in); !block.empty();
-         block = files.InputLines(in)) {
-        std::vector<NextHit> hits;
-        for (const Needle* needle : rules.drop) hits.emplace_back(needle, block);
-        if (rules.widen != nullptr) hits.emplace_back(rules.widen, block);
-        const auto firstHit = [&hits] {
-            std::size_t first = std::string_view::npos;
-            for (const NextHit& hit : hits) first = std::min(first, hit.at());
-            return first;
-        };
-        std::size_t nextHit = firstHit();
+// A line too long for the read buffer: searched as it streams by, then, when
+// it is kept as it stands, read again from its start and copied in pieces.
+void CopyLongLine(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf) {
+    const std::uint64_t start = files.InputPosition(in);
+    std::vector<StreamSearch> searches;
+    for (const Needle* needle : rules.drop) searches.emplace_back(*needle);
+    if (rules.widen != nullptr) searches.emplace_back(*rules.widen);
+    files.StreamLine(in, [&searches](std::string_view piece) {
+        for (StreamSearch& search : searches) search.Feed(piece);
+    });
+    bool dropped = false;
+    for (std::size_t i = 0; i < rules.drop.size(); ++i) dropped = dropped || searches[i].found();
+    const bool widened = !dropped && rules.widen != nullptr && searches.back().found();
+    if (widened) {
+        files.PrintLine(out, kA4BoundingBox);
+    } else if (!dropped) {
+        files.SeekInput(in, start);
+        files.StreamLine(in, [&files, out](std::string_view piece) { files.Print(out, piece); });
+        files.Print(out, "\r\n");
+    }
+    lineBuf = widened ? kA4BoundingBox : std::string_view();  // too long to keep
+}
 
-        std::size_t pos = 0;
-        std::size_t run = 0;  // start of the lines not written yet, all to go out unchanged
-        std::string_view line;
-        bool widened = false;
-        while (pos < block.size()) {
-            const auto* cr =
-                static_cast<const char*>(std::memchr(block.data() + pos, '\r', block.size() - pos));
-            const std::size_t lineEnd = cr == nullptr ? block.size() : cr - block.data();
-            std::size_t next = cr == nullptr ? block.size() : lineEnd + 1;
-            const bool crlf = next < block.size() && block[next] == '\n';
-            if (crlf) ++next;
-            line = block.substr(pos, lineEnd - pos);
+// Copies the lines of one block by the pass's rules. The needles hold no
+// line end, so a line holds one exactly when an occurrence in the block
+// starts within it: the block is searched as a whole, and the lines between
+// hits go out as they stand whenever their line end already is CR LF.
+void CopyBlock(std::string_view block, TextFiles& files, int out, const PassRules& rules,
+               std::string& lineBuf) {
+    std::vector<NextHit> hits;
+    for (const Needle* needle : rules.drop) hits.emplace_back(needle, block);
+    if (rules.widen != nullptr) hits.emplace_back(rules.widen, block);
+    const auto firstHit = [&hits] {
+        std::size_t first = std::string_view::npos;
+        for (const NextHit& hit : hits) first = std::min(first, hit.at());
+        return first;
+    };
+    std::size_t nextHit = firstHit();
 
-            bool dropped = false;
-            widened = false;
-            if (nextHit < lineEnd) {
-                for (std::size_t i = 0; i < rules.drop.size(); ++i) {
-                    dropped = dropped || hits[i].Within(pos, lineEnd);
-                }
-                widened = !dropped && rules.widen != nullptr && hits.back().Within(pos, lineEnd);
-                for (NextHit& hit : hits) hit.From(next);
-                nextHit = firstHit();
+    std::size_t pos = 0;
+    std::size_t run = 0;  // start of the lines not written yet, all to go out unchanged
+    std::string_view line;
+    bool widened = false;
+    while (pos < block.size()) {
+        const auto* cr =
+            static_cast<const char*>(std::memchr(block.data() + pos, '\r', block.size() - pos));
+        const std::size_t lineEnd = cr == nullptr ? block.size() : cr - block.data();
+        std::size_t next = cr == nullptr ? block.size() : lineEnd + 1;
+        const bool crlf = next < block.size() && block[next] == '\n';
+        if (crlf) ++next;
+        line = block.substr(pos, lineEnd - pos);
+
+        bool dropped = false;
+        widened = false;
+        if (nextHit < lineEnd) {
+            for (std::size_t i = 0; i < rules.drop.size(); ++i) {
+                dropped = dropped || hits[i].Within(pos, lineEnd);
             }
-            if (dropped || widened || !crlf) {
-                files.Print(out, block.substr(run, pos - run));
-                if (widened) {
-                    files.PrintLine(out, kA4BoundingBox);
-                } else if (!dropped) {
-                    files.PrintLine(out, line);
-                }
-                run = next;
-            }
-            pos = next;
+            widened = !dropped && rules.widen != nullptr && hits.back().Within(pos, lineEnd);
+            for (NextHit& hit : hits) hit.From(next);
+            nextHit = firstHit();
         }
-        files.Print(out, block.substr(run, pos - run));
-        lineBuf = widened ? kA4BoundingBox : line;
+        if (dropped || widened || !crlf) {
+            files.Print(out, block.substr(run, pos - run));
+            if (widened) {
+                files.PrintLine(out, kA4BoundingBox);
+            } else if (!dropped) {
+                files.PrintLine(out, line);
+            }
+            run = next;
+        }
+        pos = next;
+    }
+    files.Print(out, block.substr(run, pos - run));
+    lineBuf = widened ? kA4BoundingBox : line;
+}
+
+// Copies input `in` to output `out` by the pass's rules, and leaves the last
+// line read (as written, when widened) in `lineBuf` when it fits the buffer.
+void CopyPass(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf) {
+    for (;;) {
+        bool longLine = false;
+        const std::string_view block = files.InputLines(in, longLine);
+        if (longLine) {
+            CopyLongLine(files, in, out, rules, lineBuf);
+        } else if (block.empty()) {
+            return;
+        } else {
+            CopyBlock(block, files, out, rules, lineBuf);
+        }
     }
 }
 

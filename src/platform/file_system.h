@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,8 @@ public:
 
     // Reads up to `size` bytes; 0 at the end. Throws RuntimeError.
     std::size_t Read(char* buf, std::size_t size);
+    // Goes back or on to byte `offset` of the file. Throws RuntimeError.
+    void Seek(std::uint64_t offset);
 
     const std::string& path() const { return path_; }
 

@@ -131,4 +131,10 @@ std::size_t InputFile::Read(char* buf, std::size_t size) {
     }
 }
 
+void InputFile::Seek(std::uint64_t offset) {
+    if (::lseek(handle_->fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        throw RuntimeError(path_, SystemReason(errno));
+    }
+}
+
 }  // namespace psmerge

@@ -42,13 +42,19 @@ public:
                 pos_ = end_;
                 return {start, static_cast<std::size_t>(limit - start)};
             }
-            if (!ReadMore() && !atEnd_) return ReadLongLine();
+            if (!ReadMore() && !atEnd_) {  // longer than the buffer: gathered aside
+                spill_.clear();
+                StreamLine([this](std::string_view piece) { spill_.append(piece); });
+                return spill_;
+            }
         }
     }
 
     // The next whole lines, each with its line end as in the file (the last
-    // line of the file may have none); at least one line.
-    std::string_view ReadLines() {
+    // line of the file may have none); at least one line. Empty at the end,
+    // and when the next line does not fit the buffer (then `longLine`).
+    std::string_view ReadLines(bool& longLine) {
+        longLine = false;
         if (Eof()) return {};
         for (;;) {
             const char* start = buf_.get() + pos_;
@@ -64,11 +70,39 @@ public:
                 return {start, static_cast<std::size_t>(limit - start)};
             }
             if (!ReadMore() && !atEnd_) {
-                ReadLongLine();
-                if (lineEnded_) spill_.append("\r\n");
-                return spill_;
+                longLine = true;
+                return {};
             }
         }
+    }
+
+    // Hands the next line to `sink` in pieces, then skips its line end.
+    // Returns whether a line end followed.
+    bool StreamLine(const std::function<void(std::string_view)>& sink) {
+        if (Eof()) throw RuntimeError(file_.path(), "Input past end of file");
+        for (;;) {
+            const char* start = buf_.get() + pos_;
+            const auto* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - pos_));
+            if (cr != nullptr) {
+                sink({start, static_cast<std::size_t>(cr - start)});
+                pos_ = Offset(cr) + 1;
+                if (pos_ == end_) ReadMore();
+                if (pos_ < end_ && buf_[pos_] == '\n') ++pos_;
+                return true;
+            }
+            sink({start, end_ - pos_});
+            pos_ = end_;
+            if (!ReadMore()) return false;
+        }
+    }
+
+    std::uint64_t Position() const { return bufOffset_ + pos_; }
+
+    void Seek(std::uint64_t position) {
+        file_.Seek(position);
+        bufOffset_ = position;
+        pos_ = end_ = 0;
+        atEnd_ = false;
     }
 
     std::string_view ReadBlock() {
@@ -94,6 +128,7 @@ private:
         if (atEnd_) return false;
         if (pos_ > 0) {
             std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
+            bufOffset_ += pos_;
             end_ -= pos_;
             pos_ = 0;
         }
@@ -107,37 +142,13 @@ private:
         return true;
     }
 
-    // A line longer than the buffer, gathered in spill_; lineEnded_ tells
-    // whether a line end followed it.
-    std::string_view ReadLongLine() {
-        spill_.clear();
-        for (;;) {
-            const char* start = buf_.get() + pos_;
-            const auto* cr = static_cast<const char*>(std::memchr(start, '\r', end_ - pos_));
-            if (cr != nullptr) {
-                spill_.append(start, cr - start);
-                pos_ = Offset(cr) + 1;
-                if (pos_ == end_) ReadMore();
-                if (pos_ < end_ && buf_[pos_] == '\n') ++pos_;
-                lineEnded_ = true;
-                return spill_;
-            }
-            spill_.append(start, end_ - pos_);
-            pos_ = end_;
-            if (!ReadMore()) {
-                lineEnded_ = false;
-                return spill_;
-            }
-        }
-    }
-
     InputFile file_;
     const std::size_t cap_;
     std::unique_ptr<char[]> buf_;
+    std::uint64_t bufOffset_ = 0;  // where in the file buf_ starts
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
     bool atEnd_ = false;
-    bool lineEnded_ = false;
     std::string spill_;
 };
 
@@ -268,7 +279,17 @@ void TextFiles::LineInput(int no, std::string& line) { line = InputAt(no).ReadLi
 
 std::string_view TextFiles::InputBlock(int no) { return InputAt(no).ReadBlock(); }
 
-std::string_view TextFiles::InputLines(int no) { return InputAt(no).ReadLines(); }
+std::string_view TextFiles::InputLines(int no, bool& longLine) {
+    return InputAt(no).ReadLines(longLine);
+}
+
+bool TextFiles::StreamLine(int no, const std::function<void(std::string_view)>& sink) {
+    return InputAt(no).StreamLine(sink);
+}
+
+std::uint64_t TextFiles::InputPosition(int no) { return InputAt(no).Position(); }
+
+void TextFiles::SeekInput(int no, std::uint64_t position) { InputAt(no).Seek(position); }
 
 void TextFiles::Print(int no, std::string_view bytes) { OutputAt(no).Write(bytes); }
 

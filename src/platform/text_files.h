@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -50,9 +52,16 @@ public:
     std::string_view LineInput(int no);
     // The next whole lines of input `no` as they are, each with its line end
     // (the last line of the file may have none): at least one line, as many
-    // as the buffer holds; empty at the end. A line longer than the buffer
-    // comes alone, ended by CR LF. The view holds until `no` is read further.
-    std::string_view InputLines(int no);
+    // as the buffer holds. Empty at the end, and when the next line is longer
+    // than the buffer: `longLine` then tells to read it with StreamLine. The
+    // view holds until `no` is read further.
+    std::string_view InputLines(int no, bool& longLine);
+    // Hands the next line of input `no`, of any length, to `sink` in pieces
+    // and skips its line end; returns whether there was one. Throws past the end.
+    bool StreamLine(int no, const std::function<void(std::string_view)>& sink);
+    // Where in input `no` the next byte is read, and a way back to it.
+    std::uint64_t InputPosition(int no);
+    void SeekInput(int no, std::uint64_t position);
     // The next unread bytes of input `no` as they are, line ends included;
     // empty at the end. The view holds until `no` is read further or closed.
     std::string_view InputBlock(int no);
