@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test bench screenshot clean
+.PHONY: all deps configure build run test test-sanitize bench screenshot clean
 
 all: build
 
@@ -22,6 +22,12 @@ run: build
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
+# Every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPSMERGE_SANITIZE=ON
+	cmake --build $(BUILD_DIR)-sanitize -j $(JOBS)
+	ctest --test-dir $(BUILD_DIR)-sanitize --output-on-failure -j $(JOBS)
+
 bench: build
 	cmake --build $(BUILD_DIR) --target run-bench
 
@@ -30,4 +36,4 @@ screenshot: build
 	$(BUILD_DIR)/tools/psmerge-screenshot docs/screenshot.png 2
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-sanitize $(BUILD_DIR)-fuzz

@@ -1,5 +1,7 @@
 #include "file_system.h"
 
+#include <filesystem>
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -59,11 +61,11 @@ TEST_F(FileSystemTest, DirFindsOnlyOrdinaryFiles) {
 }
 
 TEST_F(FileSystemTest, DirWithoutFolderLooksInTheCurrentOne) {
-    const std::string before = ::get_current_dir_name();
-    ASSERT_EQ(::chdir(dir.Path("").c_str()), 0);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.Path(""));
     EXPECT_EQ(Dir("plain.ps"), "plain.ps");
     EXPECT_EQ(Dir("pl*"), "plain.ps");
-    ASSERT_EQ(::chdir(before.c_str()), 0);
+    std::filesystem::current_path(before);
 }
 
 TEST_F(FileSystemTest, AttributesOfFoldersAndHiddenEntries) {
