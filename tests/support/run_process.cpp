@@ -1,6 +1,7 @@
 #include "run_process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,8 +31,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         std::_Exit(127);
     }
     int status = 0;
-    ::waitpid(child, &status, 0);
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
     ProcessResult result;
+    result.maxRssKiB = usage.ru_maxrss;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.out = ReadBytes(outPath);
     result.err = ReadBytes(errPath);

@@ -9,6 +9,7 @@ struct ProcessResult {
     int status = -1;  // exit status; -1 when ended by a signal
     std::string out;
     std::string err;
+    long maxRssKiB = 0;  // peak memory
 };
 
 // Runs `argv` in `cwd` (the current folder when empty) and waits for it.
