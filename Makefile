@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-sanitize bench screenshot clean
+.PHONY: all deps configure build run test test-sanitize fuzz bench screenshot clean
 
 all: build
 
@@ -27,6 +27,22 @@ test-sanitize: deps
 	cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPSMERGE_SANITIZE=ON
 	cmake --build $(BUILD_DIR)-sanitize -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR)-sanitize --output-on-failure -j $(JOBS)
+
+# Each fuzz target for FUZZ_SECONDS, from its seeds in tests/fuzz/corpus.
+# What it finds goes to $(BUILD_DIR)-fuzz; crashes stop the run.
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS := line_reader input_check writer path_helpers
+fuzz:
+	@sh tools/install-deps.sh clang libclang-rt-14-dev
+	cmake -S . -B $(BUILD_DIR)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DPSMERGE_FUZZ=ON
+	cmake --build $(BUILD_DIR)-fuzz -j $(JOBS) --target $(FUZZ_TARGETS:%=%_fuzz)
+	for t in $(FUZZ_TARGETS); do \
+	    mkdir -p $(BUILD_DIR)-fuzz/corpus/$$t && \
+	    $(BUILD_DIR)-fuzz/tests/fuzz/$${t}_fuzz -max_total_time=$(FUZZ_SECONDS) \
+	        -artifact_prefix=$(BUILD_DIR)-fuzz/$$t- $(BUILD_DIR)-fuzz/corpus/$$t tests/fuzz/corpus/$$t \
+	        || exit 1; \
+	done
 
 bench: build
 	cmake --build $(BUILD_DIR) --target run-bench

@@ -2,7 +2,8 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 set -eu
 
-pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine"
+# Arguments name packages needed besides these.
+pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine $*"
 
 missing=""
 for p in $pkgs; do
