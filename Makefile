@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-sanitize fuzz bench screenshot clean
+.PHONY: all deps configure build run test test-sanitize fuzz bench package screenshot clean
 
 all: build
 
@@ -46,6 +46,10 @@ fuzz:
 
 bench: build
 	cmake --build $(BUILD_DIR) --target run-bench
+
+# The Debian package, in $(BUILD_DIR); its dependencies come from the libraries linked.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
 
 # The README's picture of the window, drawn by the program's own code.
 screenshot: build

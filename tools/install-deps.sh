@@ -3,7 +3,8 @@
 set -eu
 
 # Arguments name packages needed besides these.
-pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine $*"
+pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine
+      dpkg-dev file desktop-file-utils $*"
 
 missing=""
 for p in $pkgs; do

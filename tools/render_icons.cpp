@@ -1,0 +1,30 @@
+// Renders the program's icon as PNG files for the hicolor icon theme:
+//   psmerge-render-icons FOLDER   (writes FOLDER/SIZExSIZE/apps/psmerge.png)
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "icon.h"
+
+int main(int argc, char* argv[]) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+        return 2;
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString folder =
+            QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[1])).arg(size);
+        if (!QDir().mkpath(folder) ||
+            !psmerge::PaintIcon(size).save(folder + QStringLiteral("/psmerge.png"))) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(folder));
+            return 1;
+        }
+    }
+    return 0;
+}
