@@ -1,11 +1,9 @@
 // psmerge-cli, run as a process.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -118,19 +116,9 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
 }
 
 TEST_F(CliTest, ShortPathIsRefusedWithTheGuardsText) {
-    std::string path;
-    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-        const std::string candidate = "/tmp/" + std::string(1, 'a' + std::rand() % 26) +
-                                      std::string(1, 'a' + std::rand() % 26) + ".ps";
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0) {
-            ::close(fd);
-            path = candidate;
-        }
-    }
-    ASSERT_FALSE(path.empty());
+    const testing::ShortPathFile shortFile;
+    const std::string& path = shortFile.path();
     const ProcessResult r = Cli({path, "right.ps"});
-    ::unlink(path.c_str());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "psmerge-cli: " + path + ": Invalid file processing detected\n");
 }

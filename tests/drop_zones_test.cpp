@@ -1,16 +1,13 @@
 #include "drop_zones.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "fake_captions.h"
-#include "fake_desktop.h"
+#include "fake_form.h"
 #include "ps_samples.h"
 #include "temp_folder.h"
 #include "text_files.h"
@@ -20,15 +17,11 @@ namespace psmerge {
 namespace {
 
 using testing::AcceptedInput;
-using testing::FakeCaptions;
-using testing::FakeDesktop;
 using testing::ProgramEnded;
 using testing::TempFolder;
 
-class DropZonesTest : public ::testing::Test {
+class DropZonesTest : public ::testing::Test, protected testing::FakeForm {
 protected:
-    void SetUp() override { state.lineBreak = "\r\n"; }
-
     // Drops `paths` on `zone` and returns the messages shown.
     std::vector<std::string> Drop(Zone zone, std::vector<std::string> paths) {
         desktop.boxes.clear();
@@ -43,11 +36,6 @@ protected:
     using Texts = std::vector<std::string>;
 
     TempFolder dir;
-    MergeState state;
-    TextFiles files;
-    FakeDesktop desktop;
-    FakeCaptions captions;
-    FormContext form{state, files, desktop, captions};
 };
 
 TEST_F(DropZonesTest, AcceptedFilesMarkTheirZone) {
@@ -152,20 +140,8 @@ TEST_F(DropZonesTest, NothingDroppedChangesNothing) {
 }
 
 TEST_F(DropZonesTest, AShortPathEndsTheProgram) {
-    // A real file whose full path has 10 characters: /tmp/XX.ps
-    std::string path;
-    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
-        const std::string candidate = "/tmp/" + std::string(1, 'a' + std::rand() % 26) +
-                                      std::string(1, 'a' + std::rand() % 26) + ".ps";
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-        if (fd >= 0) {
-            ::close(fd);
-            path = candidate;
-        }
-    }
-    ASSERT_FALSE(path.empty());
-    EXPECT_THROW(DropOnZone(Zone::Top, {path}, form), ProgramEnded);
-    ::unlink(path.c_str());
+    const testing::ShortPathFile shortFile;
+    EXPECT_THROW(DropOnZone(Zone::Top, {shortFile.path()}, form), ProgramEnded);
     EXPECT_EQ(desktop.Texts(), Texts{"Invalid file processing detected\r\nProgram will close"});
     EXPECT_EQ(state.topOK, 0);
 }

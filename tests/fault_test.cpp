@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "drop_zones.h"
-#include "fake_captions.h"
-#include "fake_desktop.h"
+#include "fake_form.h"
 #include "merge_command.h"
 #include "ps_samples.h"
 #include "run_process.h"
@@ -25,8 +24,6 @@ namespace psmerge {
 namespace {
 
 using testing::AcceptedInput;
-using testing::FakeCaptions;
-using testing::FakeDesktop;
 using testing::ProcessResult;
 using testing::ReadBytes;
 using testing::RunProcess;
@@ -117,11 +114,10 @@ TEST_F(FaultTest, FolderWithoutWritePermission) {
     ExpectInputsUntouched();
 }
 
-class ChangedInputTest : public FaultTest {
+class ChangedInputTest : public FaultTest, protected testing::FakeForm {
 protected:
     // Drops both inputs and returns what MERGE + SAVE into out.PS reports.
     std::vector<std::string> MergeAfter(const std::function<void()>& change) {
-        state.lineBreak = "\r\n";
         DropOnZone(Zone::Top, {top}, form);
         DropOnZone(Zone::Bottom, {bottom}, form);
         EXPECT_EQ(state.topOK + state.bottomOK, 2);
@@ -133,11 +129,6 @@ protected:
         return desktop.Texts();
     }
 
-    MergeState state;
-    TextFiles files;
-    FakeDesktop desktop;
-    FakeCaptions captions;
-    FormContext form{state, files, desktop, captions};
 };
 
 TEST_F(ChangedInputTest, DeletedInputIsReportedAndNothingWritten) {

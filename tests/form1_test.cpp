@@ -23,6 +23,7 @@
 
 #include "drop_frame.h"
 #include "fake_desktop.h"
+#include "fake_form.h"
 #include "fonts.h"
 #include "ps_samples.h"
 #include "qt_desktop.h"
@@ -41,14 +42,7 @@ using testing::TempFolder;
 
 std::string TestData(const char* name) { return std::string(PSMERGE_TEST_DATA) + "/" + name; }
 
-class ScriptedInstances : public InstanceTest {
-public:
-    explicit ScriptedInstances(bool running) : running_(running) {}
-    bool AnotherRunning() override { return running_; }
-
-private:
-    bool running_;
-};
+using testing::ScriptedInstances;
 
 bool TahomaAvailable() { return QFontDatabase::hasFamily(QStringLiteral("Tahoma")); }
 

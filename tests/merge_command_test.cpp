@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "drop_zones.h"
-#include "fake_captions.h"
-#include "fake_desktop.h"
+#include "fake_form.h"
 #include "ps_samples.h"
 #include "temp_folder.h"
 #include "text_files.h"
@@ -17,21 +16,13 @@ namespace psmerge {
 namespace {
 
 using testing::AcceptedInput;
-using testing::FakeCaptions;
-using testing::FakeDesktop;
+using testing::kInsertedLines;
 using testing::ProgramEnded;
 using testing::ReadBytes;
 using testing::TempFolder;
 
-const std::string kInserted =
-    "%%  invoegbestand  2e A5  aan top\r\n"
-    "%%  hier shift-up naar bovenste helft met -5 mm overlap = 15 PS\r\n"
-    "0 405 translate\r\n";
-
-class MergeCommandTest : public ::testing::Test {
+class MergeCommandTest : public ::testing::Test, protected testing::FakeForm {
 protected:
-    void SetUp() override { state.lineBreak = "\r\n"; }
-
     // Accepts `top` and `bottom` through the drop zones.
     void Accept(const std::string& top, const std::string& bottom) {
         DropOnZone(Zone::Top, {top}, form);
@@ -44,11 +35,6 @@ protected:
     using Texts = std::vector<std::string>;
 
     TempFolder dir;
-    MergeState state;
-    TextFiles files;
-    FakeDesktop desktop;
-    FakeCaptions captions;
-    FormContext form{state, files, desktop, captions};
 };
 
 TEST_F(MergeCommandTest, RefusesUntilBothZonesAccepted) {
@@ -118,7 +104,7 @@ TEST_F(MergeCommandTest, WritesConfirmsAndShowsTheZonesEmptyAgain) {
     cmdMerge_Click(form);
 
     const std::string expected =
-        "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY\r\n(A) show\r\n" + kInserted +
+        "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY\r\n(A) show\r\n" + kInsertedLines +
         AcceptedInput("(B) show\r\n");
     EXPECT_EQ(ReadBytes(dir.Path("left_Combi.PS")), expected);
     ASSERT_EQ(desktop.boxes.size(), 1u);
@@ -171,7 +157,7 @@ TEST_F(MergeCommandTest, AnInputChosenAsTheOutputIsMergedWhole) {
     Accept(top, bottom);
     desktop.saveAnswers = {top};
     cmdMerge_Click(form);
-    EXPECT_EQ(ReadBytes(top), AcceptedInput("(A) show\r\n") + kInserted + AcceptedInput("(B) show\r\n"));
+    EXPECT_EQ(ReadBytes(top), AcceptedInput("(A) show\r\n") + kInsertedLines + AcceptedInput("(B) show\r\n"));
     EXPECT_EQ(desktop.Texts(), Texts{"All looks OK!  "});
 }
 

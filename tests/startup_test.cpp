@@ -7,6 +7,7 @@
 
 #include "desktop.h"
 #include "fake_desktop.h"
+#include "fake_form.h"
 #include "single_instance.h"
 #include "temp_folder.h"
 
@@ -17,14 +18,7 @@ using testing::FakeDesktop;
 using testing::ProgramEnded;
 using testing::TempFolder;
 
-class ScriptedInstances : public InstanceTest {
-public:
-    explicit ScriptedInstances(bool running) : running_(running) {}
-    bool AnotherRunning() override { return running_; }
-
-private:
-    bool running_;
-};
+using testing::ScriptedInstances;
 
 TEST(StartupTest, FirstCopyStartsWithCrLfAndBothZonesEmpty) {
     MergeState state;

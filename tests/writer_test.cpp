@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "ps_samples.h"
 #include "runtime_error.h"
 #include "temp_folder.h"
 #include "text_files.h"
@@ -14,10 +15,7 @@ namespace {
 using testing::ReadBytes;
 using testing::TempFolder;
 
-const std::string kInserted =
-    "%%  invoegbestand  2e A5  aan top\r\n"
-    "%%  hier shift-up naar bovenste helft met -5 mm overlap = 15 PS\r\n"
-    "0 405 translate\r\n";
+const std::string& kInserted = testing::kInsertedLines;
 
 // Every case runs with tiny buffers too, so that lines, line ends and the
 // searched texts fall across buffer boundaries.

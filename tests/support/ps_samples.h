@@ -5,6 +5,12 @@
 
 namespace psmerge::testing {
 
+// The three lines a merged file holds between BOTTOM and TOP.
+inline const std::string kInsertedLines =
+    "%%  invoegbestand  2e A5  aan top\r\n"
+    "%%  hier shift-up naar bovenste helft met -5 mm overlap = 15 PS\r\n"
+    "0 405 translate\r\n";
+
 // An input the check accepts: header, creator line, marker, then `body`.
 inline std::string AcceptedInput(std::string_view body = "newpath 10 10 moveto (A) show\r\n"
                                                          "showpage\r\n") {

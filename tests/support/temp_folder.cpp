@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,6 +45,21 @@ void TempFolder::OpenToAll() const {
                                            QFile::ReadGroup | QFile::ExeGroup |
                                            QFile::ReadOther | QFile::ExeOther);
 }
+
+ShortPathFile::ShortPathFile() {
+    for (int attempt = 0; attempt < 1000 && path_.empty(); ++attempt) {
+        const std::string candidate = "/tmp/" + std::string(1, 'a' + std::rand() % 26) +
+                                      std::string(1, 'a' + std::rand() % 26) + ".ps";
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            path_ = candidate;
+        }
+    }
+    if (path_.empty()) throw std::runtime_error("no free short path in /tmp");
+}
+
+ShortPathFile::~ShortPathFile() { ::unlink(path_.c_str()); }
 
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -25,6 +25,17 @@ private:
     QTemporaryDir dir_;
 };
 
+// An empty file whose full path has 10 characters (/tmp/XX.ps), removed at the end.
+class ShortPathFile {
+public:
+    ShortPathFile();
+    ~ShortPathFile();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 std::string ReadBytes(const std::string& path);
 
 // Runs `work` as an unprivileged user (in a child process when this one runs
