@@ -273,8 +273,6 @@ void TextFiles::OpenOutput(int no, const std::string& path) {
 
 bool TextFiles::Eof(int no) { return InputAt(no).Eof(); }
 
-std::string_view TextFiles::LineInput(int no) { return InputAt(no).ReadLine(); }
-
 void TextFiles::LineInput(int no, std::string& line) { line = InputAt(no).ReadLine(); }
 
 std::string_view TextFiles::InputBlock(int no) { return InputAt(no).ReadBlock(); }

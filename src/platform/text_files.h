@@ -14,8 +14,9 @@ namespace psmerge {
 //
 // A line read ends at CR or at CR LF; a lone LF stays inside the line, and the
 // last line needs no terminator. Every line written gets CR LF. Bytes pass
-// unchanged. Reads and writes go through large buffers, and only one line is
-// held at a time.
+// unchanged. Reads and writes go through one buffer per file (bufferSize
+// bytes); LineInput alone holds a line longer than that in memory, the other
+// ways of reading never do.
 //
 // An output file is written beside its target and put in place by Close();
 // until then the target keeps what it held. Failures of the file system throw
@@ -47,9 +48,6 @@ public:
     bool Eof(int no);
     // Replaces `line` by the next line of input `no`; throws past the end.
     void LineInput(int no, std::string& line);
-    // The same without a copy: the view holds until input `no` is read
-    // further (Eof() that answers false included) or closed.
-    std::string_view LineInput(int no);
     // The next whole lines of input `no` as they are, each with its line end
     // (the last line of the file may have none): at least one line, as many
     // as the buffer holds. Empty at the end, and when the next line is longer
