@@ -51,9 +51,10 @@ void Generate(const fs::path& path, std::uintmax_t bytes, bool bottom) {
                               bottom ? "gsave showpage grestore % page end marker 0123456789"
                                      : "statusdict /setduplexmode known { 0 } if 0123456789");
         } else {
-            n = std::snprintf(line, sizeof line,
-                              "%3u.%02u %3u.%02u lineto 0.%02u setgray 0.5 setlinewidth %% %08u\r\n",
-                              i % 595, i % 100, (i * 7) % 420, (i * 3) % 100, i % 97, i);
+            n = std::snprintf(
+                line, sizeof line,
+                "%3u.%02u %3u.%02u lineto 0.%02u setgray 0.5 setlinewidth %% %08u\r\n", i % 595,
+                i % 100, (i * 7) % 420, (i * 3) % 100, i % 97, i);
         }
         block.append(line, n);
         written += n;
@@ -160,7 +161,8 @@ int MergeOnce(const char* bottom, const char* top, const char* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--merge") == 0) return MergeOnce(argv[2], argv[3], argv[4]);
+    if (argc == 5 && std::strcmp(argv[1], "--merge") == 0)
+        return MergeOnce(argv[2], argv[3], argv[4]);
 
     fs::path dir = "bench-data";
     std::string cli;
@@ -194,9 +196,9 @@ int main(int argc, char** argv) {
         file("small.PS")};
     Job cliJob{{cli, "--force", "-o", file("cli.PS"), file("top.ps"), file("bottom.ps")},
                file("cli.PS")};
-    Job smallCliJob{{cli, "--force", "-o", file("small-cli.PS"), file("small-top.ps"),
-                     file("small-bottom.ps")},
-                    file("small-cli.PS")};
+    Job smallCliJob{
+        {cli, "--force", "-o", file("small-cli.PS"), file("small-top.ps"), file("small-bottom.ps")},
+        file("small-cli.PS")};
     std::vector<Job*> jobs = {&catJob, &catSyncedJob, &mergeJob};
     if (!cli.empty()) jobs.push_back(&cliJob);
     TimeInTurns(5, jobs);

@@ -110,8 +110,8 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     }
     const ProcessResult both = Cli({"bad.ps", "notes.txt", "--force"});
     EXPECT_EQ(both.status, 1);
-    EXPECT_EQ(both.err, "psmerge-cli: " + bad + ": TOP.PS file check NOT OK\npsmerge-cli: " + notes +
-                            ": Sorry only *.PS files\n");
+    EXPECT_EQ(both.err, "psmerge-cli: " + bad + ": TOP.PS file check NOT OK\npsmerge-cli: " +
+                            notes + ": Sorry only *.PS files\n");
     EXPECT_EQ(dir.Entries().size(), 6u) << "nothing was written";
 }
 
@@ -179,9 +179,9 @@ TEST_F(CliTest, UsageErrors) {
 TEST_F(CliTest, HelpAndVersion) {
     ProcessResult r = Cli({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* word : {"--output", "--force", "--check", "--version", "Exit status", "0 done",
-                             "1 an input refused", "2 usage error", "3 the output exists",
-                             "4 the write failed"}) {
+    for (const char* word :
+         {"--output", "--force", "--check", "--version", "Exit status", "0 done",
+          "1 an input refused", "2 usage error", "3 the output exists", "4 the write failed"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
     r = Cli({"--version"});

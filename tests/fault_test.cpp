@@ -45,8 +45,8 @@ std::string BigInput(int kib, char mark) {
 // `sh -c script`, with $CLI, $TOP, $BOTTOM and $DIR set.
 ProcessResult Shell(const std::string& script, const TempFolder& dir, const std::string& top,
                     const std::string& bottom) {
-    const std::string vars = "CLI='" + kCli + "' TOP='" + top + "' BOTTOM='" + bottom + "' DIR='" +
-                             dir.Path("") + "'; ";
+    const std::string vars =
+        "CLI='" + kCli + "' TOP='" + top + "' BOTTOM='" + bottom + "' DIR='" + dir.Path("") + "'; ";
     return RunProcess({"/bin/sh", "-c", vars + script});
 }
 
@@ -73,24 +73,29 @@ TEST_F(FaultTest, FullDiskOfAFileSystemOfItsOwn) {
         GTEST_SKIP() << "no mount namespace here (needs root); the file-size limit test stands in";
     }
     // A 64 KiB tmpfs seen only by this shell; the sheet needs about 400 KiB.
-    const ProcessResult r = RunProcess(
-        {"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
-         "set -e; D='" + dir.Path("small") + "'; mkdir \"$D\"; mount --make-rprivate /; "
-         "mount -t tmpfs -o size=64k tmpfs \"$D\"; printf precious > \"$D/out.PS\"; "
-         "set +e; '" + kCli + "' --force -o \"$D/out.PS\" '" + top + "' '" + bottom + "'; "
-         "echo \"status=$?\"; cat \"$D/out.PS\"; echo; ls -A \"$D\""});
+    const ProcessResult r =
+        RunProcess({"/usr/bin/unshare", "--mount", "/bin/sh", "-c",
+                    "set -e; D='" + dir.Path("small") +
+                        "'; mkdir \"$D\"; mount --make-rprivate /; "
+                        "mount -t tmpfs -o size=64k tmpfs \"$D\"; printf precious > \"$D/out.PS\"; "
+                        "set +e; '" +
+                        kCli + "' --force -o \"$D/out.PS\" '" + top + "' '" + bottom +
+                        "'; "
+                        "echo \"status=$?\"; cat \"$D/out.PS\"; echo; ls -A \"$D\""});
     EXPECT_NE(r.out.find("status=4\nprecious\nout.PS\n"), std::string::npos) << r.out << r.err;
-    EXPECT_NE(r.err.find("Could not save " + dir.Path("small/out.PS") + ": No space left on device"),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("Could not save " + dir.Path("small/out.PS") + ": No space left on device"),
+        std::string::npos)
         << r.err;
     ExpectInputsUntouched();
 }
 
 TEST_F(FaultTest, FileSizeLimit) {
     const std::string out = dir.Write("out.PS", "precious");
-    const ProcessResult r =
-        Shell("trap '' XFSZ; ulimit -f 100; exec \"$CLI\" --force -o \"$DIR/out.PS\" \"$TOP\" \"$BOTTOM\"",
-              dir, top, bottom);
+    const ProcessResult r = Shell(
+        "trap '' XFSZ; ulimit -f 100; exec \"$CLI\" --force -o \"$DIR/out.PS\" \"$TOP\" "
+        "\"$BOTTOM\"",
+        dir, top, bottom);
     EXPECT_EQ(r.status, 4) << r.err;
     EXPECT_EQ(r.err, "psmerge-cli: Could not save " + out + ": File too large\n");
     EXPECT_EQ(ReadBytes(out), "precious");
@@ -108,8 +113,8 @@ TEST_F(FaultTest, FolderWithoutWritePermission) {
     const ProcessResult r =
         Shell(drop + "\"$CLI\" -o \"$DIR/locked/out.PS\" \"$TOP\" \"$BOTTOM\"", dir, top, bottom);
     EXPECT_EQ(r.status, 4) << r.err;
-    EXPECT_EQ(r.err, "psmerge-cli: Could not save " + dir.Path("locked/out.PS") +
-                         ": Permission denied\n");
+    EXPECT_EQ(r.err,
+              "psmerge-cli: Could not save " + dir.Path("locked/out.PS") + ": Permission denied\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path("locked")));
     ExpectInputsUntouched();
 }
@@ -128,7 +133,6 @@ protected:
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
         return desktop.Texts();
     }
-
 };
 
 TEST_F(ChangedInputTest, DeletedInputIsReportedAndNothingWritten) {

@@ -5,17 +5,17 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QTimer>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
@@ -148,7 +148,8 @@ void ExpectCaptionsFit(Form1& form) {
     for (const auto& row : kControls) {
         auto* widget = form.findChild<QWidget*>(QLatin1String(row.name));
         ASSERT_NE(widget, nullptr);
-        SCOPED_TRACE(std::string(row.name) + " in " + QFontInfo(widget->font()).family().toStdString());
+        SCOPED_TRACE(std::string(row.name) + " in " +
+                     QFontInfo(widget->font()).family().toStdString());
         if (auto* label = qobject_cast<QLabel*>(widget)) {
             const QFontMetrics metrics(label->font());
             EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width());
@@ -205,8 +206,8 @@ TEST_F(Form1Test, EnterPressesTheFocusedButtonEscapeNothing) {
     Control<QPushButton>("cmdExit")->setFocus();
     desktop.answers = {kIdCancel};
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_EQ(desktop.Texts(), (std::vector<std::string>{"Sorry input *.PS files not correct",
-                                                         "You're sure?"}));
+    EXPECT_EQ(desktop.Texts(),
+              (std::vector<std::string>{"Sorry input *.PS files not correct", "You're sure?"}));
 }
 
 TEST_F(Form1Test, ExitAsksAndCancelChangesNothing) {
@@ -250,7 +251,8 @@ TEST(Form1StartTest, SecondCopyWarnsAndNeverShowsItsWindow) {
     ScriptedInstances running(true);
     Form1 form(desktop, files, running);
     EXPECT_THROW(form.Load(), ProgramEnded);
-    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"The application is already running!!! \r"});
+    EXPECT_EQ(desktop.Texts(),
+              std::vector<std::string>{"The application is already running!!! \r"});
     EXPECT_FALSE(form.isVisible());
 }
 
@@ -292,14 +294,10 @@ TEST_F(Form1Test, DropsReachTheFrameBeneath) {
         const char* zone;    // frame whose handler gets it; nullptr: none
     };
     const Case cases[] = {
-        {"frmTop", {4, 70}, "frmTop"},
-        {"lblTop", {10, 10}, "frmTop"},
-        {"frmBottom", {140, 80}, "frmBottom"},
-        {"lblBottom", {10, 10}, "frmBottom"},
-        {"lblKorva", {5, 5}, nullptr},
-        {"lblA5", {5, 5}, nullptr},
-        {"cmdMerge", {5, 5}, nullptr},
-        {"cmdExit", {5, 5}, nullptr},
+        {"frmTop", {4, 70}, "frmTop"},         {"lblTop", {10, 10}, "frmTop"},
+        {"frmBottom", {140, 80}, "frmBottom"}, {"lblBottom", {10, 10}, "frmBottom"},
+        {"lblKorva", {5, 5}, nullptr},         {"lblA5", {5, 5}, nullptr},
+        {"cmdMerge", {5, 5}, nullptr},         {"cmdExit", {5, 5}, nullptr},
         {"Form1", {2, 250}, nullptr},
     };
     for (const auto& c : cases) {

@@ -46,28 +46,39 @@ const std::string kHead = "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n";
 TEST(InputCheckTest, HeaderMarkerAndMergedMarker) {
     const CheckCase cases[] = {
         {"accepted", AcceptedInput(), kAccepted},
-        {"header anywhere in line 1", " x %!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY", kAccepted},
-        {"header in lower case", "%!ps-adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY", kHeaderFailed},
-        {"no space after the colon", "%!PS-Adobe\r\n%%Creator:Quobl ZQ9XKV\r\n%%TEXT723DUMMY", kHeaderFailed},
-        {"identifier on line 3", "%!PS-Adobe\r\n%%Creator: Quobl\r\nZQ9XKV %%TEXT723DUMMY", kHeaderFailed},
-        {"creator tokens in the other order", "%!PS-Adobe\r\nZQ9XKV %%Creator: Quobl\r\n%%TEXT723DUMMY", kAccepted},
-        {"marker only on line 2", "%!PS-Adobe\r\n%%Creator: Quobl ZQ9XKV %%TEXT723DUMMY\r\nx", kNoMarker},
+        {"header anywhere in line 1",
+         " x %!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY", kAccepted},
+        {"header in lower case", "%!ps-adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY",
+         kHeaderFailed},
+        {"no space after the colon", "%!PS-Adobe\r\n%%Creator:Quobl ZQ9XKV\r\n%%TEXT723DUMMY",
+         kHeaderFailed},
+        {"identifier on line 3", "%!PS-Adobe\r\n%%Creator: Quobl\r\nZQ9XKV %%TEXT723DUMMY",
+         kHeaderFailed},
+        {"creator tokens in the other order",
+         "%!PS-Adobe\r\nZQ9XKV %%Creator: Quobl\r\n%%TEXT723DUMMY", kAccepted},
+        {"marker only on line 2", "%!PS-Adobe\r\n%%Creator: Quobl ZQ9XKV %%TEXT723DUMMY\r\nx",
+         kNoMarker},
         {"just the two header lines", kHead, kNoMarker},
         {"marker as part of a longer word", kHead + "% %%TEXT723DUMMYX", kAccepted},
-        {"merged marker without marker line", kHead + "%%  invoegbestand  2e A5  aan top\r\n", Flags{0, 0, 1}},
+        {"merged marker without marker line", kHead + "%%  invoegbestand  2e A5  aan top\r\n",
+         Flags{0, 0, 1}},
         {"merged file", kHead + "%%TEXT723DUMMY\r\n%%  invoegbestand  2e A5  aan top\r\n", kMerged},
         {"merged marker on the marker line", kHead + "%%TEXT723DUMMY 2e A5 \r\n", kMerged},
-        {"merged marker needs both spaces", kHead + "%%TEXT723DUMMY\r\n2e A5 x\r\nx 2e A5\r\n 2E A5 \r\n", kAccepted},
-        {"merged marker on line 2 does not count", "%!PS-Adobe\r\n%%Creator: Quobl ZQ9XKV 2e A5 \r\n%%TEXT723DUMMY", kAccepted},
+        {"merged marker needs both spaces",
+         kHead + "%%TEXT723DUMMY\r\n2e A5 x\r\nx 2e A5\r\n 2E A5 \r\n", kAccepted},
+        {"merged marker on line 2 does not count",
+         "%!PS-Adobe\r\n%%Creator: Quobl ZQ9XKV 2e A5 \r\n%%TEXT723DUMMY", kAccepted},
         {"CR-only line ends", "%!PS-Adobe\r%%Creator: Quobl ZQ9XKV\r%%TEXT723DUMMY\r", kAccepted},
-        {"LF-only line ends: one line", "%!PS-Adobe\n%%Creator: Quobl ZQ9XKV\n%%TEXT723DUMMY\n", kHeaderFailed},
+        {"LF-only line ends: one line", "%!PS-Adobe\n%%Creator: Quobl ZQ9XKV\n%%TEXT723DUMMY\n",
+         kHeaderFailed},
         {"one line without header", "hello", kHeaderFailed},
         {"one line with header", "%!PS-Adobe-3.0\r\n", kHeaderFailed},
         {"empty file", "", kHeaderFailed},
     };
     TempFolder dir;
     // Tiny buffers too: lines and tokens then fall across buffer boundaries.
-    for (std::size_t size : {std::size_t{1}, std::size_t{3}, std::size_t{7}, TextFiles::kDefaultBufferSize}) {
+    for (std::size_t size :
+         {std::size_t{1}, std::size_t{3}, std::size_t{7}, TextFiles::kDefaultBufferSize}) {
         TextFiles files(size);
         for (const auto& c : cases) {
             MergeState state;

@@ -104,8 +104,8 @@ TEST_F(MergeCommandTest, WritesConfirmsAndShowsTheZonesEmptyAgain) {
     cmdMerge_Click(form);
 
     const std::string expected =
-        "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY\r\n(A) show\r\n" + kInsertedLines +
-        AcceptedInput("(B) show\r\n");
+        "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY\r\n(A) show\r\n" +
+        kInsertedLines + AcceptedInput("(B) show\r\n");
     EXPECT_EQ(ReadBytes(dir.Path("left_Combi.PS")), expected);
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, "All looks OK!  ");
@@ -132,8 +132,8 @@ TEST_F(MergeCommandTest, FailedWriteIsReportedAndTheTargetKept) {
     std::remove(bottom.c_str());  // deleted since it was dropped
     desktop.saveAnswers = {target};
     cmdMerge_Click(form);
-    EXPECT_EQ(desktop.Texts(), Texts{"Could not save " + target + "\r\n" + bottom +
-                                     ": No such file or directory"});
+    EXPECT_EQ(desktop.Texts(),
+              Texts{"Could not save " + target + "\r\n" + bottom + ": No such file or directory"});
     EXPECT_EQ(desktop.boxes[0].style, 4096);
     EXPECT_EQ(ReadBytes(target), "precious");
     EXPECT_TRUE(captions.changes.empty());
@@ -157,7 +157,8 @@ TEST_F(MergeCommandTest, AnInputChosenAsTheOutputIsMergedWhole) {
     Accept(top, bottom);
     desktop.saveAnswers = {top};
     cmdMerge_Click(form);
-    EXPECT_EQ(ReadBytes(top), AcceptedInput("(A) show\r\n") + kInsertedLines + AcceptedInput("(B) show\r\n"));
+    EXPECT_EQ(ReadBytes(top),
+              AcceptedInput("(A) show\r\n") + kInsertedLines + AcceptedInput("(B) show\r\n"));
     EXPECT_EQ(desktop.Texts(), Texts{"All looks OK!  "});
 }
 

@@ -138,9 +138,9 @@ TEST(PathHelpersTest, FileExistsAndDirExistsFindOrdinaryFilesOnly) {
     const struct {
         const char* name;
         bool exists;
-    } cases[] = {{"plain.ps", true},  {"locked.ps", true}, {"missing.ps", false},
-                 {"folder", false},   {".hidden.ps", false}, {"p*.ps", true},
-                 {"?lain.ps", true},  {"*.eps", false}};
+    } cases[] = {{"plain.ps", true}, {"locked.ps", true},   {"missing.ps", false},
+                 {"folder", false},  {".hidden.ps", false}, {"p*.ps", true},
+                 {"?lain.ps", true}, {"*.eps", false}};
     for (const auto& c : cases) {
         EXPECT_EQ(FileExists(dir.Path(c.name)), c.exists) << c.name;
         EXPECT_EQ(DirExists(dir.Path(c.name)), c.exists) << c.name;

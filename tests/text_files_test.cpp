@@ -46,7 +46,9 @@ TEST(TextFilesTest, SplitsLinesAtCrAndCrLfOnly) {
         {"cr then crlf", "a\r\r\nb", {"a", "", "b"}},
         {"lf before cr stays in line", "\n\r", {"\n"}},
         {"lf cr lf", "a\n\r\nb", {"a\n", "b"}},
-        {"bytes pass unchanged", std::string("x\0y\x04\xff\x80z\r\n", 9), {std::string("x\0y\x04\xff\x80z", 7)}},
+        {"bytes pass unchanged",
+         std::string("x\0y\x04\xff\x80z\r\n", 9),
+         {std::string("x\0y\x04\xff\x80z", 7)}},
     };
     TempFolder dir;
     TextFiles files;
@@ -57,8 +59,15 @@ TEST(TextFilesTest, SplitsLinesAtCrAndCrLfOnly) {
 
 TEST(TextFilesTest, BlocksOfLinesHoldWholeLinesWhateverTheBuffer) {
     const std::vector<std::string> inputs = {
-        "", "a", "a\r", "a\r\n", "\r\n\r\n", "ab\r\ncd\ref\r\n", "long line here\r\nx",
-        "lf\ninside\r\n\n", std::string(40, 'z') + "\r\n" + std::string(3, 'y') + "\r",
+        "",
+        "a",
+        "a\r",
+        "a\r\n",
+        "\r\n\r\n",
+        "ab\r\ncd\ref\r\n",
+        "long line here\r\nx",
+        "lf\ninside\r\n\n",
+        std::string(40, 'z') + "\r\n" + std::string(3, 'y') + "\r",
     };
     TempFolder dir;
     for (std::size_t size = 1; size <= 24; ++size) {

@@ -36,7 +36,8 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(BufferSizes, WriterTest,
-                         ::testing::Values(1, 2, 3, 5, 8, 13, 21, 64, TextFiles::kDefaultBufferSize));
+                         ::testing::Values(1, 2, 3, 5, 8, 13, 21, 64,
+                                           TextFiles::kDefaultBufferSize));
 
 TEST_P(WriterTest, WorkedExample) {
     const std::string bottom =
@@ -111,8 +112,8 @@ TEST_P(WriterTest, LineEndsOfTheInputs) {
         std::string bottom, top, out;
     };
     const Case cases[] = {
-        {"LF only: one line, dropped for a showpage anywhere",
-         "%!PS\nshowpage\n", "%!PS\nB\n", kInserted + "%!PS\nB\n\r\n"},
+        {"LF only: one line, dropped for a showpage anywhere", "%!PS\nshowpage\n", "%!PS\nB\n",
+         kInserted + "%!PS\nB\n\r\n"},
         {"LF only: one line, kept whole", "%!PS\nA\n", "", "%!PS\nA\n\r\n" + kInserted},
         {"CR only", "A1\rA2\r", "B1\rB2", "A1\r\nA2\r\n" + kInserted + "B1\r\nB2\r\n"},
         {"last lines without terminator", "A", "B", "A\r\n" + kInserted + "B\r\n"},
@@ -121,14 +122,16 @@ TEST_P(WriterTest, LineEndsOfTheInputs) {
         {"empty lines kept", "\r\n\r\n", "\r\n", "\r\n\r\n" + kInserted + "\r\n"},
         {"other bytes copied as they are", std::string("\0\xe9\xff\r\n", 5), "\x80",
          std::string("\0\xe9\xff\r\n", 5) + kInserted + "\x80\r\n"},
-        {"mixed line ends", "A\r\nB\rC\r\n", "D\rE\r\nF", "A\r\nB\r\nC\r\n" + kInserted + "D\r\nE\r\nF\r\n"},
+        {"mixed line ends", "A\r\nB\rC\r\n", "D\rE\r\nF",
+         "A\r\nB\r\nC\r\n" + kInserted + "D\r\nE\r\nF\r\n"},
         {"a lone LF keeps a token in its line", "x\nshowpage\r\nkeep\r\n", "y\nstatusdict\rz",
          "keep\r\n" + kInserted + "z\r\n"},
-        {"several tokens in one line", "showpage %%BoundingBox showpage\r\n%%BoundingBox %%BoundingBox\r\n",
-         "statusdict dup mul exch\r\nok",
-         "%%BoundingBox: 0 0 595 841\r\n" + kInserted + "ok\r\n"},
+        {"several tokens in one line",
+         "showpage %%BoundingBox showpage\r\n%%BoundingBox %%BoundingBox\r\n",
+         "statusdict dup mul exch\r\nok", "%%BoundingBox: 0 0 595 841\r\n" + kInserted + "ok\r\n"},
         {"lines in a row with tokens", "showpage\r\nshowpage\r\n%%BoundingBox\r\n\x04\r\na\r\n",
-         "statusdict\r\nstatusdict\r\nb", "%%BoundingBox: 0 0 595 841\r\na\r\n" + kInserted + "b\r\n"},
+         "statusdict\r\nstatusdict\r\nb",
+         "%%BoundingBox: 0 0 595 841\r\na\r\n" + kInserted + "b\r\n"},
         {"token in a last line without line end", "a\r\nx showpage", "b\r\nx statusdict",
          "a\r\n" + kInserted + "b\r\n"},
     };
@@ -172,8 +175,7 @@ TEST_P(WriterTest, FailureLeavesTheTargetAndClosesEverything) {
             EXPECT_EQ(e.reason(), "No such file or directory") << c.name;
         }
         EXPECT_EQ(ReadBytes(state.outFile), "precious") << c.name;
-        EXPECT_EQ(here.Entries().size(), 2u)
-            << c.name << ": a temporary file was left behind";
+        EXPECT_EQ(here.Entries().size(), 2u) << c.name << ": a temporary file was left behind";
         for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) {
             EXPECT_FALSE(files.IsOpen(no)) << c.name << ": file " << no << " still open";
         }

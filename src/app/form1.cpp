@@ -117,9 +117,8 @@ void Form1::SetCaption(Label label, const std::string& text) {
 // With a stand-in for Tahoma the captions may need more room than designed:
 // their fonts then shrink until each fits.
 void Form1::FitCaptions() {
-    for (QWidget* widget : std::initializer_list<QWidget*>{lblKorva_, lblA5_, frmTop_, lblTop_,
-                                                           frmBottom_, lblBottom_, cmdMerge_,
-                                                           cmdExit_}) {
+    for (QWidget* widget : std::initializer_list<QWidget*>{
+             lblKorva_, lblA5_, frmTop_, lblTop_, frmBottom_, lblBottom_, cmdMerge_, cmdExit_}) {
         QFont font = widget->font();
         while (font.pointSizeF() > 4.0) {
             const QSize needed = Needed(widget);

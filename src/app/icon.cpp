@@ -44,7 +44,8 @@ QImage PaintIcon(int size) {
 
 QIcon AppIcon() {
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addPixmap(QPixmap::fromImage(PaintIcon(size)));
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(QPixmap::fromImage(PaintIcon(size)));
     return icon;
 }
 

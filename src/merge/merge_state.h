@@ -20,9 +20,9 @@ struct MergeState {
     std::string defaultName;  // proposed output path
     std::int16_t topOK = 0;
     std::int16_t bottomOK = 0;
-    int checkFileNo = kNoFile;   // number of the file under the input check
-    int bottomFileNo = kNoFile;  // number of bottomFile in the writer
-    int topFileNo = kNoFile;     // number of topFile in the writer
+    int checkFileNo = kNoFile;      // number of the file under the input check
+    int bottomFileNo = kNoFile;     // number of bottomFile in the writer
+    int topFileNo = kNoFile;        // number of topFile in the writer
     std::int16_t TEXT723DUMMY = 0;  // marker line found from line 3 on
     std::int16_t dubbel = 0;        // already-merged marker found from line 3 on
     std::int16_t foutefile = 0;     // header test failed

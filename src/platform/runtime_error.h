@@ -9,7 +9,8 @@ namespace psmerge {
 class RuntimeError : public std::runtime_error {
 public:
     RuntimeError(std::string path, std::string reason)
-        : std::runtime_error(path + ": " + reason), path_(std::move(path)),
+        : std::runtime_error(path + ": " + reason),
+          path_(std::move(path)),
           reason_(std::move(reason)) {}
 
     const std::string& path() const { return path_; }

@@ -42,8 +42,8 @@ std::vector<std::string> TempFolder::Entries() const {
 
 void TempFolder::OpenToAll() const {
     QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                           QFile::ReadGroup | QFile::ExeGroup |
-                                           QFile::ReadOther | QFile::ExeOther);
+                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                           QFile::ExeOther);
 }
 
 ShortPathFile::ShortPathFile() {
