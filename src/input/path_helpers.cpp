@@ -25,7 +25,7 @@ std::string FileOnly(std::string filepath, char sep) {
     return filepath.substr(p + 1);
 }
 
-std::string ExtOnly(std::string filepath, const std::int16_t& dot) {
+std::string ExtOnly(const std::string& filepath, const std::int16_t& dot) {
     const auto p = filepath.rfind('.');
     std::string ext = p == std::string::npos ? filepath : filepath.substr(p + 1);
     if (dot == kTrue) ext.insert(0, 1, '.');

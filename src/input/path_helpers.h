@@ -30,7 +30,7 @@ std::string PathOnly(std::string filepath, char sep = PlatformSeparator());
 std::string FileOnly(std::string filepath, char sep = PlatformSeparator());
 // Everything after the last dot (all of it without one), with the dot in
 // front when `dot` is -1, the one value that counts as true.
-std::string ExtOnly(std::string filepath, const std::int16_t& dot);
+std::string ExtOnly(const std::string& filepath, const std::int16_t& dot);
 // `filepath` up to its last dot, then `newext`. A non-empty `newext` gets a
 // dot in front, in the caller's own variable.
 std::string ChangeExt(std::string filepath, std::string& newext);

@@ -159,8 +159,7 @@ public:
     int Output(const std::string& path) { return Open(path, true); }
 
     void Close(int no) {
-        std::remove(numbers_, numbers_ + count_, no);
-        --count_;
+        count_ = static_cast<int>(std::remove(numbers_, numbers_ + count_, no) - numbers_);
         files_.Close(no);
     }
 
