@@ -17,14 +17,14 @@ build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 run: build
-	$(BUILD_DIR)/src/app/psmerge
+	$(BUILD_DIR)/src/app/a5merge
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
 # Every test again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPSMERGE_SANITIZE=ON
+	cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DA5MERGE_SANITIZE=ON
 	cmake --build $(BUILD_DIR)-sanitize -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR)-sanitize --output-on-failure -j $(JOBS)
 
@@ -35,7 +35,7 @@ FUZZ_TARGETS := line_reader input_check writer path_helpers
 fuzz:
 	@sh tools/install-deps.sh clang libclang-rt-14-dev
 	cmake -S . -B $(BUILD_DIR)-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	    -DPSMERGE_FUZZ=ON
+	    -DA5MERGE_FUZZ=ON
 	cmake --build $(BUILD_DIR)-fuzz -j $(JOBS) --target $(FUZZ_TARGETS:%=%_fuzz)
 	for t in $(FUZZ_TARGETS); do \
 	    mkdir -p $(BUILD_DIR)-fuzz/corpus/$$t && \
@@ -53,7 +53,7 @@ package: build
 
 # The README's picture of the window, drawn by the program's own code.
 screenshot: build
-	$(BUILD_DIR)/tools/psmerge-screenshot docs/screenshot.png 2
+	$(BUILD_DIR)/tools/a5merge-screenshot docs/screenshot.png 2
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-sanitize $(BUILD_DIR)-fuzz

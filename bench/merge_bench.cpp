@@ -1,6 +1,6 @@
 // Throughput and peak memory of WriteMerged against cat on the same files.
 //
-//   merge_bench [--dir FOLDER] [--size MB] [--cli PSMERGE-CLI]
+//   merge_bench [--dir FOLDER] [--size MB] [--cli A5MERGE-CLI]
 //   merge_bench --merge BOTTOM TOP OUT     (one merge, used as a child process)
 
 #include <fcntl.h>
@@ -144,14 +144,14 @@ void TimeInTurns(int rounds, std::vector<Job*> jobs) {
 }
 
 int MergeOnce(const char* bottom, const char* top, const char* out) {
-    psmerge::MergeState state;
+    a5merge::MergeState state;
     state.bottomFile = bottom;
     state.topFile = top;
     state.outFile = out;
-    psmerge::TextFiles files;
+    a5merge::TextFiles files;
     try {
-        psmerge::WriteMerged(state, files);
-    } catch (const psmerge::RuntimeError& e) {
+        a5merge::WriteMerged(state, files);
+    } catch (const a5merge::RuntimeError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
     }
@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
     const bool cliFast = cliRatio >= 0.5;
     const bool cliSmall = cliPeak < 32.0 && cliPeak - cliSmallPeak < 2.0;
     std::printf(
-        "psmerge-cli %.0f MiB/s; ratio %.2f to cat+fdatasync (bar 0.50 %s), %.2f to bare cat; peak "
+        "a5merge-cli %.0f MiB/s; ratio %.2f to cat+fdatasync (bar 0.50 %s), %.2f to bare cat; peak "
         "memory %.1f MiB at %ju MiB input, %.1f MiB at %ju MiB (bar 32 MiB, no growth: %s)\n",
         cliRate, cliRatio, cliFast ? "met" : "NOT met", cliRate / catRate, cliPeak, 2 * sizeMiB,
         cliSmallPeak, 2 * small, cliSmall ? "met" : "NOT met");

@@ -1,12 +1,15 @@
 # The Debian package (make package): dependencies from the libraries linked.
 set(CPACK_GENERATOR DEB)
-set(CPACK_PACKAGE_NAME psmerge)
-set(CPACK_PACKAGE_VENDOR "psmerge")
-set(CPACK_PACKAGE_CONTACT "psmerge maintainers <maintainers@psmerge.invalid>")
+set(CPACK_PACKAGE_NAME a5merge)
+set(CPACK_PACKAGE_VENDOR "a5merge")
+set(CPACK_PACKAGE_CONTACT "a5merge maintainers <maintainers@a5merge.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "put two half-page PostScript drawings on one A4 sheet")
-set(CPACK_PACKAGE_DESCRIPTION "A small window takes one PostScript file for the top half of \
-an A4 sheet and one for the bottom half, checks both, and writes one PostScript \
-file for the whole sheet. psmerge-cli does the same from a shell.")
+# Lines of the extended description stay under 80 characters.
+set(CPACK_PACKAGE_DESCRIPTION
+    "A small window takes one PostScript file for the top half of an A4 sheet\n"
+    "and one for the bottom half, checks both, and writes one PostScript file\n"
+    "for the whole sheet. a5merge-cli does the same from a shell.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -1,4 +1,4 @@
-// psmerge-cli, run as a process.
+// a5merge-cli, run as a process.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include "run_process.h"
 #include "temp_folder.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::AcceptedInput;
@@ -20,7 +20,7 @@ using testing::ReadBytes;
 using testing::RunProcess;
 using testing::TempFolder;
 
-std::string TestData(const char* name) { return std::string(PSMERGE_TEST_DATA) + "/" + name; }
+std::string TestData(const char* name) { return std::string(A5MERGE_TEST_DATA) + "/" + name; }
 
 class CliTest : public ::testing::Test {
 protected:
@@ -30,9 +30,9 @@ protected:
         expected = ReadBytes(TestData("expected_merge.PS"));
     }
 
-    // Runs psmerge-cli with `args` in the test's folder.
+    // Runs a5merge-cli with `args` in the test's folder.
     ProcessResult Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), PSMERGE_CLI);
+        args.insert(args.begin(), A5MERGE_CLI);
         return RunProcess(args, dir.Path(""));
     }
 
@@ -52,7 +52,7 @@ TEST_F(CliTest, ExistingOutputNeedsForce) {
     const std::string out = dir.Write("left_Combi.PS", "precious");
     ProcessResult r = Cli({"left.ps", "right.ps"});
     EXPECT_EQ(r.status, 3);
-    EXPECT_EQ(r.err, "psmerge-cli: " + out + ": exists; --force replaces it\n");
+    EXPECT_EQ(r.err, "a5merge-cli: " + out + ": exists; --force replaces it\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(ReadBytes(out), "precious");
 
@@ -105,12 +105,12 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     for (const auto& c : cases) {
         const ProcessResult r = Cli(c.args);
         EXPECT_EQ(r.status, 1) << c.err;
-        EXPECT_EQ(r.err, "psmerge-cli: " + c.err + "\n");
+        EXPECT_EQ(r.err, "a5merge-cli: " + c.err + "\n");
         EXPECT_EQ(r.out, "");
     }
     const ProcessResult both = Cli({"bad.ps", "notes.txt", "--force"});
     EXPECT_EQ(both.status, 1);
-    EXPECT_EQ(both.err, "psmerge-cli: " + bad + ": TOP.PS file check NOT OK\npsmerge-cli: " +
+    EXPECT_EQ(both.err, "a5merge-cli: " + bad + ": TOP.PS file check NOT OK\na5merge-cli: " +
                             notes + ": Sorry only *.PS files\n");
     EXPECT_EQ(dir.Entries().size(), 6u) << "nothing was written";
 }
@@ -120,7 +120,7 @@ TEST_F(CliTest, ShortPathIsRefusedWithTheGuardsText) {
     const std::string& path = shortFile.path();
     const ProcessResult r = Cli({path, "right.ps"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "psmerge-cli: " + path + ": Invalid file processing detected\n");
+    EXPECT_EQ(r.err, "a5merge-cli: " + path + ": Invalid file processing detected\n");
 }
 
 TEST_F(CliTest, FailedWriteNamesThePathAndTheReason) {
@@ -137,8 +137,8 @@ TEST_F(CliTest, FailedWriteNamesThePathAndTheReason) {
     for (const auto& c : cases) {
         const ProcessResult r = Cli(c.args);
         EXPECT_EQ(r.status, 4) << c.err;
-        EXPECT_EQ(r.err.rfind("psmerge-cli: " + c.err, 0), 0u) << r.err;
-        EXPECT_GT(r.err.size(), ("psmerge-cli: " + c.err + "\n").size()) << "no reason given";
+        EXPECT_EQ(r.err.rfind("a5merge-cli: " + c.err, 0), 0u) << r.err;
+        EXPECT_GT(r.err.size(), ("a5merge-cli: " + c.err + "\n").size()) << "no reason given";
         EXPECT_EQ(r.out, "");
     }
 }
@@ -170,8 +170,8 @@ TEST_F(CliTest, UsageErrors) {
     for (const auto& args : cases) {
         const ProcessResult r = Cli(args);
         EXPECT_EQ(r.status, 2) << ::testing::PrintToString(args);
-        EXPECT_EQ(r.err.rfind("psmerge-cli: ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find("Try 'psmerge-cli --help'."), std::string::npos);
+        EXPECT_EQ(r.err.rfind("a5merge-cli: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("Try 'a5merge-cli --help'."), std::string::npos);
     }
     EXPECT_EQ(dir.Entries().size(), 2u);
 }
@@ -186,8 +186,8 @@ TEST_F(CliTest, HelpAndVersion) {
     }
     r = Cli({"--version"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "psmerge-cli " PSMERGE_VERSION "\n");
+    EXPECT_EQ(r.out, "a5merge-cli " A5MERGE_VERSION "\n");
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

@@ -13,7 +13,7 @@
 #include "text_files.h"
 #include "writer.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::AcceptedInput;
@@ -180,4 +180,4 @@ TEST_F(DropZonesTest, AShortPathEndsTheProgram) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

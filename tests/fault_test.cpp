@@ -20,7 +20,7 @@
 #include "text_files.h"
 #include "writer.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::AcceptedInput;
@@ -29,7 +29,7 @@ using testing::ReadBytes;
 using testing::RunProcess;
 using testing::TempFolder;
 
-const std::string kCli = PSMERGE_CLI;
+const std::string kCli = A5MERGE_CLI;
 
 // An input of about `kib` KiB that the check accepts.
 std::string BigInput(int kib, char mark) {
@@ -97,7 +97,7 @@ TEST_F(FaultTest, FileSizeLimit) {
         "\"$BOTTOM\"",
         dir, top, bottom);
     EXPECT_EQ(r.status, 4) << r.err;
-    EXPECT_EQ(r.err, "psmerge-cli: Could not save " + out + ": File too large\n");
+    EXPECT_EQ(r.err, "a5merge-cli: Could not save " + out + ": File too large\n");
     EXPECT_EQ(ReadBytes(out), "precious");
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"lower.ps", "out.PS", "upper.ps"}));
     ExpectInputsUntouched();
@@ -114,7 +114,7 @@ TEST_F(FaultTest, FolderWithoutWritePermission) {
         Shell(drop + "\"$CLI\" -o \"$DIR/locked/out.PS\" \"$TOP\" \"$BOTTOM\"", dir, top, bottom);
     EXPECT_EQ(r.status, 4) << r.err;
     EXPECT_EQ(r.err,
-              "psmerge-cli: Could not save " + dir.Path("locked/out.PS") + ": Permission denied\n");
+              "a5merge-cli: Could not save " + dir.Path("locked/out.PS") + ": Permission denied\n");
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path("locked")));
     ExpectInputsUntouched();
 }
@@ -183,7 +183,7 @@ TEST_F(FaultTest, FifoAndDeviceInputsAreRefusedWithoutHanging) {
     for (const char* name : {"pipe.ps", "zero.ps"}) {
         const ProcessResult r = RunProcess({kCli, top, dir.Path(name)});
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "psmerge-cli: " + dir.Path(name) + ": BOTTOM.PS file check NOT OK\n");
+        EXPECT_EQ(r.err, "a5merge-cli: " + dir.Path(name) + ": BOTTOM.PS file check NOT OK\n");
     }
 }
 
@@ -210,4 +210,4 @@ TEST_F(FaultTest, ASingleLineOfOneGibibyte) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

@@ -9,7 +9,7 @@
 #include "runtime_error.h"
 #include "temp_folder.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::AsUnprivileged;
@@ -86,4 +86,4 @@ TEST_F(FileSystemTest, ReadOnlyIsWhatTheUserMayNotWrite) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

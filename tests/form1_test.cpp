@@ -31,7 +31,7 @@
 #include "temp_folder.h"
 #include "text_files.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::AcceptedInput;
@@ -40,7 +40,7 @@ using testing::ProgramEnded;
 using testing::ReadBytes;
 using testing::TempFolder;
 
-std::string TestData(const char* name) { return std::string(PSMERGE_TEST_DATA) + "/" + name; }
+std::string TestData(const char* name) { return std::string(A5MERGE_TEST_DATA) + "/" + name; }
 
 using testing::ScriptedInstances;
 
@@ -512,4 +512,4 @@ TEST(DropFrameTest, LocalFilesKeepsOnlyLocalUrls) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

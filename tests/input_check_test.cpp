@@ -11,7 +11,7 @@
 #include "text_files.h"
 #include "writer.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::AcceptedInput;
@@ -83,7 +83,7 @@ TEST(InputCheckTest, HeaderMarkerAndMergedMarker) {
         for (const auto& c : cases) {
             MergeState state;
             state.TEXT723DUMMY = 1;  // what an earlier check may have left
-            psmerge::Test(state, files, dir.Write("in.ps", c.content));
+            a5merge::Test(state, files, dir.Write("in.ps", c.content));
             EXPECT_EQ(FlagsOf(state), c.flags) << c.name << ", buffer " << size;
         }
     }
@@ -100,7 +100,7 @@ TEST(InputCheckTest, MarkersAcrossTheReadBuffer) {
     TempFolder dir;
     TextFiles files;
     MergeState state;
-    psmerge::Test(state, files, dir.Write("big.ps", content));
+    a5merge::Test(state, files, dir.Write("big.ps", content));
     EXPECT_EQ(FlagsOf(state), kMerged);
 }
 
@@ -112,7 +112,7 @@ TEST(InputCheckTest, AMergedFileIsRecognised) {
     state.topFile = dir.Write("t.ps", AcceptedInput());
     state.outFile = dir.Path("out.PS");
     WriteMerged(state, files);
-    psmerge::Test(state, files, state.outFile);
+    a5merge::Test(state, files, state.outFile);
     EXPECT_EQ(FlagsOf(state), kMerged);
 }
 
@@ -126,9 +126,9 @@ TEST(InputCheckTest, WhatCannotBeFoundOrReadFailsWhateverCameBefore) {
     TextFiles files;
     for (const char* name : {"missing.ps", ".hidden.ps", "fifo.ps", "zero.ps", "folder.ps"}) {
         MergeState state;
-        psmerge::Test(state, files, good);
+        a5merge::Test(state, files, good);
         ASSERT_EQ(FlagsOf(state), kAccepted);
-        psmerge::Test(state, files, dir.Path(name));
+        a5merge::Test(state, files, dir.Path(name));
         EXPECT_EQ(FlagsOf(state), kHeaderFailed) << name;
     }
 }
@@ -141,7 +141,7 @@ TEST(InputCheckTest, UnreadableFileFails) {
     const int foutefile = AsUnprivileged([&] {
         TextFiles files;
         MergeState state;
-        psmerge::Test(state, files, path);
+        a5merge::Test(state, files, path);
         return static_cast<int>(state.foutefile);
     });
     EXPECT_EQ(foutefile, 1);
@@ -153,10 +153,10 @@ TEST(InputCheckTest, ClosesEveryOpenFile) {
     TextFiles files;
     files.OpenInput(7, path);
     MergeState state;
-    psmerge::Test(state, files, path);
+    a5merge::Test(state, files, path);
     for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) EXPECT_FALSE(files.IsOpen(no)) << no;
     EXPECT_EQ(state.checkFileNo, 1);
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

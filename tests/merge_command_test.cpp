@@ -12,7 +12,7 @@
 #include "temp_folder.h"
 #include "text_files.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::AcceptedInput;
@@ -171,4 +171,4 @@ TEST_F(MergeCommandTest, ShortTopPathEndsTheProgramBeforeTheDialog) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

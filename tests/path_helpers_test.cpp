@@ -10,7 +10,7 @@
 #include "fake_desktop.h"
 #include "temp_folder.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::FakeDesktop;
@@ -148,4 +148,4 @@ TEST(PathHelpersTest, FileExistsAndDirExistsFindOrdinaryFilesOnly) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

@@ -10,7 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 TEST(QtDesktopTest, StylesMapToIconButtonsAndTitle) {
@@ -82,4 +82,4 @@ TEST(QtDesktopTest, EndRunsTheCleanUpAndExitsAtOnce) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

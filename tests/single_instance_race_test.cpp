@@ -11,7 +11,7 @@
 
 #include "temp_folder.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::TempFolder;
@@ -29,7 +29,7 @@ Probe StartProbe(const std::string& lock, int start) {
     if (pid == 0) {
         ::dup2(start, 0);
         ::dup2(out[1], 1);
-        ::execl(PSMERGE_INSTANCE_PROBE, PSMERGE_INSTANCE_PROBE, lock.c_str(), nullptr);
+        ::execl(A5MERGE_INSTANCE_PROBE, A5MERGE_INSTANCE_PROBE, lock.c_str(), nullptr);
         std::_Exit(127);
     }
     ::close(out[1]);
@@ -45,7 +45,7 @@ std::string ReadWord(int fd) {
 
 TEST(SingleInstanceRaceTest, ExactlyOneOfManyRunsAndAKilledOneDoesNotBlock) {
     TempFolder dir;
-    const std::string lock = dir.Path("psmerge.lock");
+    const std::string lock = dir.Path("a5merge.lock");
     for (int round = 0; round < 3; ++round) {
         int start[2];
         ASSERT_EQ(::pipe2(start, O_CLOEXEC), 0);
@@ -80,4 +80,4 @@ TEST(SingleInstanceRaceTest, ExactlyOneOfManyRunsAndAKilledOneDoesNotBlock) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

@@ -11,7 +11,7 @@
 #include "single_instance.h"
 #include "temp_folder.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::FakeDesktop;
@@ -95,4 +95,4 @@ TEST(SingleInstanceTest, NoLockFolderMeansNothingIsKnown) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

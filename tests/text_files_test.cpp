@@ -10,7 +10,7 @@
 #include "runtime_error.h"
 #include "temp_folder.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::ReadBytes;
@@ -237,4 +237,4 @@ TEST(TextFilesTest, OnlyRegularFilesOpenForInputAndNothingBlocks) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 TEST(NeedleTest, FindsTheFirstOccurrenceAnywhere) {
@@ -58,4 +58,4 @@ TEST(StreamSearchTest, ByteByByteAndNoFalseJoin) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

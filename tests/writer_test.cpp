@@ -9,7 +9,7 @@
 #include "temp_folder.h"
 #include "text_files.h"
 
-namespace psmerge {
+namespace a5merge {
 namespace {
 
 using testing::ReadBytes;
@@ -197,4 +197,4 @@ TEST_P(WriterTest, OutputFolderMissingFailsWithItsPath) {
 }
 
 }  // namespace
-}  // namespace psmerge
+}  // namespace a5merge

@@ -2,9 +2,11 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 set -eu
 
-# Arguments name packages needed besides these.
+# Arguments name packages needed besides these. The package test also wants
+# lintian, and psutils, groff and ghostscript installed, so that it sees any
+# name of ours that an installed package already uses.
 pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine
-      dpkg-dev file desktop-file-utils $*"
+      dpkg-dev file desktop-file-utils lintian psutils groff ghostscript $*"
 
 missing=""
 for p in $pkgs; do

@@ -1,5 +1,5 @@
 // Renders the program's icon as PNG files for the hicolor icon theme:
-//   psmerge-render-icons FOLDER   (writes FOLDER/SIZExSIZE/apps/psmerge.png)
+//   a5merge-render-icons FOLDER   (writes FOLDER/SIZExSIZE/apps/a5merge.png)
 
 #include <QDir>
 #include <QGuiApplication>
@@ -21,7 +21,7 @@ int main(int argc, char* argv[]) {
         const QString folder =
             QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[1])).arg(size);
         if (!QDir().mkpath(folder) ||
-            !psmerge::PaintIcon(size).save(folder + QStringLiteral("/psmerge.png"))) {
+            !a5merge::PaintIcon(size).save(folder + QStringLiteral("/a5merge.png"))) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(folder));
             return 1;
         }

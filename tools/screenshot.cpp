@@ -1,5 +1,5 @@
 // Renders the window as it looks at start to a PNG file, with the program's own code.
-//   psmerge-screenshot OUT.png [SCALE]
+//   a5merge-screenshot OUT.png [SCALE]
 
 #include <QApplication>
 #include <QPixmap>
@@ -15,18 +15,18 @@
 namespace {
 
 // Start-up as a first copy; nothing is ever asked.
-class NoDesktop : public psmerge::Desktop {
+class NoDesktop : public a5merge::Desktop {
 public:
     int MsgBox(const std::string&, int, const std::optional<std::string>&) override {
-        return psmerge::kIdOk;
+        return a5merge::kIdOk;
     }
-    std::optional<std::string> SaveAs(const psmerge::SaveDialog&) override { return {}; }
+    std::optional<std::string> SaveAs(const a5merge::SaveDialog&) override { return {}; }
 
 protected:
     void EndProgram(int status) override { std::exit(status); }
 };
 
-class FirstCopy : public psmerge::InstanceTest {
+class FirstCopy : public a5merge::InstanceTest {
 public:
     bool AnotherRunning() override { return false; }
 };
@@ -41,12 +41,12 @@ int main(int argc, char* argv[]) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     if (argc > 2) ::setenv("QT_SCALE_FACTOR", argv[2], 1);
     QApplication app(argc, argv);
-    psmerge::RegisterTahoma();
+    a5merge::RegisterTahoma();
 
-    psmerge::TextFiles files;
+    a5merge::TextFiles files;
     NoDesktop desktop;
     FirstCopy first;
-    psmerge::Form1 form(desktop, files, first);
+    a5merge::Form1 form(desktop, files, first);
     form.Load();
     form.show();
     QApplication::processEvents();

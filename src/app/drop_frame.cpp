@@ -6,7 +6,7 @@
 #include <QMimeData>
 #include <QUrl>
 
-namespace psmerge {
+namespace a5merge {
 
 std::vector<std::string> LocalFiles(const QMimeData* data) {
     std::vector<std::string> paths;
@@ -41,4 +41,4 @@ void DropFrame::dropEvent(QDropEvent* event) {
     if (handler_) handler_(paths);
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -8,7 +8,7 @@
 
 class QMimeData;
 
-namespace psmerge {
+namespace a5merge {
 
 // The local files among the URLs of dragged data, as paths.
 std::vector<std::string> LocalFiles(const QMimeData* data);
@@ -32,4 +32,4 @@ private:
     Handler handler_;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 
-namespace psmerge {
+namespace a5merge {
 
 QList<int> RegisterTahoma(const QString& folder) {
     QList<int> ids;
@@ -26,4 +26,4 @@ QFont Tahoma(qreal points, bool bold) {
     return font;
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QString>
 
-namespace psmerge {
+namespace a5merge {
 
 // Debian's fonts-wine ships a Tahoma with the metrics the window is drawn for.
 inline const QString kWineFontFolder = QStringLiteral("/usr/share/wine/fonts");
@@ -17,4 +17,4 @@ QList<int> RegisterTahoma(const QString& folder = kWineFontFolder);
 // when there is no Tahoma.
 QFont Tahoma(qreal points, bool bold);
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -10,7 +10,7 @@
 #include "merge_command.h"
 #include "startup.h"
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 
@@ -101,7 +101,7 @@ void Form1::frmBottom_OLEDragDrop(const std::vector<std::string>& paths) {
 
 void Form1::cmdMerge_Click() {
     FormContext form = Context();
-    psmerge::cmdMerge_Click(form);
+    a5merge::cmdMerge_Click(form);
 }
 
 void Form1::cmdExit_Click() {
@@ -129,4 +129,4 @@ void Form1::FitCaptions() {
     }
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

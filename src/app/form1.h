@@ -12,7 +12,7 @@
 class QLabel;
 class QPushButton;
 
-namespace psmerge {
+namespace a5merge {
 
 class DropFrame;
 class InstanceTest;
@@ -56,4 +56,4 @@ private:
     QPushButton* cmdExit_;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -4,7 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace psmerge {
+namespace a5merge {
 
 QImage PaintIcon(int size) {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -49,4 +49,4 @@ QIcon AppIcon() {
     return icon;
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -3,7 +3,7 @@
 #include <QIcon>
 #include <QImage>
 
-namespace psmerge {
+namespace a5merge {
 
 // Two A5 halves on one A4 sheet, drawn at `size` pixels square.
 QImage PaintIcon(int size);
@@ -11,4 +11,4 @@ QImage PaintIcon(int size);
 // The program's icon at 16 to 256 pixels.
 QIcon AppIcon();
 
-}  // namespace psmerge
+}  // namespace a5merge

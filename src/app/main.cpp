@@ -1,5 +1,8 @@
 #include <QApplication>
 
+#include <cstdio>
+
+#include "command_line.h"
 #include "fonts.h"
 #include "form1.h"
 #include "icon.h"
@@ -8,19 +11,37 @@
 #include "text_files.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("psmerge"));
-    QApplication::setWindowIcon(psmerge::AppIcon());
-    psmerge::RegisterTahoma();
+    using Action = a5merge::WindowCommandLine::Action;
+    const a5merge::WindowCommandLine commandLine = a5merge::ParseWindowCommandLine(argc, argv);
+    switch (commandLine.action) {
+        case Action::PrintHelp:
+            std::fputs(a5merge::WindowHelpText().c_str(), stdout);
+            return 0;
+        case Action::PrintVersion:
+            std::fputs(a5merge::WindowVersionText().c_str(), stdout);
+            return 0;
+        case Action::UsageError:
+            std::fprintf(stderr, "a5merge: %s\nTry 'a5merge --help'.\n", commandLine.error.c_str());
+            return 2;
+        case Action::OpenWindow:
+            break;
+    }
 
-    psmerge::TextFiles files;
-    psmerge::SingleInstance instance;
-    psmerge::QtDesktop desktop(QStringLiteral("PS merge"), [&] {
+    // Qt reads no options of its own here: everything on the line was ours.
+    int qtArgc = 1;
+    QApplication app(qtArgc, argv);
+    QApplication::setApplicationName(QStringLiteral("a5merge"));
+    QApplication::setWindowIcon(a5merge::AppIcon());
+    a5merge::RegisterTahoma();
+
+    a5merge::TextFiles files;
+    a5merge::SingleInstance instance;
+    a5merge::QtDesktop desktop(QStringLiteral("PS merge"), [&] {
         files.CloseAll();
         instance.Release();
     });
 
-    psmerge::Form1 form(desktop, files, instance);
+    a5merge::Form1 form(desktop, files, instance);
     desktop.SetWindow(&form);
     form.Load();
     form.show();

@@ -1,4 +1,4 @@
-// psmerge-cli: the window's input check and merge, from a shell.
+// a5merge-cli: the window's input check and merge, from a shell.
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,21 +19,21 @@
 
 namespace {
 
-using namespace psmerge;
+using namespace a5merge;
 
-constexpr const char* kProgram = "psmerge-cli";
+constexpr const char* kProgram = "a5merge-cli";
 constexpr const char* kStandardOutput = "-";
 
 enum ExitStatus { kDone = 0, kRefused = 1, kUsage = 2, kExists = 3, kWriteFailed = 4 };
 
 constexpr const char* kHelp =
-    "Usage: psmerge-cli [--output FILE|-] [--force] TOP.ps BOTTOM.ps\n"
-    "       psmerge-cli --check FILE.ps...\n"
-    "       psmerge-cli --help | --version\n"
+    "Usage: a5merge-cli [--output FILE|-] [--force] TOP.ps BOTTOM.ps\n"
+    "       a5merge-cli --check FILE.ps...\n"
+    "       a5merge-cli --help | --version\n"
     "\n"
     "Puts two half-page PostScript drawings on one A4 sheet: BOTTOM without its\n"
     "page end, the origin shifted 405 points up, then TOP. Both files are checked\n"
-    "as the psmerge window checks a dropped file.\n"
+    "as the a5merge window checks a dropped file.\n"
     "\n"
     "  -o, --output FILE  write the sheet to FILE (\"-\": standard output) instead of\n"
     "                     TOP's folder/TOP's name_Combi.PS\n"
@@ -43,7 +43,7 @@ constexpr const char* kHelp =
     "      --version      print the version\n"
     "\n"
     "The path written is printed on success (nothing for standard output). Each\n"
-    "refused input is reported on standard error as \"psmerge-cli: PATH: REASON\".\n"
+    "refused input is reported on standard error as \"a5merge-cli: PATH: REASON\".\n"
     "\n"
     "Exit status: 0 done; 1 an input refused; 2 usage error; 3 the output exists\n"
     "and --force was not given; 4 the write failed (nothing replaced).\n";
@@ -200,7 +200,7 @@ int main(int argc, char** argv) {
         return kDone;
     }
     if (options->version) {
-        std::printf("%s %s\n", kProgram, PSMERGE_VERSION);
+        std::printf("%s %s\n", kProgram, A5MERGE_VERSION);
         return kDone;
     }
 

@@ -9,7 +9,7 @@
 #include "path_helpers.h"
 #include "runtime_error.h"
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 
@@ -111,4 +111,4 @@ void DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& f
     }
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

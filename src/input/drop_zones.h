@@ -6,7 +6,7 @@
 
 #include "form_context.h"
 
-namespace psmerge {
+namespace a5merge {
 
 enum class Zone { Top, Bottom };
 
@@ -46,4 +46,4 @@ std::string_view AcceptedCaption(Zone zone);
 // leaves the zone as it was; a short path ends the program.
 void DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form);
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -7,7 +7,7 @@
 #include "text_files.h"
 #include "text_search.h"
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 
@@ -70,4 +70,4 @@ void Test(MergeState& state, TextFiles& files, const std::string& PSbestand) {
     files.CloseAll();
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -4,7 +4,7 @@
 
 #include "merge_state.h"
 
-namespace psmerge {
+namespace a5merge {
 
 class TextFiles;
 
@@ -24,4 +24,4 @@ inline constexpr const char* kMergedToken = " 2e A5 ";
 // both others 0. Closes every open file at the end.
 void Test(MergeState& state, TextFiles& files, const std::string& PSbestand);
 
-}  // namespace psmerge
+}  // namespace a5merge

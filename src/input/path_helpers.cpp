@@ -2,7 +2,7 @@
 
 #include "desktop.h"
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 constexpr std::int16_t kTrue = -1;
@@ -62,4 +62,4 @@ std::string NameOnly(const std::string& filename, const MergeState& state, Deskt
     return name;
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -6,7 +6,7 @@
 #include "file_system.h"
 #include "merge_state.h"
 
-namespace psmerge {
+namespace a5merge {
 
 class Desktop;
 
@@ -45,4 +45,4 @@ bool TooShortForNameOnly(const std::string& filename);
 std::string NameOnly(const std::string& filename, const MergeState& state, Desktop& desktop,
                      char sep = PlatformSeparator());
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -2,7 +2,7 @@
 
 #include "merge_state.h"
 
-namespace psmerge {
+namespace a5merge {
 
 class Captions;
 class Desktop;
@@ -16,4 +16,4 @@ struct FormContext {
     Captions& captions;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -5,7 +5,7 @@
 #include "runtime_error.h"
 #include "writer.h"
 
-namespace psmerge {
+namespace a5merge {
 
 std::string ProposedName(const std::string& topFile, FormContext& form) {
     form.state.workDir = PathOnly(topFile);
@@ -50,4 +50,4 @@ void cmdMerge_Click(FormContext& form) {
     form.captions.SetCaption(Label::lblTop, "TOP");
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

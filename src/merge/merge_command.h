@@ -4,7 +4,7 @@
 
 #include "form_context.h"
 
-namespace psmerge {
+namespace a5merge {
 
 class RuntimeError;
 
@@ -26,4 +26,4 @@ std::string SaveFailedText(const std::string& outFile, const RuntimeError& error
 // it silently; a failed write is reported and leaves the target untouched.
 void cmdMerge_Click(FormContext& form);
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace psmerge {
+namespace a5merge {
 
 // 0 in a file-number field: no number held.
 inline constexpr int kNoFile = 0;
@@ -28,4 +28,4 @@ struct MergeState {
     std::int16_t foutefile = 0;     // header test failed
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

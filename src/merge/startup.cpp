@@ -5,7 +5,7 @@
 #include "desktop.h"
 #include "single_instance.h"
 
-namespace psmerge {
+namespace a5merge {
 
 void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances) {
     if (instances.AnotherRunning()) {
@@ -19,4 +19,4 @@ void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances) {
     state.bottomOK = 0;
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

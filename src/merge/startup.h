@@ -2,7 +2,7 @@
 
 #include "merge_state.h"
 
-namespace psmerge {
+namespace a5merge {
 
 class Desktop;
 class InstanceTest;
@@ -14,4 +14,4 @@ inline constexpr const char* kErrorTitle = "Error !";
 // ends the program; otherwise sets lineBreak and clears both zone flags.
 void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances);
 
-}  // namespace psmerge
+}  // namespace a5merge

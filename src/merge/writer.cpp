@@ -10,7 +10,7 @@
 #include "text_files.h"
 #include "text_search.h"
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 
@@ -200,4 +200,4 @@ void WriteMerged(MergeState& state, TextFiles& files) {
     opened.Close(outNo);
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -4,7 +4,7 @@
 
 #include "merge_state.h"
 
-namespace psmerge {
+namespace a5merge {
 
 class TextFiles;
 
@@ -26,4 +26,4 @@ inline constexpr std::string_view kShiftUp = "0 405 translate";
 // what it held.
 void WriteMerged(MergeState& state, TextFiles& files);
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace psmerge {
+namespace a5merge {
 
 // Message-box styles in use: buttons (0 OK, 1 OK and Cancel) plus an icon
 // (16 stop, 32 question) plus 4096 for a box kept above every window.
@@ -65,4 +65,4 @@ public:
     virtual void SetCaption(Label label, const std::string& text) = 0;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-namespace psmerge {
+namespace a5merge {
 
 // Attribute bits as the attribute query reports them.
 inline constexpr int kAttrReadOnly = 1;  // the user may not write it
@@ -47,4 +47,4 @@ private:
     std::unique_ptr<Handle> handle_;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

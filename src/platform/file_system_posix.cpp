@@ -13,7 +13,7 @@
 
 #include "runtime_error.h"
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 
@@ -137,4 +137,4 @@ void InputFile::Seek(std::uint64_t offset) {
     }
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

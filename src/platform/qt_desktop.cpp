@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 
@@ -107,4 +107,4 @@ void QtDesktop::EndProgram(int status) {
     std::_Exit(status);
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -12,7 +12,7 @@
 class QMessageBox;
 class QWidget;
 
-namespace psmerge {
+namespace a5merge {
 
 // The desktop of a Qt Widgets program: real message boxes and a real end.
 class QtDesktop : public Desktop {
@@ -45,4 +45,4 @@ private:
 // Qt name filters for "description|pattern|..." pairs.
 QStringList QtNameFilters(const std::string& filter);
 
-}  // namespace psmerge
+}  // namespace a5merge

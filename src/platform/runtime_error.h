@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace psmerge {
+namespace a5merge {
 
 // A failing run-time service: which path, and the system's reason.
 class RuntimeError : public std::runtime_error {
@@ -21,4 +21,4 @@ private:
     std::string reason_;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

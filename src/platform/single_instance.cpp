@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QStandardPaths>
 
-namespace psmerge {
+namespace a5merge {
 
 SingleInstance::SingleInstance(const QString& lockPath) : lock_(lockPath) {
     lock_.setStaleLockTime(0);  // held for as long as the program runs
@@ -29,7 +29,7 @@ void SingleInstance::Release() {
 QString SingleInstance::DefaultLockPath() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) folder = QDir::tempPath();
-    return folder + QStringLiteral("/psmerge.lock");
+    return folder + QStringLiteral("/a5merge.lock");
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -3,7 +3,7 @@
 #include <QLockFile>
 #include <QString>
 
-namespace psmerge {
+namespace a5merge {
 
 // Tells whether another copy of the program runs.
 class InstanceTest {
@@ -40,4 +40,4 @@ private:
     Outcome outcome_ = Outcome::Unavailable;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -10,7 +10,7 @@
 #include "file_system.h"
 #include "runtime_error.h"
 
-namespace psmerge {
+namespace a5merge {
 
 namespace {
 
@@ -310,4 +310,4 @@ void TextFiles::CloseAll() {
     for (int no = 1; no <= kMaxFileNo; ++no) Abandon(no);
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

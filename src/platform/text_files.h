@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace psmerge {
+namespace a5merge {
 
 // Sequential text files under small file numbers (1 to kMaxFileNo).
 //
@@ -93,4 +93,4 @@ private:
     std::string stdoutName_;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

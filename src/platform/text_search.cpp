@@ -2,7 +2,7 @@
 
 #include <string.h>  // memmem (POSIX)
 
-namespace psmerge {
+namespace a5merge {
 
 std::size_t Needle::Find(std::string_view haystack) const {
     const void* at = ::memmem(haystack.data(), haystack.size(), text_.data(), text_.size());
@@ -34,4 +34,4 @@ void StreamSearch::Feed(std::string_view piece) {
     }
 }
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace psmerge {
+namespace a5merge {
 
 // A fixed text to look for, case-sensitively, anywhere in a line or a block.
 class Needle {
@@ -34,4 +34,4 @@ private:
     bool found_ = false;
 };
 
-}  // namespace psmerge
+}  // namespace a5merge

@@ -24,7 +24,7 @@
         }                                                                                      \
     } while (false)
 
-namespace psmerge::fuzz {
+namespace a5merge::fuzz {
 
 // Scratch files of this process, in memory when possible; gone at its end.
 class Scratch {
@@ -45,7 +45,7 @@ public:
 private:
     Scratch()
         : prefix_(std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-                  "/psmerge-fuzz-" + std::to_string(::getpid()) + "-") {}
+                  "/a5merge-fuzz-" + std::to_string(::getpid()) + "-") {}
     std::string prefix_;
     std::vector<std::string> paths_;
 };
@@ -91,4 +91,4 @@ inline bool Holds(std::string_view line, std::string_view token) {
     return line.find(token) != std::string_view::npos;
 }
 
-}  // namespace psmerge::fuzz
+}  // namespace a5merge::fuzz

@@ -7,7 +7,7 @@
 #include "input_check.h"
 #include "text_files.h"
 
-using namespace psmerge;
+using namespace a5merge;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

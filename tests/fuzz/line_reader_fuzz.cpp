@@ -6,7 +6,7 @@
 #include "fuzz_support.h"
 #include "text_files.h"
 
-using namespace psmerge;
+using namespace a5merge;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

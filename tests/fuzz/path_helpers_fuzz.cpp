@@ -6,7 +6,7 @@
 #include "fuzz_support.h"
 #include "path_helpers.h"
 
-using namespace psmerge;
+using namespace a5merge;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path(reinterpret_cast<const char*>(data), size);

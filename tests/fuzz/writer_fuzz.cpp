@@ -6,7 +6,7 @@
 #include "text_files.h"
 #include "writer.h"
 
-using namespace psmerge;
+using namespace a5merge;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;

@@ -7,7 +7,7 @@
 
 #include "desktop.h"
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
 // Captions kept in a map, starting as the window shows them.
 class FakeCaptions : public Captions {
@@ -20,4 +20,4 @@ public:
     std::vector<std::pair<Label, std::string>> changes;  // in order
 };
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

@@ -7,7 +7,7 @@
 
 #include "desktop.h"
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
 // Thrown by FakeDesktop::End in place of ending the process.
 struct ProgramEnded {
@@ -60,4 +60,4 @@ public:
     std::optional<int> ended;
 };
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

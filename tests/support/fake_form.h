@@ -6,7 +6,7 @@
 #include "single_instance.h"
 #include "text_files.h"
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
 // What a window's handlers work on, with a fake desktop and fake captions,
 // as right after start-up.
@@ -30,4 +30,4 @@ private:
     bool running_;
 };
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

@@ -13,9 +13,9 @@ int main(int argc, char** argv) {
     char c;
     while (::read(0, &c, 1) > 0) {
     }
-    psmerge::SingleInstance instance(QString::fromLocal8Bit(argv[1]));
+    a5merge::SingleInstance instance(QString::fromLocal8Bit(argv[1]));
     const auto outcome = instance.Acquire();
-    using Outcome = psmerge::SingleInstance::Outcome;
+    using Outcome = a5merge::SingleInstance::Outcome;
     std::puts(outcome == Outcome::First            ? "first"
               : outcome == Outcome::AlreadyRunning ? "running"
                                                    : "unknown");

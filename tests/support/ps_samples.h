@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
 // The three lines a merged file holds between BOTTOM and TOP.
 inline const std::string kInsertedLines =
@@ -18,4 +18,4 @@ inline std::string AcceptedInput(std::string_view body =
     return "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY\r\n" + std::string(body);
 }
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

@@ -10,7 +10,7 @@
 
 #include "temp_folder.h"
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd) {
     TempFolder capture;
@@ -41,4 +41,4 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
 struct ProcessResult {
     int status = -1;  // exit status; -1 when ended by a signal
@@ -15,4 +15,4 @@ struct ProcessResult {
 // Runs `argv` in `cwd` (the current folder when empty) and waits for it.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "");
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

@@ -13,9 +13,9 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
-TempFolder::TempFolder() : dir_(QDir::tempPath() + QStringLiteral("/psmerge-test-XXXXXX")) {
+TempFolder::TempFolder() : dir_(QDir::tempPath() + QStringLiteral("/a5merge-test-XXXXXX")) {
     if (!dir_.isValid()) throw std::runtime_error("cannot make a temporary folder");
 }
 
@@ -85,4 +85,4 @@ int AsUnprivileged(const std::function<int()>& work) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
 }
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace psmerge::testing {
+namespace a5merge::testing {
 
 // A fresh folder, removed with everything in it at the end of the test.
 class TempFolder {
@@ -42,4 +42,4 @@ std::string ReadBytes(const std::string& path);
 // as root, so that permissions apply) and returns its result (0 to 255).
 int AsUnprivileged(const std::function<int()>& work);
 
-}  // namespace psmerge::testing
+}  // namespace a5merge::testing

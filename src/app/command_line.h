@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace a5merge {
+
+// What the window's command line asks for. It is read before Qt starts, so
+// that --help and --version work without a display.
+struct WindowCommandLine {
+    enum class Action { OpenWindow, PrintHelp, PrintVersion, UsageError };
+    Action action = Action::OpenWindow;
+    std::string error;  // for UsageError
+};
+
+WindowCommandLine ParseWindowCommandLine(int argc, char** argv);
+
+// The texts printed for --help and --version.
+std::string WindowHelpText();
+std::string WindowVersionText();
+
+}  // namespace a5merge
