@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "ps_samples.h"
-#include "run_process.h"
-#include "temp_folder.h"
+#include "support/ps_samples.h"
+#include "support/run_process.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {
@@ -20,7 +20,7 @@ using testing::ReadBytes;
 using testing::RunProcess;
 using testing::TempFolder;
 
-std::string TestData(const char* name) { return std::string(A5MERGE_TEST_DATA) + "/" + name; }
+using testing::TestData;
 
 class CliTest : public ::testing::Test {
 protected:

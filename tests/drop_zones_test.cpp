@@ -1,4 +1,4 @@
-#include "drop_zones.h"
+#include "input/drop_zones.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "fake_form.h"
-#include "ps_samples.h"
-#include "temp_folder.h"
-#include "text_files.h"
-#include "writer.h"
+#include "merge/writer.h"
+#include "platform/text_files.h"
+#include "support/fake_form.h"
+#include "support/ps_samples.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "drop_zones.h"
-#include "fake_form.h"
-#include "merge_command.h"
-#include "ps_samples.h"
-#include "run_process.h"
-#include "temp_folder.h"
-#include "text_files.h"
-#include "writer.h"
+#include "input/drop_zones.h"
+#include "merge/merge_command.h"
+#include "merge/writer.h"
+#include "platform/text_files.h"
+#include "support/fake_form.h"
+#include "support/ps_samples.h"
+#include "support/run_process.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

@@ -1,4 +1,4 @@
-#include "file_system.h"
+#include "platform/file_system.h"
 
 #include <filesystem>
 
@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "runtime_error.h"
-#include "temp_folder.h"
+#include "platform/runtime_error.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

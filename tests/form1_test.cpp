@@ -1,4 +1,4 @@
-#include "form1.h"
+#include "app/form1.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -21,15 +21,15 @@
 
 #include <gtest/gtest.h>
 
-#include "drop_frame.h"
-#include "fake_desktop.h"
-#include "fake_form.h"
-#include "fonts.h"
-#include "ps_samples.h"
-#include "qt_desktop.h"
-#include "single_instance.h"
-#include "temp_folder.h"
-#include "text_files.h"
+#include "app/drop_frame.h"
+#include "app/fonts.h"
+#include "app/qt_desktop.h"
+#include "platform/single_instance.h"
+#include "platform/text_files.h"
+#include "support/fake_desktop.h"
+#include "support/fake_form.h"
+#include "support/ps_samples.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {
@@ -40,7 +40,7 @@ using testing::ProgramEnded;
 using testing::ReadBytes;
 using testing::TempFolder;
 
-std::string TestData(const char* name) { return std::string(A5MERGE_TEST_DATA) + "/" + name; }
+using testing::TestData;
 
 using testing::ScriptedInstances;
 
@@ -492,23 +492,6 @@ TEST_F(Form1MergeTest, RealSaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
     QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
     EXPECT_EQ(dir.Entries(), before);
     EXPECT_EQ(realDesktop.boxes.size(), 2u);
-}
-
-TEST(QtDesktopFilterTest, PairsBecomeQtNameFilters) {
-    EXPECT_EQ(QtNameFilters("Postscript (*.PS)|*.PS"), QStringList{"Postscript (*.PS)"});
-    EXPECT_EQ(QtNameFilters("Text|*.txt;*.text|All (*)|*"),
-              (QStringList{"Text (*.txt *.text)", "All (*)"}));
-}
-
-TEST(DropFrameTest, LocalFilesKeepsOnlyLocalUrls) {
-    QMimeData mixed;
-    mixed.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/a b.ps")),
-                   QUrl(QStringLiteral("https://example.org/c.ps")),
-                   QUrl::fromLocalFile(QStringLiteral("/tmp/\u00e9.ps"))});
-    EXPECT_EQ(LocalFiles(&mixed), (std::vector<std::string>{"/tmp/a b.ps", "/tmp/\xc3\xa9.ps"}));
-    QMimeData none;
-    none.setText(QStringLiteral("file:///tmp/a.ps"));
-    EXPECT_TRUE(LocalFiles(&none).empty());
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "input_check.h"
+#include "input/input_check.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,10 +6,10 @@
 
 #include <string>
 
-#include "ps_samples.h"
-#include "temp_folder.h"
-#include "text_files.h"
-#include "writer.h"
+#include "merge/writer.h"
+#include "platform/text_files.h"
+#include "support/ps_samples.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

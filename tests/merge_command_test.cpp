@@ -1,4 +1,4 @@
-#include "merge_command.h"
+#include "merge/merge_command.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "drop_zones.h"
-#include "fake_form.h"
-#include "ps_samples.h"
-#include "temp_folder.h"
-#include "text_files.h"
+#include "input/drop_zones.h"
+#include "platform/text_files.h"
+#include "support/fake_form.h"
+#include "support/ps_samples.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

@@ -1,4 +1,4 @@
-#include "path_helpers.h"
+#include "input/path_helpers.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_desktop.h"
-#include "temp_folder.h"
+#include "support/fake_desktop.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

@@ -1,4 +1,4 @@
-#include "qt_desktop.h"
+#include "app/qt_desktop.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -79,6 +79,12 @@ TEST(QtDesktopTest, EndRunsTheCleanUpAndExitsAtOnce) {
     EXPECT_EQ(mark, 'c');
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+TEST(QtDesktopFilterTest, PairsBecomeQtNameFilters) {
+    EXPECT_EQ(QtNameFilters("Postscript (*.PS)|*.PS"), QStringList{"Postscript (*.PS)"});
+    EXPECT_EQ(QtNameFilters("Text|*.txt;*.text|All (*)|*"),
+              (QStringList{"Text (*.txt *.text)", "All (*)"}));
 }
 
 }  // namespace

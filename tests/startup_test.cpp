@@ -1,15 +1,15 @@
-#include "startup.h"
+#include "merge/startup.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "desktop.h"
-#include "fake_desktop.h"
-#include "fake_form.h"
-#include "single_instance.h"
-#include "temp_folder.h"
+#include "platform/desktop.h"
+#include "platform/single_instance.h"
+#include "support/fake_desktop.h"
+#include "support/fake_form.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

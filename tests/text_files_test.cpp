@@ -1,4 +1,4 @@
-#include "text_files.h"
+#include "platform/text_files.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime_error.h"
-#include "temp_folder.h"
+#include "platform/runtime_error.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

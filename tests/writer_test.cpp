@@ -1,13 +1,13 @@
-#include "writer.h"
+#include "merge/writer.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "ps_samples.h"
-#include "runtime_error.h"
-#include "temp_folder.h"
-#include "text_files.h"
+#include "platform/runtime_error.h"
+#include "platform/text_files.h"
+#include "support/ps_samples.h"
+#include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {

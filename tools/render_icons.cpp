@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "icon.h"
+#include "app/icon.h"
 
 int main(int argc, char* argv[]) {
     if (argc != 2) {

@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fonts.h"
-#include "form1.h"
-#include "single_instance.h"
-#include "text_files.h"
+#include "app/fonts.h"
+#include "app/form1.h"
+#include "platform/single_instance.h"
+#include "platform/text_files.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "drop_frame.h"
+#include "app/drop_frame.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

@@ -1,14 +1,14 @@
-#include "form1.h"
+#include "app/form1.h"
 
 #include <QLabel>
 #include <QPushButton>
 
-#include "drop_frame.h"
-#include "drop_zones.h"
-#include "fonts.h"
-#include "icon.h"
-#include "merge_command.h"
-#include "startup.h"
+#include "app/drop_frame.h"
+#include "app/fonts.h"
+#include "app/icon.h"
+#include "input/drop_zones.h"
+#include "merge/merge_command.h"
+#include "merge/startup.h"
 
 namespace a5merge {
 

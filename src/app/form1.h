@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "desktop.h"
-#include "form_context.h"
-#include "merge_state.h"
+#include "platform/desktop.h"
+#include "state/captions.h"
+#include "state/form_context.h"
+#include "state/merge_state.h"
 
 class QLabel;
 class QPushButton;

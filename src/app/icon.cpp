@@ -1,4 +1,4 @@
-#include "icon.h"
+#include "app/icon.h"
 
 #include <QPainter>
 #include <QPainterPath>

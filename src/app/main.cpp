@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "command_line.h"
-#include "fonts.h"
-#include "form1.h"
-#include "icon.h"
-#include "qt_desktop.h"
-#include "single_instance.h"
-#include "text_files.h"
+#include "app/command_line.h"
+#include "app/fonts.h"
+#include "app/form1.h"
+#include "app/icon.h"
+#include "app/qt_desktop.h"
+#include "platform/single_instance.h"
+#include "platform/text_files.h"
 
 int main(int argc, char* argv[]) {
     using Action = a5merge::WindowCommandLine::Action;

@@ -1,21 +1,17 @@
 // a5merge-cli: the window's input check and merge, from a shell.
 
+#include <getopt.h>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "desktop.h"
-#include "drop_zones.h"
-#include "form_context.h"
-#include "merge_command.h"
-#include "path_helpers.h"
-#include "runtime_error.h"
-#include "text_files.h"
-#include "writer.h"
+#include "input/drop_zones.h"
+#include "merge/sheet.h"
+#include "platform/text_files.h"
 
 namespace {
 
@@ -57,37 +53,54 @@ struct Options {
     std::vector<std::string> files;
 };
 
+// How the argument that getopt_long just refused is named in a message.
+std::string RefusedOption(char** argv) {
+    const std::string arg = argv[optind - 1];
+    if (arg.rfind("--", 0) == 0) return arg.substr(0, arg.find('='));
+    return std::string{'-', static_cast<char>(optopt)};
+}
+
 // Options, or the usage error that stopped reading them.
 std::optional<Options> Parse(int argc, char** argv, std::string& error) {
+    enum { kCheck = 256, kVersion };
+    static const option kLongOptions[] = {
+        {"output", required_argument, nullptr, 'o'}, {"force", no_argument, nullptr, 'f'},
+        {"check", no_argument, nullptr, kCheck},     {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion}, {nullptr, 0, nullptr, 0},
+    };
     Options options;
-    bool onlyFiles = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (onlyFiles || arg.empty() || arg[0] != '-') {
-            options.files.push_back(arg);
-        } else if (arg == "--") {
-            onlyFiles = true;
-        } else if (arg == "-h" || arg == "--help") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--check") {
-            options.check = true;
-        } else if (arg == "-f" || arg == "--force") {
-            options.force = true;
-        } else if (arg == "-o" || arg == "--output") {
-            if (i + 1 >= argc) {
-                error = "option " + arg + " needs a FILE";
+    opterr = 0;  // the messages are ours
+    optind = 0;
+    for (int option; (option = getopt_long(argc, argv, ":o:fh", kLongOptions, nullptr)) != -1;) {
+        switch (option) {
+            case 'o':
+                options.output = optarg;
+                break;
+            case 'f':
+                options.force = true;
+                break;
+            case kCheck:
+                options.check = true;
+                break;
+            case 'h':
+                options.help = true;
+                break;
+            case kVersion:
+                options.version = true;
+                break;
+            case ':':
+                error = "option " + RefusedOption(argv) + " needs a FILE";
+                return std::nullopt;
+            default: {
+                const std::string name = RefusedOption(argv);
+                const bool known =
+                    std::string(argv[optind - 1]).find('=') != std::string::npos && optopt != 0;
+                error = known ? "option " + name + " takes no value" : "unknown option " + name;
                 return std::nullopt;
             }
-            options.output = argv[++i];
-        } else if (arg.rfind("--output=", 0) == 0) {
-            options.output = arg.substr(std::strlen("--output="));
-        } else {
-            error = "unknown option " + arg;
-            return std::nullopt;
         }
     }
+    options.files.assign(argv + optind, argv + argc);
     if (options.help || options.version) return options;
     if (options.check) {
         if (options.output || options.force) error = "--check takes no --output or --force";
@@ -104,34 +117,15 @@ std::string Absolute(const std::string& path) {
     return std::filesystem::absolute(path).lexically_normal().string();
 }
 
-// Nothing here asks anything: the inputs are judged before a name is made,
-// so only an unexpected stop can reach this desktop.
-class ShellDesktop : public Desktop {
-public:
-    int MsgBox(const std::string& text, int, const std::optional<std::string>&) override {
-        std::fprintf(stderr, "%s: %s\n", kProgram, text.substr(0, text.find('\r')).c_str());
-        return kIdOk;
-    }
-    std::optional<std::string> SaveAs(const SaveDialog&) override { return std::nullopt; }
-
-protected:
-    void EndProgram(int) override { std::exit(kRefused); }
-};
-
-class NoCaptions : public Captions {
-public:
-    void SetCaption(Label, const std::string&) override {}
-};
-
 void Refuse(const std::string& path, const std::string& reason) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(), reason.c_str());
 }
 
-int Check(const Options& options, FormContext& form) {
+int Check(const Options& options, MergeState& state, TextFiles& files) {
     int status = kDone;
     for (const std::string& file : options.files) {
         const std::string path = Absolute(file);
-        const DropVerdict verdict = JudgeDrop({path}, form.state, form.files);
+        const DropVerdict verdict = JudgeDrop({path}, state, files);
         const std::string reason = verdict == DropVerdict::Accepted ? "OK" : RefusalReason(verdict);
         std::printf("%s: %s\n", path.c_str(), reason.c_str());
         if (verdict != DropVerdict::Accepted) status = kRefused;
@@ -139,14 +133,13 @@ int Check(const Options& options, FormContext& form) {
     return status;
 }
 
-int Merge(const Options& options, FormContext& form) {
-    MergeState& state = form.state;
+int Merge(const Options& options, MergeState& state, TextFiles& files) {
     const std::string top = Absolute(options.files[0]);
     const std::string bottom = Absolute(options.files[1]);
 
     bool refused = false;
     for (const auto& [zone, path] : {std::pair{Zone::Top, top}, std::pair{Zone::Bottom, bottom}}) {
-        const DropVerdict verdict = JudgeDrop({path}, state, form.files);
+        const DropVerdict verdict = JudgeDrop({path}, state, files);
         if (verdict != DropVerdict::Accepted) {
             const std::string text = RefusalText(zone, verdict);
             Refuse(path, text.empty() ? RefusalReason(verdict) : text);
@@ -154,35 +147,30 @@ int Merge(const Options& options, FormContext& form) {
         }
     }
     if (refused) return kRefused;
-    state.topFile = top;
-    state.bottomFile = bottom;
-    state.topOK = state.bottomOK = 1;
 
+    std::string output;
     if (!options.output) {
-        state.outFile = ProposedName(top, form);
+        output = CombiNameFor(top);
     } else if (*options.output == kStandardOutput) {
-        state.outFile = kStandardOutput;
-        form.files.SetStandardOutputName(kStandardOutput);
+        output = kStandardOutput;
+        files.SetStandardOutputName(kStandardOutput);
     } else {
-        state.outFile = Absolute(*options.output);
+        output = Absolute(*options.output);
     }
 
     std::error_code ignored;
-    if (state.outFile != kStandardOutput && !options.force &&
-        std::filesystem::symlink_status(state.outFile, ignored).type() !=
+    if (output != kStandardOutput && !options.force &&
+        std::filesystem::symlink_status(output, ignored).type() !=
             std::filesystem::file_type::not_found) {
-        Refuse(state.outFile, "exists; --force replaces it");
+        Refuse(output, "exists; --force replaces it");
         return kExists;
     }
 
-    try {
-        WriteMerged(state, form.files);
-    } catch (const RuntimeError& error) {
-        std::fprintf(stderr, "%s: %s\n", kProgram,
-                     SaveFailedText(state.outFile, error, ": ").c_str());
+    if (const auto failure = WriteSheet(state, files, {top, bottom, output})) {
+        std::fprintf(stderr, "%s: %s\n", kProgram, SaveFailedText(output, *failure, ": ").c_str());
         return kWriteFailed;
     }
-    if (state.outFile != kStandardOutput) std::printf("%s\n", state.outFile.c_str());
+    if (output != kStandardOutput) std::printf("%s\n", output.c_str());
     return kDone;
 }
 
@@ -207,8 +195,5 @@ int main(int argc, char** argv) {
     MergeState state;
     state.lineBreak = "\r\n";
     TextFiles files;
-    ShellDesktop desktop;
-    NoCaptions captions;
-    FormContext form{state, files, desktop, captions};
-    return options->check ? Check(*options, form) : Merge(*options, form);
+    return options->check ? Check(*options, state, files) : Merge(*options, state, files);
 }

@@ -1,13 +1,14 @@
-#include "drop_zones.h"
+#include "input/drop_zones.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "desktop.h"
-#include "file_system.h"
-#include "input_check.h"
-#include "path_helpers.h"
-#include "runtime_error.h"
+#include "input/input_check.h"
+#include "input/path_helpers.h"
+#include "platform/desktop.h"
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
+#include "state/captions.h"
 
 namespace a5merge {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "form_context.h"
+#include "state/form_context.h"
 
 namespace a5merge {
 

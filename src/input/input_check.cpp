@@ -1,11 +1,11 @@
-#include "input_check.h"
+#include "input/input_check.h"
 
 #include <string_view>
 
-#include "path_helpers.h"
-#include "runtime_error.h"
-#include "text_files.h"
-#include "text_search.h"
+#include "input/path_helpers.h"
+#include "platform/runtime_error.h"
+#include "platform/text_files.h"
+#include "platform/text_search.h"
 
 namespace a5merge {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "merge_state.h"
+#include "state/merge_state.h"
 
 namespace a5merge {
 

@@ -1,6 +1,6 @@
-#include "path_helpers.h"
+#include "input/path_helpers.h"
 
-#include "desktop.h"
+#include "platform/desktop.h"
 
 namespace a5merge {
 
@@ -53,13 +53,17 @@ void StopForShortPath(const MergeState& state, Desktop& desktop) {
     desktop.End(1);
 }
 
-std::string NameOnly(const std::string& filename, const MergeState& state, Desktop& desktop,
-                     char sep) {
-    if (TooShortForNameOnly(filename)) StopForShortPath(state, desktop);
+std::string BareName(const std::string& filename, char sep) {
     std::string name = FileOnly(filename, sep);
     const auto q = name.rfind('.');
     if (q != std::string::npos) name.resize(q);
     return name;
+}
+
+std::string NameOnly(const std::string& filename, const MergeState& state, Desktop& desktop,
+                     char sep) {
+    if (TooShortForNameOnly(filename)) StopForShortPath(state, desktop);
+    return BareName(filename, sep);
 }
 
 }  // namespace a5merge

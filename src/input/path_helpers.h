@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "file_system.h"
-#include "merge_state.h"
+#include "platform/file_system.h"
+#include "state/merge_state.h"
 
 namespace a5merge {
 
@@ -40,8 +40,10 @@ bool TooShortForNameOnly(const std::string& filename);
 // Shows "Invalid file processing detected" and ends the program.
 [[noreturn]] void StopForShortPath(const MergeState& state, Desktop& desktop);
 // The file name without its last dot and what follows; a file name without a
-// dot, or an empty one, comes back unchanged. A path of 10 characters or fewer
-// ends the program (StopForShortPath).
+// dot, or an empty one, comes back unchanged.
+std::string BareName(const std::string& filename, char sep = PlatformSeparator());
+// BareName, after a guard: a path of 10 characters or fewer ends the program
+// (StopForShortPath).
 std::string NameOnly(const std::string& filename, const MergeState& state, Desktop& desktop,
                      char sep = PlatformSeparator());
 

@@ -1,23 +1,16 @@
-#include "merge_command.h"
+#include "merge/merge_command.h"
 
-#include "desktop.h"
-#include "path_helpers.h"
-#include "runtime_error.h"
-#include "writer.h"
+#include "input/path_helpers.h"
+#include "merge/sheet.h"
+#include "platform/desktop.h"
+#include "state/captions.h"
 
 namespace a5merge {
 
 std::string ProposedName(const std::string& topFile, FormContext& form) {
     form.state.workDir = PathOnly(topFile);
     return form.state.workDir + PlatformSeparator() + NameOnly(topFile, form.state, form.desktop) +
-           "_Combi" + ".PS";
-}
-
-std::string SaveFailedText(const std::string& outFile, const RuntimeError& error,
-                           const std::string& lineBreak) {
-    const std::string cause =
-        error.path() == outFile ? error.reason() : error.path() + ": " + error.reason();
-    return "Could not save " + outFile + lineBreak + cause;
+           kCombiEnding;
 }
 
 void cmdMerge_Click(FormContext& form) {
@@ -39,10 +32,10 @@ void cmdMerge_Click(FormContext& form) {
     if (!chosen) return;
     state.outFile = *chosen;
 
-    try {
-        WriteMerged(state, form.files);
-    } catch (const RuntimeError& error) {
-        form.desktop.MsgBox(SaveFailedText(state.outFile, error, state.lineBreak), kMbSystemModal);
+    const SheetJob job{state.topFile, state.bottomFile, state.outFile};
+    if (const auto failure = WriteSheet(state, form.files, job)) {
+        form.desktop.MsgBox(SaveFailedText(state.outFile, *failure, state.lineBreak),
+                            kMbSystemModal);
         return;
     }
     form.desktop.MsgBox(kAllLooksOk, kMbSystemModal, kOkTitle);

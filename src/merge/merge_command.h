@@ -2,11 +2,9 @@
 
 #include <string>
 
-#include "form_context.h"
+#include "state/form_context.h"
 
 namespace a5merge {
-
-class RuntimeError;
 
 inline constexpr const char* kInputsNotCorrect = "Sorry input *.PS files not correct";
 inline constexpr const char* kAllLooksOk = "All looks OK!  ";
@@ -15,10 +13,6 @@ inline constexpr const char* kOkTitle = "OK!";
 // The output MERGE + SAVE proposes for `topFile`: its folder, its bare name,
 // "_Combi" and ".PS". A TOP path of 10 characters or fewer ends the program.
 std::string ProposedName(const std::string& topFile, FormContext& form);
-
-// What the user is told when the merged file could not be written.
-std::string SaveFailedText(const std::string& outFile, const RuntimeError& error,
-                           const std::string& lineBreak);
 
 // MERGE + SAVE: refuses until both zones hold an accepted file, asks where to
 // save (proposing ProposedName), writes the merged file, confirms and shows

@@ -1,9 +1,9 @@
-#include "startup.h"
+#include "merge/startup.h"
 
 #include <string>
 
-#include "desktop.h"
-#include "single_instance.h"
+#include "platform/desktop.h"
+#include "platform/single_instance.h"
 
 namespace a5merge {
 

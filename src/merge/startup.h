@@ -1,6 +1,6 @@
 #pragma once
 
-#include "merge_state.h"
+#include "state/merge_state.h"
 
 namespace a5merge {
 

@@ -1,4 +1,4 @@
-#include "writer.h"
+#include "merge/writer.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "text_files.h"
-#include "text_search.h"
+#include "platform/text_files.h"
+#include "platform/text_search.h"
 
 namespace a5merge {
 

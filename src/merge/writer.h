@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "merge_state.h"
+#include "state/merge_state.h"
 
 namespace a5merge {
 

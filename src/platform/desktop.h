@@ -55,14 +55,4 @@ protected:
     virtual void EndProgram(int status) = 0;
 };
 
-// The two status labels of the window.
-enum class Label { lblTop, lblBottom };
-
-// Sets the captions the logic changes.
-class Captions {
-public:
-    virtual ~Captions() = default;
-    virtual void SetCaption(Label label, const std::string& text) = 0;
-};
-
 }  // namespace a5merge

@@ -1,6 +1,6 @@
 // POSIX file-system queries and input files.
 
-#include "file_system.h"
+#include "platform/file_system.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "runtime_error.h"
+#include "platform/runtime_error.h"
 
 namespace a5merge {
 

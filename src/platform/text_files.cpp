@@ -1,4 +1,4 @@
-#include "text_files.h"
+#include "platform/text_files.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "file_system.h"
-#include "runtime_error.h"
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
 
 namespace a5merge {
 

@@ -1,4 +1,4 @@
-#include "text_search.h"
+#include "platform/text_search.h"
 
 #include <string.h>  // memmem (POSIX)
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "input_check.h"
-#include "text_files.h"
+#include "fuzz/fuzz_support.h"
+#include "input/input_check.h"
+#include "platform/text_files.h"
 
 using namespace a5merge;
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "fuzz_support.h"
-#include "text_files.h"
+#include "fuzz/fuzz_support.h"
+#include "platform/text_files.h"
 
 using namespace a5merge;
 

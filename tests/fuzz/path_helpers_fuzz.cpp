@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "fake_desktop.h"
-#include "fuzz_support.h"
-#include "path_helpers.h"
+#include "fuzz/fuzz_support.h"
+#include "input/path_helpers.h"
+#include "support/fake_desktop.h"
 
 using namespace a5merge;
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "fuzz_support.h"
-#include "text_files.h"
-#include "writer.h"
+#include "fuzz/fuzz_support.h"
+#include "merge/writer.h"
+#include "platform/text_files.h"
 
 using namespace a5merge;
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "desktop.h"
+#include "state/captions.h"
 
 namespace a5merge::testing {
 

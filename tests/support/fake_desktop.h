@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "desktop.h"
+#include "platform/desktop.h"
 
 namespace a5merge::testing {
 

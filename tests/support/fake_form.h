@@ -1,10 +1,10 @@
 #pragma once
 
-#include "fake_captions.h"
-#include "fake_desktop.h"
-#include "form_context.h"
-#include "single_instance.h"
-#include "text_files.h"
+#include "platform/single_instance.h"
+#include "platform/text_files.h"
+#include "state/form_context.h"
+#include "support/fake_captions.h"
+#include "support/fake_desktop.h"
 
 namespace a5merge::testing {
 

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "single_instance.h"
+#include "platform/single_instance.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) return 2;

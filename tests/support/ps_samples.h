@@ -5,6 +5,10 @@
 
 namespace a5merge::testing {
 
+// Full path of a sample file in tests/data: top.ps, bottom.ps and the sheet
+// made of them, expected_merge.PS.
+std::string TestData(std::string_view name);
+
 // The three lines a merged file holds between BOTTOM and TOP.
 inline const std::string kInsertedLines =
     "%%  invoegbestand  2e A5  aan top\r\n"

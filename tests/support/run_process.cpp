@@ -1,4 +1,4 @@
-#include "run_process.h"
+#include "support/run_process.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace a5merge::testing {
 

@@ -1,4 +1,4 @@
-#include "qt_desktop.h"
+#include "app/qt_desktop.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "desktop.h"
+#include "platform/desktop.h"
 
 class QMessageBox;
 class QWidget;

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/runtime_error.h"
+#include "state/merge_state.h"
+
+namespace a5merge {
+
+class TextFiles;
+
+// Two accepted files and where their sheet goes.
+struct SheetJob {
+    std::string top;     // drawn on the upper half
+    std::string bottom;  // drawn on the lower half
+    std::string output;
+};
+
+// Writes the sheet of `job`: the step that the window's MERGE + SAVE and
+// a5merge-cli share once both files are accepted and the output is named.
+// Records the three paths in `state` (topFile, bottomFile, outFile), as the
+// writer reads them there. Returns what failed, or nothing once written; on
+// failure the output's target keeps what it held.
+std::optional<RuntimeError> WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job);
+
+// The name a sheet gets by default: TOP's folder, TOP's name without its
+// extension, "_Combi" and ".PS". Applies no guard to short paths.
+std::string CombiNameFor(const std::string& topFile);
+inline constexpr const char* kCombiEnding = "_Combi.PS";
+
+// What the user is told when the sheet could not be written: "Could not save
+// PATH", `lineBreak`, then the reason (with the path that failed, when that
+// is not the output).
+std::string SaveFailedText(const std::string& outFile, const RuntimeError& error,
+                           const std::string& lineBreak);
+
+}  // namespace a5merge
