@@ -1,9 +1,11 @@
 // a5merge-cli, run as a process.
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -62,16 +64,17 @@ TEST_F(CliTest, ExistingOutputNeedsForce) {
 }
 
 TEST_F(CliTest, OutputElsewhereOrToStandardOutput) {
+    ::mkdir(dir.Path("sub").c_str(), 0700);
     ProcessResult r = Cli({"--output", "sub/../sheet.PS", "left.ps", "right.ps"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, dir.Path("sheet.PS") + "\n");
+    EXPECT_EQ(r.out, dir.Path("sub/../sheet.PS") + "\n");
     EXPECT_EQ(ReadBytes(dir.Path("sheet.PS")), expected);
 
     r = Cli({"-o", "-", top, bottom});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"left.ps", "right.ps", "sheet.PS"}));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"left.ps", "right.ps", "sheet.PS", "sub"}));
 }
 
 TEST_F(CliTest, AnInputMayBeTheOutput) {
@@ -88,6 +91,7 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     ::mkdir(dir.Path("folder.ps").c_str(), 0700);
     const std::string notes = dir.Write("notes.txt", AcceptedInput());
     const std::string bad = dir.Write("bad.ps", "hello\r\n");
+    dir.Write("new\nline.txt", AcceptedInput());
     ASSERT_EQ(Cli({"left.ps", "right.ps"}).status, 0);
     const std::string merged = dir.Path("left_Combi.PS");
     const struct {
@@ -96,6 +100,8 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     } cases[] = {
         {{"folder.ps", "right.ps"}, dir.Path("folder.ps") + ": Sorry only files, NO DIR's"},
         {{"notes.txt", "right.ps"}, notes + ": Sorry only *.PS files"},
+        {{"new\nline.txt", "right.ps"},
+         "'" + dir.Path("new") + "'$'\\n''line.txt': Sorry only *.PS files"},
         {{"bad.ps", "right.ps"}, bad + ": TOP.PS file check NOT OK"},
         {{"left.ps", "bad.ps"}, bad + ": BOTTOM.PS file check NOT OK"},
         {{"left.ps", "gone.ps"}, dir.Path("gone.ps") + ": BOTTOM.PS file check NOT OK"},
@@ -112,7 +118,7 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     EXPECT_EQ(both.status, 1);
     EXPECT_EQ(both.err, "a5merge-cli: " + bad + ": TOP.PS file check NOT OK\na5merge-cli: " +
                             notes + ": Sorry only *.PS files\n");
-    EXPECT_EQ(dir.Entries().size(), 6u) << "nothing was written";
+    EXPECT_EQ(dir.Entries().size(), 7u) << "nothing was written";
 }
 
 TEST_F(CliTest, ShortPathIsRefusedWithTheGuardsText) {
@@ -143,6 +149,135 @@ TEST_F(CliTest, FailedWriteNamesThePathAndTheReason) {
     }
 }
 
+TEST_F(CliTest, NamesThatAreNotUtf8AreWrittenAsTheyAre) {
+    // The name U+FFFD stands for when bytes are decoded, and the bytes.
+    const std::string decoded = dir.Write("victim\xef\xbf\xbd.PS", "precious");
+    ProcessResult r = Cli({"-o", "victim\xff.PS", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "'" + dir.Path("victim") + "'$'\\377''.PS'\n");
+    EXPECT_EQ(ReadBytes(dir.Path("victim\xff.PS")), expected);
+    EXPECT_EQ(ReadBytes(decoded), "precious");
+
+    // A TOP named in Latin-1, in a folder named in Latin-1: the default name
+    // is made of the same bytes, and a second run finds it taken.
+    ::mkdir(dir.Path("Gr\xf6\xdf"
+                     "e")
+                .c_str(),
+            0700);
+    dir.Write(
+        "Gr\xf6\xdf"
+        "e/top\xfe.ps",
+        ReadBytes(top));
+    for (const int status : {0, 3}) {
+        r =
+            Cli({"Gr\xf6\xdf"
+                 "e/top\xfe.ps",
+                 "right.ps"});
+        EXPECT_EQ(r.status, status) << r.err;
+    }
+    EXPECT_EQ(ReadBytes(dir.Path("Gr\xf6\xdf"
+                                 "e/top\xfe_Combi.PS")),
+              expected);
+}
+
+TEST_F(CliTest, DotDotMeansWhatTheFileSystemSays) {
+    // sl/.. is elsewhere, not this folder: sl leads to elsewhere/deep.
+    ::mkdir(dir.Path("elsewhere").c_str(), 0700);
+    ::mkdir(dir.Path("elsewhere/deep").c_str(), 0700);
+    ASSERT_EQ(::symlink("elsewhere/deep", dir.Path("sl").c_str()), 0);
+    dir.Write("elsewhere/left.ps", testing::AcceptedInput("(other top) show\r\n"));
+    dir.Write("elsewhere/right.ps", testing::AcceptedInput("(other bottom) show\r\n"));
+    const std::string other = ReadBytes(dir.Path("elsewhere/right.ps")) + testing::kInsertedLines +
+                              ReadBytes(dir.Path("elsewhere/left.ps"));
+
+    ProcessResult r = Cli({"-o", "-", "sl/../left.ps", "sl/../right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, other);
+    r = Cli({"-o", "sl/../out.PS", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir.Path("elsewhere/out.PS")), expected);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out.PS")));
+}
+
+TEST_F(CliTest, StandardOutputThatIsAnInputIsRefused) {
+    const std::string before = ReadBytes(bottom);
+    const ProcessResult r =
+        RunProcess({"/bin/sh", "-c", "exec '" A5MERGE_CLI "' -o - left.ps right.ps >> right.ps"},
+                   dir.Path(""));
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, "a5merge-cli: " + bottom + ": input file is standard output\n");
+    EXPECT_EQ(ReadBytes(bottom), before);
+}
+
+// Each input is opened once: what is written is what was checked.
+TEST_F(CliTest, EachInputIsReadOnce) {
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    const int topWatch = ::inotify_add_watch(watch, top.c_str(), IN_OPEN);
+    const int bottomWatch = ::inotify_add_watch(watch, bottom.c_str(), IN_OPEN);
+    ASSERT_EQ(Cli({"-o", "-", "left.ps", "right.ps"}).status, 0);
+    int topOpens = 0, bottomOpens = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            topOpens += event->wd == topWatch;
+            bottomOpens += event->wd == bottomWatch;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    ::close(watch);
+    EXPECT_EQ(topOpens, 1);
+    EXPECT_EQ(bottomOpens, 1);
+}
+
+TEST_F(CliTest, NamesThatCannotBeMadeSayWhy) {
+    const std::string longTop = dir.Write(std::string(250, 't') + ".ps", ReadBytes(top));
+    ::mkdir(dir.Path("closed").c_str(), 0600);  // may not be searched
+    dir.OpenToAll();
+    ::chmod(top.c_str(), 0644);
+    ::chmod(bottom.c_str(), 0644);
+    ::chmod(longTop.c_str(), 0644);
+    const std::vector<std::string> unprivileged =
+        ::geteuid() == 0 ? std::vector<std::string>{"/usr/bin/setpriv", "--reuid=65534",
+                                                    "--regid=65534", "--clear-groups"}
+                         : std::vector<std::string>{};
+    const struct {
+        std::vector<std::string> args;
+        std::string output;
+        const char* reason;
+    } cases[] = {
+        {{"-o", std::string(300, 'x') + ".PS", top, bottom},
+         dir.Path(std::string(300, 'x') + ".PS"),
+         "File name too long"},
+        {{longTop, bottom}, dir.Path(std::string(250, 't') + "_Combi.PS"), "File name too long"},
+        {{"-o", std::string(100 * 1024, 'y'), top, bottom},
+         dir.Path(std::string(100 * 1024, 'y')),
+         "File name too long"},
+        {{"-o", "closed/out.PS", top, bottom}, dir.Path("closed/out.PS"), "Permission denied"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv = unprivileged;
+        argv.push_back(A5MERGE_CLI);
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = RunProcess(argv, dir.Path(""));
+        EXPECT_EQ(r.status, 4) << c.reason;
+        EXPECT_EQ(r.err, "a5merge-cli: Could not save " + c.output + ": " + c.reason + "\n");
+    }
+}
+
+TEST_F(CliTest, AGoneCurrentFolderIsSaidNotCrashedOn) {
+    const ProcessResult r =
+        RunProcess({"/bin/sh", "-c",
+                    "mkdir gone && cd gone && rmdir ../gone && exec '" A5MERGE_CLI "' left.ps '" +
+                        bottom + "'"},
+                   dir.Path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "a5merge-cli: left.ps: cannot be resolved against the current folder: No such file "
+              "or directory\n");
+}
+
 TEST_F(CliTest, CheckPrintsALinePerFile) {
     ASSERT_EQ(Cli({"left.ps", "right.ps"}).status, 0);
     const std::string bad = dir.Write("bad.ps", "x");
@@ -166,6 +301,10 @@ TEST_F(CliTest, UsageErrors) {
         {"--check"},
         {"--check", "--force", "left.ps"},
         {"--check", "-o", "x.PS", "left.ps"},
+        {"--version", "extra"},
+        {"--help", "left.ps"},
+        {"", "right.ps"},
+        {"--check", "left.ps", ""},
     };
     for (const auto& args : cases) {
         const ProcessResult r = Cli(args);
@@ -174,6 +313,8 @@ TEST_F(CliTest, UsageErrors) {
         EXPECT_NE(r.err.find("Try 'a5merge-cli --help'."), std::string::npos);
     }
     EXPECT_EQ(dir.Entries().size(), 2u);
+    EXPECT_EQ(Cli({"left.ps", ""}).err,
+              "a5merge-cli: BOTTOM.ps is an empty name\nTry 'a5merge-cli --help'.\n");
 }
 
 TEST_F(CliTest, HelpAndVersion) {

@@ -166,6 +166,16 @@ TEST_F(DropZonesTest, AFileAcceptedLaterReplacesTheEarlierOne) {
     EXPECT_EQ(state.bottomOK, 1);
 }
 
+TEST_F(DropZonesTest, AFileThatVanishedClearsTheFlagsOfTheOneBefore) {
+    state.bottomFile = dir.Write("b.ps", AcceptedInput());
+    state.topFile = dir.Write("t.ps", AcceptedInput());
+    state.outFile = dir.Path("merged.ps");
+    WriteMerged(state, files);
+    ASSERT_EQ(JudgeDrop({state.outFile}, state, files), DropVerdict::ProcessedBefore);
+    EXPECT_EQ(JudgeDrop({dir.Path("gone.ps")}, state, files), DropVerdict::CheckFailed);
+    EXPECT_EQ((CheckFlags{state.TEXT723DUMMY, state.dubbel, state.foutefile}), kUnreadable);
+}
+
 TEST_F(DropZonesTest, NothingDroppedChangesNothing) {
     EXPECT_EQ(Drop(Zone::Top, {}), Texts{});
     EXPECT_FALSE(desktop.ended.has_value());

@@ -3,12 +3,16 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "input/drop_zones.h"
@@ -42,11 +46,14 @@ std::string BigInput(int kib, char mark) {
     return AcceptedInput(body + "showpage\r\n");
 }
 
-// `sh -c script`, with $CLI, $TOP, $BOTTOM and $DIR set.
+// `sh -c script`, with $CLI, $TOP, $BOTTOM and $DIR set; in a mount namespace
+// of its own when `ownMounts`.
 ProcessResult Shell(const std::string& script, const TempFolder& dir, const std::string& top,
-                    const std::string& bottom) {
+                    const std::string& bottom, bool ownMounts = false) {
     const std::string vars =
         "CLI='" + kCli + "' TOP='" + top + "' BOTTOM='" + bottom + "' DIR='" + dir.Path("") + "'; ";
+    if (ownMounts)
+        return RunProcess({"/usr/bin/unshare", "--mount", "/bin/sh", "-c", vars + script});
     return RunProcess({"/bin/sh", "-c", vars + script});
 }
 
@@ -90,10 +97,69 @@ TEST_F(FaultTest, FullDiskOfAFileSystemOfItsOwn) {
     ExpectInputsUntouched();
 }
 
+// Targets that are not regular files: a FIFO is written into and stays a
+// FIFO; a socket is refused, a folder said to be one.
+TEST_F(FaultTest, TargetsThatAreNotRegularFiles) {
+    const std::string expected = RunProcess({kCli, "-o", "-", top, bottom}).out;
+    const std::string fifo = dir.Path("x.PS");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The test holds a writer's end too, so that the reader reaches the end
+    // once the program is done, whatever the program did to the FIFO.
+    const int held = ::open(fifo.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    std::string received;
+    std::thread reader([&] { received = ReadBytes(fifo); });
+    ProcessResult r = RunProcess({kCli, "-f", "-o", fifo, top, bottom});
+    ::close(held);
+    reader.join();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(received, expected);
+    struct stat st {};
+    EXPECT_TRUE(::stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+
+    const std::string socketPath = dir.Path("s.PS");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::mkdir(dir.Path("folder.PS").c_str(), 0700);
+    for (const auto& [args, err] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"-f", "-o", socketPath}, socketPath + ": is a socket, not a file"},
+             {{"-o", dir.Path("folder.PS")}, dir.Path("folder.PS") + ": is a folder"},
+         }) {
+        std::vector<std::string> argv{kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), {top, bottom});
+        r = RunProcess(argv);
+        EXPECT_EQ(r.status, 4) << err;
+        EXPECT_EQ(r.err, "a5merge-cli: Could not save " + err + "\n");
+    }
+    EXPECT_TRUE(::stat(socketPath.c_str(), &st) == 0 && S_ISSOCK(st.st_mode));
+    ::close(sock);
+
+    // Devices of its own, on a tmpfs seen only by this shell: the null device
+    // stays a device, a block device is refused.
+    if (RunProcess({"/usr/bin/unshare", "--mount", "true"}).status != 0) {
+        GTEST_SKIP() << "no mount namespace here (needs root) for the device targets";
+    }
+    r = Shell(
+        "set -e; D=\"${DIR}dev\"; mkdir \"$D\"; mount --make-rprivate /; "
+        "mount -t tmpfs tmpfs \"$D\"; mknod \"$D/null.PS\" c 1 3; mknod \"$D/loop.PS\" b 7 0; "
+        "set +e; \"$CLI\" -f -o \"$D/null.PS\" \"$TOP\" \"$BOTTOM\"; echo \"null=$?\"; "
+        "\"$CLI\" -f -o \"$D/loop.PS\" \"$TOP\" \"$BOTTOM\"; echo \"loop=$?\"; "
+        "stat -c %F \"$D/null.PS\" \"$D/loop.PS\"",
+        dir, top, bottom, true);
+    EXPECT_EQ(r.out, dir.Path("dev/null.PS") +
+                         "\nnull=0\nloop=4\ncharacter special file\nblock special file\n")
+        << r.err;
+    EXPECT_NE(r.err.find("loop.PS: is a block device, not a file"), std::string::npos) << r.err;
+}
+
 TEST_F(FaultTest, FileSizeLimit) {
     const std::string out = dir.Write("out.PS", "precious");
     const ProcessResult r = Shell(
-        "trap '' XFSZ; ulimit -f 100; exec \"$CLI\" --force -o \"$DIR/out.PS\" \"$TOP\" "
+        "trap '' XFSZ; ulimit -f 100; exec \"$CLI\" --force -o \"${DIR}out.PS\" \"$TOP\" "
         "\"$BOTTOM\"",
         dir, top, bottom);
     EXPECT_EQ(r.status, 4) << r.err;
@@ -111,7 +177,7 @@ TEST_F(FaultTest, FolderWithoutWritePermission) {
     const std::string drop =
         ::geteuid() == 0 ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups " : "exec ";
     const ProcessResult r =
-        Shell(drop + "\"$CLI\" -o \"$DIR/locked/out.PS\" \"$TOP\" \"$BOTTOM\"", dir, top, bottom);
+        Shell(drop + "\"$CLI\" -o \"${DIR}locked/out.PS\" \"$TOP\" \"$BOTTOM\"", dir, top, bottom);
     EXPECT_EQ(r.status, 4) << r.err;
     EXPECT_EQ(r.err,
               "a5merge-cli: Could not save " + dir.Path("locked/out.PS") + ": Permission denied\n");

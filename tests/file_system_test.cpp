@@ -68,6 +68,15 @@ TEST_F(FileSystemTest, DirWithoutFolderLooksInTheCurrentOne) {
     std::filesystem::current_path(before);
 }
 
+TEST_F(FileSystemTest, AnExactNameIsFoundInAFolderThatCannotBeListed) {
+    ::mkdir(dir.Path("closed").c_str(), 0711);  // may be entered, not listed
+    dir.Write("closed/a*b?.ps", "x");
+    ::chmod(dir.Path("closed/a*b?.ps").c_str(), 0644);
+    dir.OpenToAll();
+    const std::string path = dir.Path("closed/a*b?.ps");
+    EXPECT_EQ(AsUnprivileged([&] { return Dir(path) == "a*b?.ps" ? 0 : 1; }), 0);
+}
+
 TEST_F(FileSystemTest, AttributesOfFoldersAndHiddenEntries) {
     EXPECT_EQ(GetAttr(dir.Path("plain.ps")), 0);
     EXPECT_EQ(GetAttr(dir.Path("folder.ps")), kAttrDirectory);

@@ -228,6 +228,21 @@ TEST_F(Form1Test, ExitWithOkEndsTheProgram) {
     EXPECT_EQ(desktop.ended, 0);
 }
 
+TEST_F(Form1Test, AnUnexpectedFailureIsShownNotThrownThroughQt) {
+    struct BrokenDialog : FakeDesktop {
+        std::optional<std::string> SaveAs(const SaveDialog&) override {
+            throw std::runtime_error("dialog broke");
+        }
+    } broken;
+    Form1 window(broken, files, firstCopy);
+    window.Load();
+    TempFolder dir;
+    window.frmTop_OLEDragDrop({dir.Write("left.ps", AcceptedInput())});
+    window.frmBottom_OLEDragDrop({dir.Write("right.ps", AcceptedInput())});
+    window.cmdMerge_Click();
+    EXPECT_EQ(broken.Texts(), std::vector<std::string>{"dialog broke"});
+}
+
 TEST_F(Form1Test, ClosingTheWindowAsksNothing) {
     ShowActive();
     EXPECT_TRUE(form->close());

@@ -151,6 +151,17 @@ TEST_F(MergeCommandTest, FailedWriteIntoAMissingFolderNamesTheOutput) {
     EXPECT_TRUE(captions.changes.empty());
 }
 
+TEST_F(MergeCommandTest, ANameTheDialogMayHaveChangedIsNotWritten) {
+    Accept(dir.Write("left.ps", AcceptedInput()), dir.Write("right.ps", AcceptedInput()));
+    // What the dialog hands back for a name with a byte that is not UTF-8.
+    const std::string decoded = dir.Write("victim\xef\xbf\xbd.PS", "precious");
+    desktop.saveAnswers = {decoded};
+    cmdMerge_Click(form);
+    EXPECT_EQ(desktop.Texts(), Texts{"Could not save " + decoded + "\r\n" + kNameNotCarried});
+    EXPECT_EQ(ReadBytes(decoded), "precious");
+    EXPECT_TRUE(captions.changes.empty());
+}
+
 TEST_F(MergeCommandTest, AnInputChosenAsTheOutputIsMergedWhole) {
     const std::string top = dir.Write("left.ps", AcceptedInput("(B) show\r\n"));
     const std::string bottom = dir.Write("right.ps", AcceptedInput("(A) show\r\n"));

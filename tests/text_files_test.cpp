@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+
 #include <unistd.h>
+#include <cerrno>
 
 #include <string>
 #include <vector>
@@ -187,6 +189,82 @@ TEST(TextFilesTest, OutputReplacesItsTargetOnlyWhenClosed) {
     files.PrintLine(1, "new");
     files.Close(1);
     EXPECT_EQ(ReadBytes(path), "new\r\n");
+}
+
+TEST(TextFilesTest, OfTwoOutputsToAFreeNameOnlyTheFirstClosedTakesIt) {
+    TempFolder dir;
+    const std::string path = dir.Path("new.PS");
+    TextFiles files;
+    files.OpenOutput(1, path, IfExists::Fail);
+    files.OpenOutput(2, path, IfExists::Fail);
+    files.PrintLine(1, "first");
+    files.PrintLine(2, "second");
+    files.Close(1);
+    try {
+        files.Close(2);
+        FAIL() << "the second output replaced the first";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.systemError(), EEXIST);
+        EXPECT_EQ(e.path(), path);
+    }
+    EXPECT_EQ(ReadBytes(path), "first\r\n");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"new.PS"}) << "no temporary file is left";
+}
+
+// Mode bits, owner, group and hard links of a file replaced, as root and as
+// the file's own unprivileged owner (who may not set its group).
+TEST(TextFilesTest, AReplacedFileKeepsWhatWasSetOnIt) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to give files to other users";
+    }
+    constexpr uid_t kNobody = 65534;
+    constexpr gid_t kUsers = 100;
+    struct Case {
+        const char* name;
+        mode_t mode;
+        bool secondLink;
+        bool asOwner;  // rewritten by nobody, who is not in the group
+    };
+    const Case cases[] = {
+        {"read-only", 0444, false, false},
+        {"setgid, setuid and sticky", 07640, false, false},
+        {"group the writer is not in", 0660, false, true},
+        {"a second hard link", 0640, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder dir;
+        dir.OpenToAll();
+        const std::string path = dir.Write("out.PS", "old");
+        ASSERT_EQ(::chown(dir.Path("").c_str(), kNobody, kUsers), 0);
+        ASSERT_EQ(::chown(path.c_str(), kNobody, kUsers), 0);
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        if (c.secondLink) {
+            ASSERT_EQ(::link(path.c_str(), dir.Path("link.PS").c_str()), 0);
+        }
+        struct stat before {};
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+        const auto rewrite = [&] {
+            TextFiles files;
+            files.OpenOutput(1, path);
+            files.PrintLine(1, "new");
+            files.Close(1);
+            return 0;
+        };
+        ASSERT_EQ(c.asOwner ? testing::AsUnprivileged(rewrite) : rewrite(), 0);
+
+        struct stat after {};
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        EXPECT_EQ(ReadBytes(path), "new\r\n");
+        EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+        EXPECT_EQ(after.st_uid, kNobody);
+        EXPECT_EQ(after.st_gid, kUsers);
+        if (c.secondLink) {
+            EXPECT_EQ(after.st_ino, before.st_ino);
+            EXPECT_EQ(ReadBytes(dir.Path("link.PS")), "new\r\n");
+        }
+    }
 }
 
 TEST(TextFilesTest, FileNumbersAreTheLowestFree) {

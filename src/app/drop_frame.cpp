@@ -6,11 +6,69 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <optional>
+#include <string_view>
+
 namespace a5merge {
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The path of a file: URI, its escapes decoded to the bytes they stand for;
+// nothing for another scheme or another host.
+std::optional<std::string> LocalPath(std::string_view uri) {
+    constexpr std::string_view kScheme = "file:";
+    if (uri.substr(0, kScheme.size()) != kScheme) return std::nullopt;
+    uri.remove_prefix(kScheme.size());
+    if (uri.substr(0, 2) == "//") {  // an authority: none, or this machine
+        uri.remove_prefix(2);
+        const std::size_t slash = uri.find('/');
+        const std::string_view host = uri.substr(0, slash);
+        if (slash == std::string_view::npos || (!host.empty() && host != "localhost")) {
+            return std::nullopt;
+        }
+        uri.remove_prefix(slash);
+    }
+    if (uri.empty() || uri.front() != '/') return std::nullopt;
+    std::string path;
+    for (std::size_t i = 0; i < uri.size(); ++i) {
+        const int high = uri[i] == '%' && i + 2 < uri.size() ? HexDigit(uri[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigit(uri[i + 2]) : -1;
+        if (low >= 0) {
+            path += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            path += uri[i];
+        }
+    }
+    return path;
+}
+
+}  // namespace
 
 std::vector<std::string> LocalFiles(const QMimeData* data) {
     std::vector<std::string> paths;
-    if (data == nullptr || !data->hasUrls()) return paths;
+    if (data == nullptr) return paths;
+    const QString uriList = QStringLiteral("text/uri-list");
+    if (data->hasFormat(uriList)) {
+        // The list as the source wrote it: its escapes give each name's bytes
+        // exactly, where QUrl would decode them as UTF-8.
+        const QByteArray list = data->data(uriList);
+        for (QByteArray line : list.split('\n')) {
+            line = line.trimmed();
+            if (line.isEmpty() || line.startsWith('#')) continue;
+            if (auto path = LocalPath(std::string_view(line.constData(), line.size()))) {
+                paths.push_back(std::move(*path));
+            }
+        }
+        return paths;
+    }
     for (const QUrl& url : data->urls()) {
         if (url.isLocalFile()) paths.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
     }

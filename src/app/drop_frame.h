@@ -10,7 +10,8 @@ class QMimeData;
 
 namespace a5merge {
 
-// The local files among the URLs of dragged data, as paths.
+// The local files among the URLs of dragged data, as paths: the bytes of
+// each name exactly, also where they are not UTF-8.
 std::vector<std::string> LocalFiles(const QMimeData* data);
 
 // A captioned frame that takes drops of local files (also over its child

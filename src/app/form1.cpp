@@ -90,23 +90,39 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
 void Form1::Load() { Form_Load(state_, desktop_, instances_); }
 
 void Form1::frmTop_OLEDragDrop(const std::vector<std::string>& paths) {
-    FormContext form = Context();
-    DropOnZone(Zone::Top, paths, form);
+    Guarded([&] {
+        FormContext form = Context();
+        DropOnZone(Zone::Top, paths, form);
+    });
 }
 
 void Form1::frmBottom_OLEDragDrop(const std::vector<std::string>& paths) {
-    FormContext form = Context();
-    DropOnZone(Zone::Bottom, paths, form);
+    Guarded([&] {
+        FormContext form = Context();
+        DropOnZone(Zone::Bottom, paths, form);
+    });
 }
 
 void Form1::cmdMerge_Click() {
-    FormContext form = Context();
-    a5merge::cmdMerge_Click(form);
+    Guarded([&] {
+        FormContext form = Context();
+        a5merge::cmdMerge_Click(form);
+    });
 }
 
 void Form1::cmdExit_Click() {
     if (desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion, "Confirmation") == kIdOk) {
         desktop_.End(0);
+    }
+}
+
+// An exception must not cross Qt's event loop: one that nothing below
+// expected is shown, and the window goes on.
+void Form1::Guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        desktop_.MsgBox(error.what(), kMbSystemModal);
     }
 }
 

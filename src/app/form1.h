@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ public:
 private:
     void SetCaption(Label label, const std::string& text) override;
     void FitCaptions();
+    void Guarded(const std::function<void()>& handler);
     FormContext Context() { return {state_, files_, desktop_, *this}; }
 
     Desktop& desktop_;

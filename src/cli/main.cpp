@@ -2,8 +2,9 @@
 
 #include <getopt.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
+#include <exception>
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,6 +12,8 @@
 
 #include "input/drop_zones.h"
 #include "merge/sheet.h"
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
 #include "platform/text_files.h"
 
 namespace {
@@ -101,7 +104,18 @@ std::optional<Options> Parse(int argc, char** argv, std::string& error) {
         }
     }
     options.files.assign(argv + optind, argv + argc);
-    if (options.help || options.version) return options;
+    if (options.help || options.version) {
+        if (options.files.empty()) return options;
+        error = "--help and --version take no other argument";
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+        if (!options.files[i].empty()) continue;
+        error = options.check ? "FILE " + std::to_string(i + 1) + " is an empty name"
+                : i == 0      ? "TOP.ps is an empty name"
+                              : "BOTTOM.ps is an empty name";
+        return std::nullopt;
+    }
     if (options.check) {
         if (options.output || options.force) error = "--check takes no --output or --force";
         if (options.files.empty()) error = "--check needs at least one FILE";
@@ -113,65 +127,162 @@ std::optional<Options> Parse(int argc, char** argv, std::string& error) {
     return options;
 }
 
-std::string Absolute(const std::string& path) {
-    return std::filesystem::absolute(path).lexically_normal().string();
+// The bytes of a UTF-8 sequence that starts with `lead`, or 0 when `lead`
+// starts none.
+std::size_t SequenceLength(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    return 0;
+}
+
+// `name` as messages show it: as it is, unless it holds control characters
+// or bytes that are not UTF-8. Then it is quoted as GNU tools quote names for
+// a shell ('a'$'\n''b'), so that it can be told apart and typed back.
+std::string Shown(const std::string& name) {
+    std::vector<bool> special(name.size(), false);
+    bool any = false;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        std::size_t length = SequenceLength(c);
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k >= name.size() || (static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) {
+                length = 0;
+            }
+        }
+        if (length == 0 || c < 0x20 || c == 0x7F) {
+            special[i] = any = true;
+            length = 1;
+        }
+        i += length;
+    }
+    if (!any) return name;
+
+    std::string shown;
+    bool inQuotes = false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (special[i]) {
+            if (inQuotes) shown += '\'';
+            inQuotes = false;
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped,
+                          c == '\n'   ? "\\n"
+                          : c == '\t' ? "\\t"
+                          : c == '\r' ? "\\r"
+                                      : "\\%03o",
+                          c);
+            shown += "$'" + std::string(escaped) + "'";
+            continue;
+        }
+        if (!inQuotes) shown += '\'';
+        inQuotes = true;
+        shown += c == '\'' ? std::string("'\\''") : std::string(1, name[i]);
+    }
+    if (inQuotes) shown += '\'';
+    return shown;
 }
 
 void Refuse(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, path.c_str(), reason.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", kProgram, Shown(path).c_str(), reason.c_str());
+}
+
+// `arg` made absolute, as text; nothing when the current folder cannot be
+// found (the refusal is printed).
+std::optional<std::string> Resolved(const std::string& arg) {
+    try {
+        return AbsolutePath(arg);
+    } catch (const RuntimeError& error) {
+        Refuse(arg, "cannot be resolved against the current folder: " + error.reason());
+        return std::nullopt;
+    }
 }
 
 int Check(const Options& options, MergeState& state, TextFiles& files) {
     int status = kDone;
     for (const std::string& file : options.files) {
-        const std::string path = Absolute(file);
-        const DropVerdict verdict = JudgeDrop({path}, state, files);
+        const std::optional<std::string> path = Resolved(file);
+        if (!path) {
+            status = kRefused;
+            continue;
+        }
+        const DropVerdict verdict = JudgeDrop({*path}, state, files);
         const std::string reason = verdict == DropVerdict::Accepted ? "OK" : RefusalReason(verdict);
-        std::printf("%s: %s\n", path.c_str(), reason.c_str());
+        std::printf("%s: %s\n", Shown(*path).c_str(), reason.c_str());
         if (verdict != DropVerdict::Accepted) status = kRefused;
     }
     return status;
 }
 
+void ReportRefusal(Zone zone, const std::string& path, DropVerdict verdict) {
+    const std::string text = RefusalText(zone, verdict);
+    Refuse(path, text.empty() ? RefusalReason(verdict) : text);
+}
+
+// Reports every refused input, TOP first. An input without a verdict yet is
+// judged here, by reading it.
+void ReportRefusals(const std::string& top, const std::string& bottom,
+                    std::optional<DropVerdict> topVerdict, std::optional<DropVerdict> bottomVerdict,
+                    MergeState& state, TextFiles& files) {
+    if (!topVerdict) topVerdict = JudgeDrop({top}, state, files);
+    if (!bottomVerdict) bottomVerdict = JudgeDrop({bottom}, state, files);
+    if (*topVerdict != DropVerdict::Accepted) ReportRefusal(Zone::Top, top, *topVerdict);
+    if (*bottomVerdict != DropVerdict::Accepted)
+        ReportRefusal(Zone::Bottom, bottom, *bottomVerdict);
+}
+
 int Merge(const Options& options, MergeState& state, TextFiles& files) {
-    const std::string top = Absolute(options.files[0]);
-    const std::string bottom = Absolute(options.files[1]);
+    const std::optional<std::string> top = Resolved(options.files[0]);
+    const std::optional<std::string> bottom = Resolved(options.files[1]);
+    if (!top || !bottom) return kRefused;
 
-    bool refused = false;
-    for (const auto& [zone, path] : {std::pair{Zone::Top, top}, std::pair{Zone::Bottom, bottom}}) {
-        const DropVerdict verdict = JudgeDrop({path}, state, files);
-        if (verdict != DropVerdict::Accepted) {
-            const std::string text = RefusalText(zone, verdict);
-            Refuse(path, text.empty() ? RefusalReason(verdict) : text);
-            refused = true;
-        }
+    // What can be told without reading; the content is checked as it is merged.
+    const auto topEarly = JudgeBeforeReading({*top}, state);
+    const auto bottomEarly = JudgeBeforeReading({*bottom}, state);
+    if (topEarly || bottomEarly) {
+        ReportRefusals(*top, *bottom, topEarly, bottomEarly, state, files);
+        return kRefused;
     }
-    if (refused) return kRefused;
 
-    std::string output;
+    SheetJob job{*top, *bottom, {}, options.force ? IfExists::Replace : IfExists::Fail, true};
     if (!options.output) {
-        output = CombiNameFor(top);
+        job.output = CombiNameFor(*top);
     } else if (*options.output == kStandardOutput) {
-        output = kStandardOutput;
+        job.output = kStandardOutput;
         files.SetStandardOutputName(kStandardOutput);
+        for (const std::string& input : {*top, *bottom}) {
+            if (IsStandardOutput(input)) {  // it would read what it writes
+                Refuse(input, "input file is standard output");
+                return kWriteFailed;
+            }
+        }
     } else {
-        output = Absolute(*options.output);
+        const std::optional<std::string> output = Resolved(*options.output);
+        if (!output) return kRefused;
+        job.output = *output;
     }
 
-    std::error_code ignored;
-    if (output != kStandardOutput && !options.force &&
-        std::filesystem::symlink_status(output, ignored).type() !=
-            std::filesystem::file_type::not_found) {
-        Refuse(output, "exists; --force replaces it");
+    const SheetResult result = WriteSheet(state, files, job);
+    switch (result.outcome) {
+        case SheetResult::Outcome::Written:
+            if (job.output != kStandardOutput) std::printf("%s\n", Shown(job.output).c_str());
+            return kDone;
+        case SheetResult::Outcome::InputRefused:
+            ReportRefusals(*top, *bottom, result.top, result.bottom, state, files);
+            return kRefused;
+        case SheetResult::Outcome::Failed:
+            break;
+    }
+    const RuntimeError& error = *result.error;
+    if (error.systemError() == EEXIST && error.path() == job.output) {
+        Refuse(job.output, "exists; --force replaces it");
         return kExists;
     }
-
-    if (const auto failure = WriteSheet(state, files, {top, bottom, output})) {
-        std::fprintf(stderr, "%s: %s\n", kProgram, SaveFailedText(output, *failure, ": ").c_str());
-        return kWriteFailed;
-    }
-    if (output != kStandardOutput) std::printf("%s\n", output.c_str());
-    return kDone;
+    const RuntimeError shown(Shown(error.path()), error.reason());
+    std::fprintf(stderr, "%s: %s\n", kProgram,
+                 SaveFailedText(Shown(job.output), shown, ": ").c_str());
+    return kWriteFailed;
 }
 
 }  // namespace
@@ -192,8 +303,13 @@ int main(int argc, char** argv) {
         return kDone;
     }
 
-    MergeState state;
-    state.lineBreak = "\r\n";
-    TextFiles files;
-    return options->check ? Check(*options, state, files) : Merge(*options, state, files);
+    try {
+        MergeState state;
+        state.lineBreak = "\r\n";
+        TextFiles files;
+        return options->check ? Check(*options, state, files) : Merge(*options, state, files);
+    } catch (const std::exception& error) {  // not expected; said rather than aborted
+        std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+        return kWriteFailed;
+    }
 }

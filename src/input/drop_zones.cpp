@@ -38,7 +38,8 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files) {
+std::optional<DropVerdict> JudgeBeforeReading(const std::vector<std::string>& paths,
+                                              MergeState& state) {
     if (paths.empty()) return DropVerdict::NothingDropped;
     if (paths.size() > 1) return DropVerdict::TooMany;
     const std::string& path = paths.front();
@@ -47,16 +48,25 @@ DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, 
     try {
         attributes = GetAttr(path);
     } catch (const RuntimeError&) {
-        return DropVerdict::CheckFailed;  // gone before it could be looked at
+        Record(kUnreadable, state);  // what the check says of a file it cannot find
+        return DropVerdict::CheckFailed;
     }
     if (attributes & kAttrDirectory) return DropVerdict::Folder;
     if (Lower(ExtOnly(path, 0)) != "ps") return DropVerdict::NotPostScript;
     if (TooShortForNameOnly(path)) return DropVerdict::ShortPath;
+    return std::nullopt;
+}
 
-    Test(state, files, path);
-    if (state.TEXT723DUMMY != 1 || state.foutefile != 0) return DropVerdict::CheckFailed;
-    if (state.dubbel == 1) return DropVerdict::ProcessedBefore;
+DropVerdict VerdictOf(const CheckFlags& flags) {
+    if (flags.TEXT723DUMMY != 1 || flags.foutefile != 0) return DropVerdict::CheckFailed;
+    if (flags.dubbel == 1) return DropVerdict::ProcessedBefore;
     return DropVerdict::Accepted;
+}
+
+DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files) {
+    if (const auto refused = JudgeBeforeReading(paths, state)) return *refused;
+    Test(state, files, paths.front());
+    return VerdictOf({state.TEXT723DUMMY, state.dubbel, state.foutefile});
 }
 
 std::string RefusalReason(DropVerdict verdict) {
@@ -94,22 +104,24 @@ std::string RefusalText(Zone zone, DropVerdict verdict) {
 
 std::string_view AcceptedCaption(Zone zone) { return Table(zone).acceptedCaption; }
 
-void DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form) {
+DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form) {
     const ZoneTable& table = Table(zone);
-    switch (const DropVerdict verdict = JudgeDrop(paths, form.state, form.files)) {
+    const DropVerdict verdict = JudgeDrop(paths, form.state, form.files);
+    switch (verdict) {
         case DropVerdict::NothingDropped:
-            return;
+            break;
         case DropVerdict::ShortPath:
             StopForShortPath(form.state, form.desktop);
         case DropVerdict::Accepted:
             form.state.*table.file = paths.front();
             form.state.*table.accepted = 1;
             form.captions.SetCaption(table.label, table.acceptedCaption);
-            return;
+            break;
         default:
             form.desktop.MsgBox(RefusalText(zone, verdict), kMbSystemModal);
-            return;
+            break;
     }
+    return verdict;
 }
 
 }  // namespace a5merge

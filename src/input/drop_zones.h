@@ -1,9 +1,11 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "input/input_check.h"
 #include "state/form_context.h"
 
 namespace a5merge {
@@ -26,6 +28,16 @@ inline constexpr const char* kOnlyOneAtATime = "Only one at a time!";
 inline constexpr const char* kOnlyFiles = "Sorry only files, NO DIR's";
 inline constexpr const char* kOnlyPsFiles = "Sorry only *.PS files";
 
+// The verdict on a drop that can be given before the file is read (too many
+// files, a folder, another extension, a short path, a path that vanished),
+// or nothing when the file's content decides. A vanished path records the
+// check flags of a file that cannot be found in `state`.
+std::optional<DropVerdict> JudgeBeforeReading(const std::vector<std::string>& paths,
+                                              MergeState& state);
+
+// The verdict on a file the check read.
+DropVerdict VerdictOf(const CheckFlags& flags);
+
 // Judges a drop of `paths` without showing anything or changing the zone.
 // Runs the input check, which sets the check flags of `state`.
 DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files);
@@ -43,7 +55,7 @@ std::string_view AcceptedCaption(Zone zone);
 
 // A drop of `paths` on `zone`: an accepted file becomes the zone's file, sets
 // its flag and shows the accepted caption; a refusal shows its message and
-// leaves the zone as it was; a short path ends the program.
-void DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form);
+// leaves the zone as it was; a short path ends the program. Returns the verdict.
+DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form);
 
 }  // namespace a5merge

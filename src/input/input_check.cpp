@@ -1,11 +1,8 @@
 #include "input/input_check.h"
 
-#include <string_view>
-
 #include "input/path_helpers.h"
 #include "platform/runtime_error.h"
 #include "platform/text_files.h"
-#include "platform/text_search.h"
 
 namespace a5merge {
 
@@ -17,56 +14,77 @@ const Needle kIdentifierNeedle(kIdentifierToken);
 const Needle kMarkerNeedle(kMarkerToken);
 const Needle kMergedNeedle(kMergedToken);
 
-// Reads the file and returns whether its header passed; sets the two scan flags.
-bool Scan(MergeState& state, TextFiles& files, const std::string& path) {
-    const int no = state.checkFileNo = files.FreeFile();
-    files.OpenInput(no, path);
-    state.TEXT723DUMMY = 0;
-    state.foutefile = 0;
-    state.dubbel = 0;
-
-    // Lines 1 and 2 are searched as they stream by, whatever their length.
-    StreamSearch header(kHeaderNeedle);
-    files.StreamLine(no, [&header](std::string_view piece) { header.Feed(piece); });
-    if (!header.found()) return false;
-    StreamSearch creator(kCreatorNeedle);
-    StreamSearch identifier(kIdentifierNeedle);
-    files.StreamLine(no, [&](std::string_view piece) {
-        creator.Feed(piece);
-        identifier.Feed(piece);
-    });
-    if (!creator.found() || !identifier.found()) return false;
-
-    // The tokens hold no CR, so a line from line 3 on holds one exactly when
-    // the bytes after line 2 do: they are searched as they come.
-    StreamSearch marker(kMarkerNeedle);
-    StreamSearch merged(kMergedNeedle);
-    for (std::string_view block = files.InputBlock(no); !block.empty();
-         block = files.InputBlock(no)) {
-        marker.Feed(block);
-        merged.Feed(block);
-    }
-    state.TEXT723DUMMY = marker.found() ? 1 : 0;
-    state.dubbel = merged.found() ? 1 : 0;
-    return true;
-}
-
 }  // namespace
 
+void Record(const CheckFlags& flags, MergeState& state) {
+    state.TEXT723DUMMY = flags.TEXT723DUMMY;
+    state.dubbel = flags.dubbel;
+    state.foutefile = flags.foutefile;
+}
+
+InputCheck::InputCheck()
+    : header_(kHeaderNeedle),
+      creator_(kCreatorNeedle),
+      identifier_(kIdentifierNeedle),
+      marker_(kMarkerNeedle),
+      merged_(kMergedNeedle) {}
+
+// The tokens hold no CR and no LF. So the header lines need only their CRs
+// found (an LF after one is searched with the next line and can match
+// nothing), and from line 3 on the bytes are searched as they come.
+void InputCheck::Feed(std::string_view bytes) {
+    while (line_ < 3 && !headerFailed_ && !bytes.empty()) {
+        const std::size_t cr = bytes.find('\r');
+        const std::string_view piece = bytes.substr(0, cr);
+        if (line_ == 1) {
+            header_.Feed(piece);
+        } else {
+            creator_.Feed(piece);
+            identifier_.Feed(piece);
+        }
+        if (cr == std::string_view::npos) return;
+        EndHeaderLine();
+        bytes.remove_prefix(cr + 1);
+    }
+    if (line_ == 3 && !headerFailed_) {
+        marker_.Feed(bytes);
+        merged_.Feed(bytes);
+    }
+}
+
+void InputCheck::EndHeaderLine() {
+    const bool passed = line_ == 1 ? header_.found() : creator_.found() && identifier_.found();
+    headerFailed_ = !passed;
+    ++line_;
+}
+
+CheckFlags InputCheck::Finish() const {
+    // Line 2 may end with the file; a file that ends within line 1 has none.
+    const bool header =
+        !headerFailed_ && (line_ == 3 || (line_ == 2 && creator_.found() && identifier_.found()));
+    if (!header) return kUnreadable;
+    return {static_cast<std::int16_t>(marker_.found()), static_cast<std::int16_t>(merged_.found()),
+            0};
+}
+
 void Test(MergeState& state, TextFiles& files, const std::string& PSbestand) {
-    bool headerOk = false;
+    CheckFlags flags = kUnreadable;
     if (FileExists(PSbestand)) {
         try {
-            headerOk = Scan(state, files, PSbestand);
+            const int no = state.checkFileNo = files.FreeFile();
+            files.OpenInput(no, PSbestand);
+            Record({}, state);
+            InputCheck check;
+            for (std::string_view block = files.InputBlock(no);
+                 !block.empty() && !check.HeaderFailed(); block = files.InputBlock(no)) {
+                check.Feed(block);
+            }
+            flags = check.Finish();
         } catch (const RuntimeError&) {
-            headerOk = false;
+            flags = kUnreadable;
         }
     }
-    if (!headerOk) {
-        state.TEXT723DUMMY = 0;
-        state.dubbel = 0;
-        state.foutefile = 1;
-    }
+    Record(flags, state);
     files.CloseAll();
 }
 

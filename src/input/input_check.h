@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "platform/text_search.h"
 #include "state/merge_state.h"
 
 namespace a5merge {
@@ -15,6 +18,46 @@ inline constexpr const char* kIdentifierToken = "ZQ9XKV";
 inline constexpr const char* kMarkerToken = "%%TEXT723DUMMY";
 // Held by every merged file, from line 3 on.
 inline constexpr const char* kMergedToken = " 2e A5 ";
+
+// What the check records of one file, as the three flags of MergeState.
+struct CheckFlags {
+    std::int16_t TEXT723DUMMY = 0;  // marker line found from line 3 on
+    std::int16_t dubbel = 0;        // already-merged marker found from line 3 on
+    std::int16_t foutefile = 0;     // header test failed
+    bool operator==(const CheckFlags&) const = default;
+};
+
+// The flags of a file that could not be found or read.
+inline constexpr CheckFlags kUnreadable{0, 0, 1};
+
+// Copies `flags` into the three check flags of `state`.
+void Record(const CheckFlags& flags, MergeState& state);
+
+// The check of one file, fed the file's bytes in order as they are read, in
+// pieces of any size: line 1 must hold the header token, line 2 both creator
+// tokens, and from line 3 on the marker and the already-merged marker are
+// looked for. A file without a second line fails its header.
+class InputCheck {
+public:
+    InputCheck();
+
+    void Feed(std::string_view bytes);
+    // True once line 1 or line 2 has failed: the rest need not be read.
+    bool HeaderFailed() const { return headerFailed_; }
+    // What the file held, once all of it has been fed.
+    CheckFlags Finish() const;
+
+private:
+    void EndHeaderLine();
+
+    int line_ = 1;  // 1 and 2 are the header lines; 3 stands for every later one
+    bool headerFailed_ = false;
+    StreamSearch header_;
+    StreamSearch creator_;
+    StreamSearch identifier_;
+    StreamSearch marker_;
+    StreamSearch merged_;
+};
 
 // Reads `PSbestand` and records in `state`: foutefile (1 when line 1 lacks the
 // header token or line 2 lacks a creator token), TEXT723DUMMY (1 when a line

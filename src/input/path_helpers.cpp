@@ -39,6 +39,10 @@ std::string ChangeExt(std::string filepath, std::string& newext) {
     return filepath + newext;
 }
 
+bool MayHaveLostBytes(const std::string& path) {
+    return path.find("\xEF\xBF\xBD") != std::string::npos;
+}
+
 bool TooShortForNameOnly(const std::string& filename) {
     // Characters, not bytes: UTF-8 continuation bytes do not count.
     std::size_t characters = 0;

@@ -35,6 +35,11 @@ std::string ExtOnly(const std::string& filepath, const std::int16_t& dot);
 // dot in front, in the caller's own variable.
 std::string ChangeExt(std::string filepath, std::string& newext);
 
+// True when `path` holds U+FFFD, the character a dialog puts where a name
+// held bytes that are not UTF-8: the name handed back may then not be the
+// file the user saw.
+bool MayHaveLostBytes(const std::string& path);
+
 // True for a path of 10 characters or fewer, which NameOnly refuses.
 bool TooShortForNameOnly(const std::string& filename);
 // Shows "Invalid file processing detected" and ends the program.

@@ -3,6 +3,7 @@
 #include "input/path_helpers.h"
 #include "merge/sheet.h"
 #include "platform/desktop.h"
+#include "platform/file_system.h"
 #include "state/captions.h"
 
 namespace a5merge {
@@ -31,10 +32,19 @@ void cmdMerge_Click(FormContext& form) {
     const std::optional<std::string> chosen = form.desktop.SaveAs(dialog);
     if (!chosen) return;
     state.outFile = *chosen;
+    if (MayHaveLostBytes(state.outFile)) {
+        form.desktop.MsgBox("Could not save " + state.outFile + state.lineBreak + kNameNotCarried,
+                            kMbSystemModal);
+        return;
+    }
 
-    const SheetJob job{state.topFile, state.bottomFile, state.outFile};
-    if (const auto failure = WriteSheet(state, form.files, job)) {
-        form.desktop.MsgBox(SaveFailedText(state.outFile, *failure, state.lineBreak),
+    // The dialog asked before replacing a file; a name that was free then
+    // must still be free when the sheet takes it.
+    const IfExists ifExists = NamesSomething(state.outFile) ? IfExists::Replace : IfExists::Fail;
+    const SheetResult result =
+        WriteSheet(state, form.files, {state.topFile, state.bottomFile, state.outFile, ifExists});
+    if (result.error) {
+        form.desktop.MsgBox(SaveFailedText(state.outFile, *result.error, state.lineBreak),
                             kMbSystemModal);
         return;
     }

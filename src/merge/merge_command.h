@@ -9,6 +9,10 @@ namespace a5merge {
 inline constexpr const char* kInputsNotCorrect = "Sorry input *.PS files not correct";
 inline constexpr const char* kAllLooksOk = "All looks OK!  ";
 inline constexpr const char* kOkTitle = "OK!";
+// Why a name from the save dialog is not written.
+inline constexpr const char* kNameNotCarried =
+    "The dialog cannot pass this name on exactly (it holds bytes that are not UTF-8); "
+    "choose a name and folder without them.";
 
 // The output MERGE + SAVE proposes for `topFile`: its folder, its bare name,
 // "_Combi" and ".PS". A TOP path of 10 characters or fewer ends the program.
@@ -18,6 +22,8 @@ std::string ProposedName(const std::string& topFile, FormContext& form);
 // save (proposing ProposedName), writes the merged file, confirms and shows
 // both zones empty again; their files stay, so it can run again. Cancel ends
 // it silently; a failed write is reported and leaves the target untouched.
+// A name that did not exist when the dialog closed is written only while it
+// is still free; one the dialog may have changed is refused.
 void cmdMerge_Click(FormContext& form);
 
 }  // namespace a5merge

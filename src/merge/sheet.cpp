@@ -5,16 +5,27 @@
 
 namespace a5merge {
 
-std::optional<RuntimeError> WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job) {
+SheetResult WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job) {
     state.topFile = job.top;
     state.bottomFile = job.bottom;
     state.outFile = job.output;
+    SheetResult result;
+    ReadChecks checks;
     try {
-        WriteMerged(state, files);
+        WriteMerged(state, files, job.ifExists, job.checkInputs ? &checks : nullptr);
     } catch (const RuntimeError& error) {
-        return error;
+        result.outcome = SheetResult::Outcome::Failed;
+        result.error = error;
+        return result;
     }
-    return std::nullopt;
+    if (checks.bottom) result.bottom = VerdictOf(*checks.bottom);
+    if (checks.top) result.top = VerdictOf(*checks.top);
+    for (const auto& verdict : {result.bottom, result.top}) {
+        if (verdict && *verdict != DropVerdict::Accepted) {
+            result.outcome = SheetResult::Outcome::InputRefused;
+        }
+    }
+    return result;
 }
 
 std::string CombiNameFor(const std::string& topFile) {

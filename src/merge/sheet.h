@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "input/drop_zones.h"
+#include "platform/file_system.h"
 #include "platform/runtime_error.h"
 #include "state/merge_state.h"
 
@@ -15,14 +17,30 @@ struct SheetJob {
     std::string top;     // drawn on the upper half
     std::string bottom;  // drawn on the lower half
     std::string output;
+    IfExists ifExists = IfExists::Replace;  // Fail: write only while the name is free
+    bool checkInputs = false;               // check each input as it is read (see WriteMerged)
+};
+
+// How writing a sheet ended.
+struct SheetResult {
+    enum class Outcome {
+        Written,
+        InputRefused,  // by the check, while reading: nothing written
+        Failed,        // `error` says what; the target keeps what it held
+    };
+    Outcome outcome = Outcome::Written;
+    // The check's verdict on each input it read (with checkInputs); TOP is
+    // not read when BOTTOM is refused.
+    std::optional<DropVerdict> top;
+    std::optional<DropVerdict> bottom;
+    std::optional<RuntimeError> error;
 };
 
 // Writes the sheet of `job`: the step that the window's MERGE + SAVE and
 // a5merge-cli share once both files are accepted and the output is named.
 // Records the three paths in `state` (topFile, bottomFile, outFile), as the
-// writer reads them there. Returns what failed, or nothing once written; on
-// failure the output's target keeps what it held.
-std::optional<RuntimeError> WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job);
+// writer reads them there.
+SheetResult WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job);
 
 // The name a sheet gets by default: TOP's folder, TOP's name without its
 // extension, "_Combi" and ".PS". Applies no guard to short paths.

@@ -4,9 +4,14 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "input/drop_zones.h"
+#include "input/input_check.h"
+#include "input/path_helpers.h"
+#include "platform/runtime_error.h"
 #include "platform/text_files.h"
 #include "platform/text_search.h"
 
@@ -54,14 +59,17 @@ private:
 
 // A line too long for the read buffer: searched as it streams by, then, when
 // it is kept as it stands, read again from its start and copied in pieces.
-void CopyLongLine(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf) {
+void CopyLongLine(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf,
+                  InputCheck* check) {
     const std::uint64_t start = files.InputPosition(in);
     std::vector<StreamSearch> searches;
     for (const Needle* needle : rules.drop) searches.emplace_back(*needle);
     if (rules.widen != nullptr) searches.emplace_back(*rules.widen);
-    files.StreamLine(in, [&searches](std::string_view piece) {
+    const bool ended = files.StreamLine(in, [&searches, check](std::string_view piece) {
         for (StreamSearch& search : searches) search.Feed(piece);
+        if (check != nullptr) check->Feed(piece);
     });
+    if (check != nullptr && ended) check->Feed("\r");
     bool dropped = false;
     for (std::size_t i = 0; i < rules.drop.size(); ++i) dropped = dropped || searches[i].found();
     const bool widened = !dropped && rules.widen != nullptr && searches.back().found();
@@ -80,7 +88,8 @@ void CopyLongLine(TextFiles& files, int in, int out, const PassRules& rules, std
 // starts within it: the block is searched as a whole, and the lines between
 // hits go out as they stand whenever their line end already is CR LF.
 void CopyBlock(std::string_view block, TextFiles& files, int out, const PassRules& rules,
-               std::string& lineBuf) {
+               std::string& lineBuf, InputCheck* check) {
+    if (check != nullptr) check->Feed(block);
     std::vector<NextHit> hits;
     for (const Needle* needle : rules.drop) hits.emplace_back(needle, block);
     if (rules.widen != nullptr) hits.emplace_back(rules.widen, block);
@@ -131,16 +140,19 @@ void CopyBlock(std::string_view block, TextFiles& files, int out, const PassRule
 
 // Copies input `in` to output `out` by the pass's rules, and leaves the last
 // line read (as written, when widened) in `lineBuf` when it fits the buffer.
-void CopyPass(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf) {
-    for (;;) {
+// With `check`, every byte read is also fed to it, and the pass stops as
+// soon as the check has failed.
+void CopyPass(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf,
+              InputCheck* check) {
+    while (check == nullptr || !check->HeaderFailed()) {
         bool longLine = false;
         const std::string_view block = files.InputLines(in, longLine);
         if (longLine) {
-            CopyLongLine(files, in, out, rules, lineBuf);
+            CopyLongLine(files, in, out, rules, lineBuf, check);
         } else if (block.empty()) {
             return;
         } else {
-            CopyBlock(block, files, out, rules, lineBuf);
+            CopyBlock(block, files, out, rules, lineBuf, check);
         }
     }
 }
@@ -156,7 +168,10 @@ public:
     OpenedHere& operator=(const OpenedHere&) = delete;
 
     int Input(const std::string& path) { return Open(path, false); }
-    int Output(const std::string& path) { return Open(path, true); }
+    int Output(const std::string& path, IfExists ifExists) {
+        ifExists_ = ifExists;
+        return Open(path, true);
+    }
 
     void Close(int no) {
         count_ = static_cast<int>(std::remove(numbers_, numbers_ + count_, no) - numbers_);
@@ -167,7 +182,7 @@ private:
     int Open(const std::string& path, bool output) {
         const int no = files_.FreeFile();
         if (output) {
-            files_.OpenOutput(no, path);
+            files_.OpenOutput(no, path, ifExists_);
         } else {
             files_.OpenInput(no, path);
         }
@@ -176,27 +191,57 @@ private:
     }
 
     TextFiles& files_;
+    IfExists ifExists_ = IfExists::Replace;
     int numbers_[3] = {};
     int count_ = 0;
 };
 
+// Copies input `path` by the pass's rules into `out`, under a number kept in
+// `fileNo`. With `flags`, also checks it as it is read, as Test does (a file
+// that is not ordinary or cannot be read to its end is refused like one whose
+// header fails), records the flags in `state` and returns whether the check
+// accepts the file.
+bool CopyInput(OpenedHere& opened, TextFiles& files, const std::string& path, int& fileNo, int out,
+               const PassRules& rules, MergeState& state, std::optional<CheckFlags>* flags) {
+    if (flags == nullptr) {
+        fileNo = opened.Input(path);
+        CopyPass(files, fileNo, out, rules, state.lineBuf, nullptr);
+        opened.Close(fileNo);
+        return true;
+    }
+    InputCheck check;
+    try {
+        if (!FileExists(path)) throw RuntimeError(path, "not an ordinary file");
+        fileNo = opened.Input(path);
+        CopyPass(files, fileNo, out, rules, state.lineBuf, &check);
+        opened.Close(fileNo);
+        *flags = check.Finish();
+    } catch (const RuntimeError& error) {
+        if (error.path() != path || path == state.outFile) throw;  // the output failed
+        *flags = kUnreadable;
+    }
+    Record(**flags, state);
+    return VerdictOf(**flags) == DropVerdict::Accepted;
+}
+
 }  // namespace
 
-void WriteMerged(MergeState& state, TextFiles& files) {
+void WriteMerged(MergeState& state, TextFiles& files, IfExists ifExists, ReadChecks* checks) {
     OpenedHere opened(files);
-    const int outNo = opened.Output(state.outFile);
+    const int outNo = opened.Output(state.outFile, ifExists);
 
-    state.bottomFileNo = opened.Input(state.bottomFile);
-    CopyPass(files, state.bottomFileNo, outNo, kBottomPass, state.lineBuf);
-    opened.Close(state.bottomFileNo);
-
+    // A refused input leaves the output to be dropped with the files opened here.
+    if (!CopyInput(opened, files, state.bottomFile, state.bottomFileNo, outNo, kBottomPass, state,
+                   checks != nullptr ? &checks->bottom : nullptr)) {
+        return;
+    }
     files.PrintLine(outNo, kInsertComment);
     files.PrintLine(outNo, kShiftComment);
     files.PrintLine(outNo, kShiftUp);
-
-    state.topFileNo = opened.Input(state.topFile);
-    CopyPass(files, state.topFileNo, outNo, kTopPass, state.lineBuf);
-    opened.Close(state.topFileNo);
+    if (!CopyInput(opened, files, state.topFile, state.topFileNo, outNo, kTopPass, state,
+                   checks != nullptr ? &checks->top : nullptr)) {
+        return;
+    }
     opened.Close(outNo);
 }
 

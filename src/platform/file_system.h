@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace a5merge {
+
+// Paths are bytes, handed to the system as they are: nothing here decodes
+// them or resolves "." and ".." by text.
 
 // Attribute bits as the attribute query reports them.
 inline constexpr int kAttrReadOnly = 1;  // the user may not write it
@@ -15,15 +19,29 @@ inline constexpr int kAttrDirectory = 16;
 // The folder separator of this platform.
 char PlatformSeparator();
 
-// First ordinary file matching `pattern`, or empty text. The last component
-// may hold the wildcards * (any run of characters) and ? (one character).
-// Ordinary: a regular file once links are followed, and not hidden. Nothing
-// else is opened, so FIFOs and devices are never read.
+// First ordinary file matching `pattern`, or empty text. A pattern that names
+// an ordinary file exactly finds it, whatever characters its name holds;
+// otherwise the last component may hold the wildcards * (any run of
+// characters) and ? (one character), and its folder is listed. Ordinary: a
+// regular file once links are followed, and not hidden. Nothing else is
+// opened, so FIFOs and devices are never read.
 std::string Dir(const std::string& pattern);
 
 // Attribute bits of `path` (links followed). Throws RuntimeError when the
 // path cannot be queried, for instance because it does not exist.
 int GetAttr(const std::string& path);
+
+// `path` made absolute against the current folder, as text: nothing is
+// resolved or removed. Throws RuntimeError when the current folder has no
+// path (it was deleted, for instance).
+std::string AbsolutePath(const std::string& path);
+
+// Whether `path` names anything, a link to nothing included.
+bool NamesSomething(const std::string& path);
+
+// Whether `path` (links followed) is the very file the process's standard
+// output writes to.
+bool IsStandardOutput(const std::string& path);
 
 // A regular file open for reading. Opening anything else (a folder, a FIFO, a
 // device, also through a link) fails at once, without blocking.
@@ -45,6 +63,50 @@ private:
     struct Handle;
     std::string path_;
     std::unique_ptr<Handle> handle_;
+};
+
+// What an output does when its path already names a file.
+enum class IfExists {
+    Replace,  // the file is replaced
+    Fail,     // Commit fails with EEXIST, atomically: two outputs never both win
+};
+
+// A new content for a path, written aside and put in place whole by Commit();
+// until then, and for good when it is dropped uncommitted, the path keeps
+// what it held. Failures throw RuntimeError with the path and the system's
+// reason.
+//
+// - A path that names nothing, or a regular file (also through links): the
+//   content goes to a new file in the path's folder (as the file system
+//   resolves it), flushed to the disk and renamed into place by Commit. A
+//   file replaced keeps its mode bits, owner and group. Where the new file
+//   cannot carry them (another owner or a group the process may not set) or
+//   the file has more than one hard link, Commit instead rewrites the file
+//   in place from the finished content, so that every link and setting stays.
+// - A FIFO or a character device is written into, not replaced, and only by
+//   Commit: until then the content waits in a temporary file.
+// - A folder, a socket or a block device is refused when opened.
+class OutputFile {
+public:
+    OutputFile(const std::string& path, IfExists ifExists);
+    // The process's standard output, named `name` in messages. A regular
+    // file gets the content as it comes, from where it stands, and is cut
+    // back to that length when the output is dropped; anything else (a pipe,
+    // a terminal) gets it only at Commit.
+    static std::unique_ptr<OutputFile> StandardOutput(const std::string& name);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void Write(std::string_view bytes);
+    void Commit();
+
+    const std::string& path() const;
+
+private:
+    struct Impl;
+    explicit OutputFile(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace a5merge

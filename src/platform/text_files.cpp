@@ -1,8 +1,5 @@
 #include "platform/text_files.h"
 
-#include <QFile>
-#include <QSaveFile>
-
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -154,31 +151,15 @@ private:
 
 class TextFiles::Writer {
 public:
-    // A new content for `path`, put in place by Commit().
-    Writer(const std::string& path, std::size_t capacity)
-        : path_(path), cap_(capacity), buf_(std::make_unique<char[]>(capacity)) {
-        auto file = std::make_unique<QSaveFile>(QFile::decodeName(path.c_str()));
-        save_ = file.get();
-        file_ = std::move(file);
-        if (!file_->open(QIODevice::WriteOnly)) throw RuntimeError(path_, Reason());
-    }
-
-    // Standard output, written as it comes.
-    Writer(std::string name, int fd, std::size_t capacity)
-        : path_(std::move(name)), cap_(capacity), buf_(std::make_unique<char[]>(capacity)) {
-        auto file = std::make_unique<QFile>();
-        if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-            throw RuntimeError(path_, file->errorString().toStdString());
-        }
-        file_ = std::move(file);
-    }
+    Writer(std::unique_ptr<OutputFile> file, std::size_t capacity)
+        : file_(std::move(file)), cap_(capacity), buf_(std::make_unique<char[]>(capacity)) {}
 
     void WriteLine(std::string_view text) {
         if (used_ + text.size() + 2 > cap_) {
             Flush();
             if (text.size() + 2 > cap_) {
-                WriteRaw(text);
-                WriteRaw("\r\n");
+                file_->Write(text);
+                file_->Write("\r\n");
                 return;
             }
         }
@@ -193,7 +174,7 @@ public:
         // Large pieces go out as they are, without a copy.
         if (used_ + bytes.size() > cap_ || bytes.size() >= cap_ / 4) {
             Flush();
-            if (bytes.size() >= cap_ / 4) return WriteRaw(bytes);
+            if (bytes.size() >= cap_ / 4) return file_->Write(bytes);
         }
         std::memcpy(buf_.get() + used_, bytes.data(), bytes.size());
         used_ += bytes.size();
@@ -201,31 +182,17 @@ public:
 
     void Commit() {
         Flush();
-        const bool done = save_ != nullptr ? save_->commit() : file_->flush();
-        if (!done) throw RuntimeError(path_, Reason());
+        file_->Commit();
     }
 
 private:
     void Flush() {
-        WriteRaw({buf_.get(), used_});
+        if (used_ > 0) file_->Write({buf_.get(), used_});
         used_ = 0;
     }
 
-    // A short write is retried, so that a full disk reports its own reason.
-    void WriteRaw(std::string_view data) {
-        while (!data.empty()) {
-            const qint64 written = file_->write(data.data(), static_cast<qint64>(data.size()));
-            if (written <= 0) throw RuntimeError(path_, Reason());
-            data.remove_prefix(static_cast<std::size_t>(written));
-        }
-    }
-
-    std::string Reason() const { return file_->errorString().toStdString(); }
-
-    std::string path_;
+    std::unique_ptr<OutputFile> file_;  // dropped, and its target kept, unless committed
     const std::size_t cap_;
-    std::unique_ptr<QFileDevice> file_;
-    QSaveFile* save_ = nullptr;  // file_, when it replaces a file; discarded unless committed
     std::unique_ptr<char[]> buf_;
     std::size_t used_ = 0;
 };
@@ -264,11 +231,12 @@ void TextFiles::OpenInput(int no, const std::string& path) {
     FreeSlot(no).in = std::make_unique<Reader>(path, bufferSize_);
 }
 
-void TextFiles::OpenOutput(int no, const std::string& path) {
+void TextFiles::OpenOutput(int no, const std::string& path, IfExists ifExists) {
     Slot& slot = FreeSlot(no);
-    slot.out = !stdoutName_.empty() && path == stdoutName_
-                   ? std::make_unique<Writer>(path, 1, bufferSize_)
-                   : std::make_unique<Writer>(path, bufferSize_);
+    auto file = !stdoutName_.empty() && path == stdoutName_
+                    ? OutputFile::StandardOutput(path)
+                    : std::make_unique<OutputFile>(path, ifExists);
+    slot.out = std::make_unique<Writer>(std::move(file), bufferSize_);
 }
 
 bool TextFiles::Eof(int no) { return InputAt(no).Eof(); }

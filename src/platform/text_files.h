@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_system.h"
+
 namespace a5merge {
 
 // Sequential text files under small file numbers (1 to kMaxFileNo).
@@ -18,7 +20,7 @@ namespace a5merge {
 // bytes); LineInput alone holds a line longer than that in memory, the other
 // ways of reading never do.
 //
-// An output file is written beside its target and put in place by Close();
+// An output file is an OutputFile: written aside and put in place by Close();
 // until then the target keeps what it held. Failures of the file system throw
 // RuntimeError with the path and the system's reason; misuse of the numbers
 // (not open, wrong direction) throws std::logic_error.
@@ -38,8 +40,9 @@ public:
 
     // Opens a regular file for reading (anything else fails at once).
     void OpenInput(int no, const std::string& path);
-    // Starts a new content for `path`; what was there stays until Close().
-    void OpenOutput(int no, const std::string& path);
+    // Starts a new content for `path`; what was there stays until Close(),
+    // which with IfExists::Fail puts it in place only while the name is free.
+    void OpenOutput(int no, const std::string& path, IfExists ifExists = IfExists::Replace);
     // From now on an output opened under `name` is the process's standard
     // output, written as it comes. No name is set at first.
     void SetStandardOutputName(std::string name) { stdoutName_ = std::move(name); }

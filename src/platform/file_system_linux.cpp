@@ -1,4 +1,4 @@
-// POSIX file-system queries and input files.
+// File-system queries and input files, on Linux.
 
 #include "platform/file_system.h"
 
@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <cstdlib>
 #include <string_view>
 
 #include "platform/runtime_error.h"
@@ -16,8 +16,6 @@
 namespace a5merge {
 
 namespace {
-
-std::string SystemReason(int err) { return std::strerror(err); }
 
 bool IsHiddenName(std::string_view name) {
     return !name.empty() && name.front() == '.' && name != "." && name != "..";
@@ -61,10 +59,10 @@ std::string Dir(const std::string& pattern) {
         slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     if (namePattern.empty()) return {};
 
-    if (namePattern.find_first_of("*?") == std::string::npos) {
-        if (IsHiddenName(namePattern) || !IsRegularFile(pattern)) return {};
-        return namePattern;
-    }
+    // The exact name first: a folder that may be entered but not listed still
+    // answers for a name that holds * or ?.
+    if (!IsHiddenName(namePattern) && IsRegularFile(pattern)) return namePattern;
+    if (namePattern.find_first_of("*?") == std::string::npos) return {};
 
     DIR* dir = ::opendir(prefix.empty() ? "." : prefix.c_str());
     if (dir == nullptr) return {};
@@ -83,7 +81,7 @@ std::string Dir(const std::string& pattern) {
 
 int GetAttr(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) throw RuntimeError(path, SystemReason(errno));
+    if (::stat(path.c_str(), &st) != 0) throw RuntimeError::FromSystem(path, errno);
 
     std::string_view name = path;
     while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
@@ -98,6 +96,28 @@ int GetAttr(const std::string& path) {
     return attr;
 }
 
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path.front() == '/') return path;
+    char* cwd = ::getcwd(nullptr, 0);  // fails once the current folder is deleted
+    if (cwd == nullptr) throw RuntimeError::FromSystem(path, errno);
+    std::string absolute = cwd;
+    std::free(cwd);
+    if (absolute.back() != '/') absolute += '/';
+    return absolute + path;
+}
+
+bool NamesSomething(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsStandardOutput(const std::string& path) {
+    struct stat out {};
+    struct stat file {};
+    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(path.c_str(), &file) == 0 &&
+           out.st_dev == file.st_dev && out.st_ino == file.st_ino;
+}
+
 struct InputFile::Handle {
     int fd = -1;
 };
@@ -105,16 +125,17 @@ struct InputFile::Handle {
 InputFile::InputFile(const std::string& path) : path_(path), handle_(std::make_unique<Handle>()) {
     // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) throw RuntimeError(path, SystemReason(errno));
+    if (fd < 0) throw RuntimeError::FromSystem(path, errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int err = errno;
         ::close(fd);
-        throw RuntimeError(path, SystemReason(err));
+        throw RuntimeError::FromSystem(path, err);
     }
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        throw RuntimeError(path, S_ISDIR(st.st_mode) ? SystemReason(EISDIR) : "Not a regular file");
+        if (S_ISDIR(st.st_mode)) throw RuntimeError::FromSystem(path, EISDIR);
+        throw RuntimeError(path, "Not a regular file");
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -127,13 +148,13 @@ std::size_t InputFile::Read(char* buf, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(handle_->fd, buf, size);
         if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) throw RuntimeError(path_, SystemReason(errno));
+        if (errno != EINTR) throw RuntimeError::FromSystem(path_, errno);
     }
 }
 
 void InputFile::Seek(std::uint64_t offset) {
     if (::lseek(handle_->fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
-        throw RuntimeError(path_, SystemReason(errno));
+        throw RuntimeError::FromSystem(path_, errno);
     }
 }
 
