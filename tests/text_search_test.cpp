@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 namespace a5merge {
 namespace {
@@ -55,6 +57,72 @@ TEST(StreamSearchTest, ByteByByteAndNoFalseJoin) {
     StreamSearch miss(needle);
     for (const char* piece : {" 2e", " A5", "x 2e A", "5", "x"}) miss.Feed(piece);
     EXPECT_FALSE(miss.found());
+}
+
+// Every occurrence of every needle, and every CR without an LF after it.
+std::vector<MultiSearch::Event> Reference(std::string_view block,
+                                          const std::vector<const Needle*>& needles) {
+    std::vector<MultiSearch::Event> events;
+    for (std::size_t at = 0; at < block.size(); ++at) {
+        if (block[at] == '\r' && (at + 1 == block.size() || block[at + 1] != '\n')) {
+            events.push_back({at, MultiSearch::kLoneCr});
+        }
+        for (std::size_t i = 0; i < needles.size(); ++i) {
+            if (block.substr(at).starts_with(needles[i]->text())) {
+                events.push_back({at, static_cast<int>(i)});
+            }
+        }
+    }
+    return events;
+}
+
+TEST(MultiSearchTest, BothPathsFindWhatAByteByByteSearchFinds) {
+    const Needle eot("\x04"), showpage("showpage"), box("%%BoundingBox"), marker("%%TEXT723DUMMY"),
+        merged(" 2e A5 ");
+    const std::vector<const Needle*> needles{&eot, &showpage, &box, &marker, &merged};
+    const MultiSearch search(needles);
+    std::vector<std::string> blocks = {
+        "",
+        "showpage",
+        "\r",
+        "x\r\n\r\ny\r",
+        "%%BoundingBox%%TEXT723DUMMY 2e A5 \x04showpageshowpage\r\n",
+        "%%%%BoundingBox: 0 0 1 1 % 2e A5  2e A5 \r\r\n\n\r",
+        std::string(15, 'x') + "showpage" + std::string(16, 'y') + "\r" + std::string(17, 'z'),
+    };
+    // Tokens, line ends and noise at random places, across the 16-byte steps.
+    std::mt19937 random(7);
+    const std::vector<std::string> pieces = {"showpage",
+                                             "%%BoundingBox",
+                                             "%%TEXT723DUMMY",
+                                             " 2e A5 ",
+                                             "\x04",
+                                             "\r\n",
+                                             "\r",
+                                             "\n",
+                                             "sh",
+                                             "%",
+                                             "A5",
+                                             "wp"};
+    for (int n = 0; n < 300; ++n) {
+        std::string block;
+        while (block.size() < random() % 200) {
+            block += random() % 3 == 0 ? pieces[random() % pieces.size()]
+                                       : std::string(random() % 9, "ab 5%%Aw\x04"[random() % 8]);
+        }
+        blocks.push_back(block);
+    }
+    std::vector<MultiSearch::Event> events;
+    for (const SearchPath path : {SearchPath::Vector, SearchPath::BaseVector, SearchPath::Plain}) {
+        SetSearchPath(path);
+        for (const std::string& block : blocks) {
+            search.Scan(block, events);
+            std::vector<MultiSearch::Event> expected = Reference(block, needles);
+            EXPECT_EQ(events, expected)
+                << "path " << static_cast<int>(path) << ": " << ::testing::PrintToString(block);
+        }
+    }
+    SetSearchPath(SearchPath::Vector);
 }
 
 }  // namespace

@@ -2,16 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "platform/runtime_error.h"
 #include "platform/text_files.h"
+#include "platform/text_search.h"
 #include "support/ps_samples.h"
 #include "support/temp_folder.h"
 
 namespace a5merge {
 namespace {
 
+using testing::AcceptedInput;
 using testing::ReadBytes;
 using testing::TempFolder;
 
@@ -19,7 +23,7 @@ const std::string& kInserted = testing::kInsertedLines;
 
 // Every case runs with tiny buffers too, so that lines, line ends and the
 // searched texts fall across buffer boundaries.
-class WriterTest : public ::testing::TestWithParam<std::size_t> {
+class WriterTest : public ::testing::TestWithParam<std::tuple<std::size_t, SearchPath>> {
 protected:
     // Merges the two contents and returns the output's bytes.
     std::string Merge(const std::string& bottom, const std::string& top) {
@@ -30,14 +34,21 @@ protected:
         return ReadBytes(state.outFile);
     }
 
+    void SetUp() override { SetSearchPath(std::get<SearchPath>(GetParam())); }
+    void TearDown() override { SetSearchPath(SearchPath::Vector); }
+    std::size_t BufferSize() const { return std::get<std::size_t>(GetParam()); }
+
     TempFolder dir;
-    TextFiles files{GetParam()};
+    TextFiles files{BufferSize()};
     MergeState state;
 };
 
-INSTANTIATE_TEST_SUITE_P(BufferSizes, WriterTest,
-                         ::testing::Values(1, 2, 3, 5, 8, 13, 21, 64,
-                                           TextFiles::kDefaultBufferSize));
+// Every way of searching (widest vector, base vector, plain) at every buffer size.
+INSTANTIATE_TEST_SUITE_P(
+    BufferSizes, WriterTest,
+    ::testing::Combine(::testing::Values(1, 2, 3, 5, 8, 13, 21, 64, TextFiles::kDefaultBufferSize),
+                       ::testing::Values(SearchPath::Vector, SearchPath::BaseVector,
+                                         SearchPath::Plain)));
 
 TEST_P(WriterTest, WorkedExample) {
     const std::string bottom =
@@ -66,7 +77,7 @@ TEST_P(WriterTest, WorkedExample) {
     // Output first, then BOTTOM, and TOP only once BOTTOM is closed.
     EXPECT_EQ(state.bottomFileNo, 2);
     EXPECT_EQ(state.topFileNo, 2);
-    if (GetParam() > 10) {
+    if (BufferSize() > 10) {
         EXPECT_EQ(state.lineBuf, "showpage");  // the last line, when it fits the buffer
     }
     for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) EXPECT_FALSE(files.IsOpen(no)) << no;
@@ -143,6 +154,50 @@ TEST_P(WriterTest, LineEndsOfTheInputs) {
 TEST_P(WriterTest, EmptyTopLeavesTheLastBottomLineInTheBuffer) {
     Merge("%%BoundingBox: 1 2 3 4", "");
     EXPECT_EQ(state.lineBuf, kA4BoundingBox);
+}
+
+// Checking while writing gives the input check's flags for each input read,
+// and writes only when both are accepted.
+TEST_P(WriterTest, ChecksEachInputAsItReadsIt) {
+    const std::string head = "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n";
+    const std::string accepted = AcceptedInput("(x) show\r\n");
+    const struct {
+        const char* name;
+        std::string bottom, top;
+        std::optional<CheckFlags> bottomFlags, topFlags;
+    } cases[] = {
+        {"both accepted", accepted, accepted, CheckFlags{1, 0, 0}, CheckFlags{1, 0, 0}},
+        {"merged BOTTOM: TOP not read", accepted + "%%  invoegbestand  2e A5  aan top\r\n",
+         accepted, CheckFlags{1, 1, 0}, std::nullopt},
+        {"TOP without marker", accepted, head + "x\r\n", CheckFlags{1, 0, 0}, CheckFlags{0, 0, 0}},
+        {"markers on line 2 do not count",
+         head.substr(0, 16) + "%%Creator: Quobl ZQ9XKV %%TEXT723DUMMY\r\nx", accepted,
+         CheckFlags{0, 0, 0}, std::nullopt},
+        {"merged marker on line 2 does not count",
+         head.substr(0, 16) + "%%Creator: Quobl ZQ9XKV 2e A5 \r\n%%TEXT723DUMMY\r", accepted,
+         CheckFlags{1, 0, 0}, CheckFlags{1, 0, 0}},
+        {"header failed", "%!ps\r\n" + accepted, accepted, kUnreadable, std::nullopt},
+        {"no second line", "%!PS-Adobe-3.0\r\n", accepted, kUnreadable, std::nullopt},
+        {"marker in a dropped line, CR-only ends",
+         "%!PS-Adobe\r%%Creator: Quobl ZQ9XKV\rshowpage %%TEXT723DUMMY\r",
+         "%!PS-Adobe\r\nZQ9XKV %%Creator: Quobl\r\n" + std::string(300, 'y') + " %%TEXT723DUMMY",
+         CheckFlags{1, 0, 0}, CheckFlags{1, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder here;
+        state.bottomFile = here.Write("bottom.ps", c.bottom);
+        state.topFile = here.Write("top.ps", c.top);
+        state.outFile = here.Path("out.PS");
+        ReadChecks checks;
+        WriteMerged(state, files, IfExists::Fail, &checks);
+        EXPECT_EQ(checks.bottom, c.bottomFlags);
+        EXPECT_EQ(checks.top, c.topFlags);
+        const bool written =
+            c.topFlags == CheckFlags{1, 0, 0} && c.bottomFlags == CheckFlags{1, 0, 0};
+        EXPECT_EQ(here.Entries().size(), written ? 3u : 2u);
+        for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) EXPECT_FALSE(files.IsOpen(no)) << no;
+    }
 }
 
 TEST_P(WriterTest, AnInputMayBeTheOutput) {

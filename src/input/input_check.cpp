@@ -33,23 +33,30 @@ InputCheck::InputCheck()
 // found (an LF after one is searched with the next line and can match
 // nothing), and from line 3 on the bytes are searched as they come.
 void InputCheck::Feed(std::string_view bytes) {
-    while (line_ < 3 && !headerFailed_ && !bytes.empty()) {
-        const std::size_t cr = bytes.find('\r');
-        const std::string_view piece = bytes.substr(0, cr);
+    bytes.remove_prefix(FeedHeader(bytes));
+    if (line_ == 3 && !headerFailed_) {
+        marker_.Feed(bytes);
+        merged_.Feed(bytes);
+    }
+}
+
+std::size_t InputCheck::FeedHeader(std::string_view bytes) {
+    std::size_t fed = 0;
+    while (line_ < 3 && !headerFailed_ && fed < bytes.size()) {
+        const std::string_view rest = bytes.substr(fed);
+        const std::size_t cr = rest.find('\r');
+        const std::string_view piece = rest.substr(0, cr);
         if (line_ == 1) {
             header_.Feed(piece);
         } else {
             creator_.Feed(piece);
             identifier_.Feed(piece);
         }
-        if (cr == std::string_view::npos) return;
+        if (cr == std::string_view::npos) return bytes.size();
         EndHeaderLine();
-        bytes.remove_prefix(cr + 1);
+        fed += cr + 1;
     }
-    if (line_ == 3 && !headerFailed_) {
-        marker_.Feed(bytes);
-        merged_.Feed(bytes);
-    }
+    return fed;
 }
 
 void InputCheck::EndHeaderLine() {
@@ -63,8 +70,8 @@ CheckFlags InputCheck::Finish() const {
     const bool header =
         !headerFailed_ && (line_ == 3 || (line_ == 2 && creator_.found() && identifier_.found()));
     if (!header) return kUnreadable;
-    return {static_cast<std::int16_t>(marker_.found()), static_cast<std::int16_t>(merged_.found()),
-            0};
+    return {static_cast<std::int16_t>(markerFound_ || marker_.found()),
+            static_cast<std::int16_t>(mergedFound_ || merged_.found()), 0};
 }
 
 void Test(MergeState& state, TextFiles& files, const std::string& PSbestand) {

@@ -42,6 +42,13 @@ public:
     InputCheck();
 
     void Feed(std::string_view bytes);
+    // For a caller that searches the bytes past line 2 itself, in the same
+    // order: feeds what of `bytes` belongs to lines 1 and 2 and returns its
+    // length (0 once past line 2); the rest is for the caller to search.
+    std::size_t FeedHeader(std::string_view bytes);
+    // What that caller found past line 2.
+    void FoundMarker() { markerFound_ = true; }
+    void FoundMerged() { mergedFound_ = true; }
     // True once line 1 or line 2 has failed: the rest need not be read.
     bool HeaderFailed() const { return headerFailed_; }
     // What the file held, once all of it has been fed.
@@ -52,6 +59,8 @@ private:
 
     int line_ = 1;  // 1 and 2 are the header lines; 3 stands for every later one
     bool headerFailed_ = false;
+    bool markerFound_ = false;
+    bool mergedFound_ = false;
     StreamSearch header_;
     StreamSearch creator_;
     StreamSearch identifier_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,37 +24,60 @@ const Needle kBoundingBox("%%BoundingBox");
 const Needle kDupMulExch("dup mul exch");
 const Needle kStatusdict("statusdict");
 
-// What a pass does with each line of its input.
+const Needle kMarker(kMarkerToken);
+const Needle kMerged(kMergedToken);
+
+// What a pass does with each line of its input, and the searches that find
+// those lines in one pass over a block: `search` looks for the drop needles
+// (first) and the widen needle, `checked` for the check's two needles too.
 struct PassRules {
-    std::initializer_list<const Needle*> drop;  // a line holding one of these is left out
-    const Needle* widen;                        // a line holding this becomes kA4BoundingBox
-};
+    std::vector<const Needle*> drop;  // a line holding one of these is left out
+    const Needle* widen;              // a line holding this becomes kA4BoundingBox
+    MultiSearch search;
+    MultiSearch checked;
 
-const PassRules kBottomPass{{&kEot, &kShowpage}, &kBoundingBox};
-const PassRules kTopPass{{&kDupMulExch, &kStatusdict}, nullptr};
+    PassRules(std::vector<const Needle*> dropped, const Needle* widened)
+        : drop(std::move(dropped)),
+          widen(widened),
+          search(Needles(false)),
+          checked(Needles(true)) {}
 
-// Where a needle next occurs in a block of lines, from a position on.
-class NextHit {
-public:
-    NextHit(const Needle* needle, std::string_view block) : needle_(needle), block_(block) {
-        at_ = needle_->Find(block_);
-    }
-
-    std::size_t at() const { return at_; }
-    bool Within(std::size_t from, std::size_t to) const { return at_ >= from && at_ < to; }
-
-    // Moves on to the first occurrence at or after `from`.
-    void From(std::size_t from) {
-        if (at_ >= from || at_ == std::string_view::npos) return;
-        const std::size_t next = needle_->Find(block_.substr(from));
-        at_ = next == std::string_view::npos ? next : from + next;
-    }
+    int markerIndex() const { return static_cast<int>(drop.size()) + (widen != nullptr ? 1 : 0); }
+    int mergedIndex() const { return markerIndex() + 1; }
 
 private:
-    const Needle* needle_;
-    std::string_view block_;
-    std::size_t at_;
+    std::vector<const Needle*> Needles(bool withCheck) const {
+        std::vector<const Needle*> needles = drop;
+        if (widen != nullptr) needles.push_back(widen);
+        if (withCheck) needles.insert(needles.end(), {&kMarker, &kMerged});
+        return needles;
+    }
 };
+
+const PassRules kBottomPass({&kEot, &kShowpage}, &kBoundingBox);
+const PassRules kTopPass({&kDupMulExch, &kStatusdict}, nullptr);
+
+// One line of a block: its text from `start` to `end`, and where the next
+// line starts (after its CR, or CR LF).
+struct Line {
+    std::size_t start, end, next;
+};
+
+Line LineAround(std::string_view block, std::size_t at) {
+    Line line{0, block.find('\r', at), block.size()};
+    if (at > 0) {
+        if (const std::size_t cr = block.rfind('\r', at - 1); cr != std::string_view::npos) {
+            line.start = cr + 1 < block.size() && block[cr + 1] == '\n' ? cr + 2 : cr + 1;
+        }
+    }
+    if (line.end == std::string_view::npos) {
+        line.end = block.size();
+    } else {
+        line.next = line.end + 1 < block.size() && block[line.end + 1] == '\n' ? line.end + 2
+                                                                              : line.end + 1;
+    }
+    return line;
+}
 
 // A line too long for the read buffer: searched as it streams by, then, when
 // it is kept as it stands, read again from its start and copied in pieces.
@@ -83,59 +105,63 @@ void CopyLongLine(TextFiles& files, int in, int out, const PassRules& rules, std
     lineBuf = widened ? kA4BoundingBox : std::string_view();  // too long to keep
 }
 
-// Copies the lines of one block by the pass's rules. The needles hold no
-// line end, so a line holds one exactly when an occurrence in the block
-// starts within it: the block is searched as a whole, and the lines between
-// hits go out as they stand whenever their line end already is CR LF.
+// Copies the lines of one block by the pass's rules. One scan finds the
+// lines that change (those holding a needle, and those not ended by CR LF);
+// everything between them goes out unchanged, as one piece. With `check`, the
+// block also feeds the input check: lines 1 and 2 directly, the check's
+// needles from line 3 on through the same scan.
 void CopyBlock(std::string_view block, TextFiles& files, int out, const PassRules& rules,
                std::string& lineBuf, InputCheck* check) {
-    if (check != nullptr) check->Feed(block);
-    std::vector<NextHit> hits;
-    for (const Needle* needle : rules.drop) hits.emplace_back(needle, block);
-    if (rules.widen != nullptr) hits.emplace_back(rules.widen, block);
-    const auto firstHit = [&hits] {
-        std::size_t first = std::string_view::npos;
-        for (const NextHit& hit : hits) first = std::min(first, hit.at());
-        return first;
-    };
-    std::size_t nextHit = firstHit();
+    const std::size_t body = check != nullptr ? check->FeedHeader(block) : block.size();
+    static thread_local std::vector<MultiSearch::Event> events;
+    (check != nullptr ? rules.checked : rules.search).Scan(block, events);
 
-    std::size_t pos = 0;
-    std::size_t run = 0;  // start of the lines not written yet, all to go out unchanged
-    std::string_view line;
-    bool widened = false;
-    while (pos < block.size()) {
-        const auto* cr =
-            static_cast<const char*>(std::memchr(block.data() + pos, '\r', block.size() - pos));
-        const std::size_t lineEnd = cr == nullptr ? block.size() : cr - block.data();
-        std::size_t next = cr == nullptr ? block.size() : lineEnd + 1;
-        const bool crlf = next < block.size() && block[next] == '\n';
-        if (crlf) ++next;
-        line = block.substr(pos, lineEnd - pos);
-
-        bool dropped = false;
-        widened = false;
-        if (nextHit < lineEnd) {
-            for (std::size_t i = 0; i < rules.drop.size(); ++i) {
-                dropped = dropped || hits[i].Within(pos, lineEnd);
-            }
-            widened = !dropped && rules.widen != nullptr && hits.back().Within(pos, lineEnd);
-            for (NextHit& hit : hits) hit.From(next);
-            nextHit = firstHit();
+    std::size_t run = 0;   // start of what is not written yet
+    std::size_t done = 0;  // lines before this are written or dropped
+    bool lastWidened = false;
+    for (const MultiSearch::Event& event : events) {
+        if (check != nullptr && event.needle >= rules.markerIndex()) {
+            if (event.at < body) continue;  // lines 1 and 2 are the header's
+            if (event.needle == rules.markerIndex()) check->FoundMarker();
+            if (event.needle == rules.mergedIndex()) check->FoundMerged();
+            continue;
         }
-        if (dropped || widened || !crlf) {
-            files.Print(out, block.substr(run, pos - run));
-            if (widened) {
-                files.PrintLine(out, kA4BoundingBox);
-            } else if (!dropped) {
-                files.PrintLine(out, line);
-            }
-            run = next;
+        if (event.at < done) continue;
+        if (event.needle == MultiSearch::kLoneCr) {  // written again, with CR LF
+            files.Print(out, block.substr(run, event.at - run));
+            files.Print(out, "\r\n");
+            run = done = event.at + 1;
+            continue;
         }
-        pos = next;
+        const Line line = LineAround(block, event.at);
+        const std::string_view text = block.substr(line.start, line.end - line.start);
+        const bool dropped = std::any_of(rules.drop.begin(), rules.drop.end(),
+                                         [text](const Needle* needle) { return needle->In(text); });
+        files.Print(out, block.substr(run, line.start - run));
+        if (!dropped) files.PrintLine(out, kA4BoundingBox);
+        run = done = line.next;
+        lastWidened = !dropped && line.next == block.size();
     }
-    files.Print(out, block.substr(run, pos - run));
-    lineBuf = widened ? kA4BoundingBox : line;
+    if (run < block.size()) {
+        files.Print(out, block.substr(run));
+        // The file's last line may end without CR LF (a lone CR was an event).
+        if (!block.ends_with("\r\n")) files.Print(out, "\r\n");
+    }
+    if (lastWidened) {
+        lineBuf = kA4BoundingBox;
+    } else if (!block.empty()) {
+        // The last line: the one the block's last line end closes, or that has none.
+        std::size_t end = block.size();
+        if (block.ends_with("\r\n")) {
+            end -= 2;
+        } else if (block.back() == '\r') {
+            end -= 1;
+        }
+        const std::size_t cr = end == 0 ? std::string_view::npos : block.rfind('\r', end - 1);
+        std::size_t start = cr == std::string_view::npos ? 0 : cr + 1;
+        if (cr != std::string_view::npos && start < end && block[start] == '\n') ++start;
+        lineBuf.assign(block.substr(start, end - start));
+    }
 }
 
 // Copies input `in` to output `out` by the pass's rules, and leaves the last

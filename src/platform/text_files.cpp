@@ -1,8 +1,12 @@
 #include "platform/text_files.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
@@ -149,52 +153,101 @@ private:
     std::string spill_;
 };
 
+// Output through two buffers: while a thread of its own writes one, the
+// other fills. Every write is a whole buffer, so the file is written in
+// aligned pieces. A failure of the thread's write comes back from the next
+// Write or from Commit.
 class TextFiles::Writer {
 public:
     Writer(std::unique_ptr<OutputFile> file, std::size_t capacity)
-        : file_(std::move(file)), cap_(capacity), buf_(std::make_unique<char[]>(capacity)) {}
+        : file_(std::move(file)),
+          cap_(capacity),
+          buffers_{std::make_unique<char[]>(capacity), std::make_unique<char[]>(capacity)} {}
+
+    // Stops the thread; an output not committed is dropped with its file.
+    ~Writer() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
 
     void WriteLine(std::string_view text) {
-        if (used_ + text.size() + 2 > cap_) {
-            Flush();
-            if (text.size() + 2 > cap_) {
-                file_->Write(text);
-                file_->Write("\r\n");
-                return;
-            }
-        }
-        char* at = buf_.get() + used_;
-        std::memcpy(at, text.data(), text.size());
-        at[text.size()] = '\r';
-        at[text.size() + 1] = '\n';
-        used_ += text.size() + 2;
+        Write(text);
+        Write("\r\n");
     }
 
     void Write(std::string_view bytes) {
-        // Large pieces go out as they are, without a copy.
-        if (used_ + bytes.size() > cap_ || bytes.size() >= cap_ / 4) {
-            Flush();
-            if (bytes.size() >= cap_ / 4) return file_->Write(bytes);
+        while (!bytes.empty()) {
+            const std::size_t n = std::min(bytes.size(), cap_ - used_);
+            std::memcpy(buffers_[filling_].get() + used_, bytes.data(), n);
+            used_ += n;
+            bytes.remove_prefix(n);
+            if (used_ == cap_) HandOver();
         }
-        std::memcpy(buf_.get() + used_, bytes.data(), bytes.size());
-        used_ += bytes.size();
     }
 
     void Commit() {
-        Flush();
+        if (used_ > 0) HandOver();
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return writing_ == kNone; });
+        if (error_) std::rethrow_exception(error_);
+        lock.unlock();
         file_->Commit();
     }
 
 private:
-    void Flush() {
-        if (used_ > 0) file_->Write({buf_.get(), used_});
+    static constexpr int kNone = -1;
+
+    // Gives the filled buffer to the thread, once it is done with the other.
+    void HandOver() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return writing_ == kNone; });
+        if (error_) std::rethrow_exception(error_);
+        if (!thread_.joinable()) thread_ = std::thread([this] { WriteInTurn(); });
+        writing_ = filling_;
+        size_ = used_;
+        filling_ = 1 - filling_;
         used_ = 0;
+        lock.unlock();
+        changed_.notify_all();
+    }
+
+    void WriteInTurn() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return writing_ != kNone || stop_; });
+            if (writing_ == kNone) return;
+            const std::string_view bytes(buffers_[writing_].get(), size_);
+            lock.unlock();
+            std::exception_ptr error;
+            try {
+                file_->Write(bytes);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            if (error && !error_) error_ = error;
+            writing_ = kNone;
+            changed_.notify_all();
+        }
     }
 
     std::unique_ptr<OutputFile> file_;  // dropped, and its target kept, unless committed
     const std::size_t cap_;
-    std::unique_ptr<char[]> buf_;
-    std::size_t used_ = 0;
+    std::unique_ptr<char[]> buffers_[2];
+    int filling_ = 0;       // the buffer Write fills
+    std::size_t used_ = 0;  // of that buffer
+
+    std::mutex mutex_;  // guards what follows
+    std::condition_variable changed_;
+    int writing_ = kNone;   // the buffer the thread writes, or kNone
+    std::size_t size_ = 0;  // of that buffer
+    bool stop_ = false;
+    std::exception_ptr error_;
+    std::thread thread_;
 };
 
 TextFiles::TextFiles(std::size_t bufferSize) : bufferSize_(std::max<std::size_t>(bufferSize, 1)) {}

@@ -1,10 +1,16 @@
-// The merged page writer against the reference rules.
+// The merged page writer against the reference rules, by both search paths;
+// and, checking as it writes, against the input check run on its own.
 
+#include <cstdio>
+#include <optional>
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "input/drop_zones.h"
+#include "input/input_check.h"
 #include "merge/writer.h"
 #include "platform/text_files.h"
+#include "platform/text_search.h"
 
 using namespace a5merge;
 
@@ -19,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     state.bottomFile = fuzz::WriteScratch("bottom.ps", bottom);
     state.topFile = fuzz::WriteScratch("top.ps", top);
     state.outFile = fuzz::ScratchPath("out.PS");
+    SetSearchPath(static_cast<SearchPath>(data[1] % 3));
     TextFiles files(fuzz::BufferSize(data[0]));
     WriteMerged(state, files);
 
@@ -37,5 +44,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(fuzz::ReadScratch(state.outFile) == expected);
     for (int no = 1; no <= TextFiles::kMaxFileNo; ++no) FUZZ_CHECK(!files.IsOpen(no));
+
+    // Checked as it is written: the same flags as the check alone, and the
+    // same sheet only when both inputs pass.
+    MergeState alone;
+    Test(alone, files, state.bottomFile);
+    const CheckFlags bottomFlags{alone.TEXT723DUMMY, alone.dubbel, alone.foutefile};
+    Test(alone, files, state.topFile);
+    const CheckFlags topFlags{alone.TEXT723DUMMY, alone.dubbel, alone.foutefile};
+    std::remove(state.outFile.c_str());
+    ReadChecks checks;
+    WriteMerged(state, files, IfExists::Fail, &checks);
+    FUZZ_CHECK(checks.bottom == bottomFlags);
+    const bool bottomPasses = VerdictOf(bottomFlags) == DropVerdict::Accepted;
+    FUZZ_CHECK(checks.top == (bottomPasses ? std::optional(topFlags) : std::nullopt));
+    const bool written = bottomPasses && VerdictOf(topFlags) == DropVerdict::Accepted;
+    FUZZ_CHECK(written ? fuzz::ReadScratch(state.outFile) == expected
+                       : ::access(state.outFile.c_str(), F_OK) != 0);
+    std::remove(state.outFile.c_str());
     return 0;
 }
