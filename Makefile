@@ -44,7 +44,11 @@ fuzz:
 	        || exit 1; \
 	done
 
-bench: build
+# pstops, Xvfb and the X C binding are needed for the benchmark only.
+bench: deps
+	@sh tools/install-deps.sh psutils xvfb libxcb1-dev
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cmake --build $(BUILD_DIR) --target run-bench
 
 # The Debian package, in $(BUILD_DIR); its dependencies come from the libraries linked.

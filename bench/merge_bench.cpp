@@ -1,12 +1,16 @@
-// Throughput and peak memory of WriteMerged against cat on the same files.
+// a5merge-cli against its yardsticks, on two generated inputs in the page
+// cache: cat of the same files (with and without a sync of its output) and
+// pstops placing the same two pages on one sheet. Every command runs in
+// turns with its yardstick (A B A B ...), each run with its inputs read
+// first and its output removed and flushed; the medians are compared.
 //
-//   merge_bench [--dir FOLDER] [--size MB] [--cli A5MERGE-CLI]
-//   merge_bench --merge BOTTOM TOP OUT     (one merge, used as a child process)
+//   merge_bench --cli A5MERGE-CLI [--dir FOLDER] [--size MB] [--rounds N]
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,12 +22,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include "merge/writer.h"
-#include "platform/runtime_error.h"
-#include "platform/text_files.h"
-#include "state/merge_state.h"
 
 extern char** environ;
 
@@ -33,58 +33,85 @@ namespace fs = std::filesystem;
 
 constexpr double kMiB = 1024.0 * 1024.0;
 
-// PostScript-like lines of about 60 bytes with CR LF; a few match the filters.
-void Generate(const fs::path& path, std::uintmax_t bytes, bool bottom) {
-    if (fs::exists(path) && fs::file_size(path) >= bytes && fs::file_size(path) < bytes + 4096) {
-        return;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%BoundingBox: 0 0 595 420\r\n"
-        << "%%TEXT723DUMMY\r\n";
+// Writes PostScript-like lines of about 60 bytes with CR LF to `out`, until
+// `bytes` are written; a few match the writer's filters. Written as they are
+// made, so that this program stays small: a child it starts reports the
+// parent's peak memory as its own.
+void WriteBody(std::ostream& out, std::uintmax_t bytes, bool bottom) {
     std::string block;
-    std::uintmax_t written = 0;
     char line[128];
+    std::uintmax_t written = 0;
     for (unsigned i = 0; written < bytes; ++i) {
-        int n;
-        if (i % 5000 == 4999) {
-            n = std::snprintf(line, sizeof line, "%s\r\n",
-                              bottom ? "gsave showpage grestore % page end marker 0123456789"
-                                     : "statusdict /setduplexmode known { 0 } if 0123456789");
-        } else {
-            n = std::snprintf(
-                line, sizeof line,
-                "%3u.%02u %3u.%02u lineto 0.%02u setgray 0.5 setlinewidth %% %08u\r\n", i % 595,
-                i % 100, (i * 7) % 420, (i * 3) % 100, i % 97, i);
-        }
-        block.append(line, n);
-        written += n;
+        const int n =
+            i % 5000 == 4999
+                ? std::snprintf(line, sizeof line, "%s\r\n",
+                                bottom ? "gsave showpage grestore % page end marker 0123456789"
+                                       : "statusdict /setduplexmode known { 0 } if 0123456789")
+                : std::snprintf(
+                      line, sizeof line,
+                      "%3u.%02u %3u.%02u lineto 0.%02u setgray 0.5 setlinewidth %% %08u\r\n",
+                      i % 595, i % 100, (i * 7) % 420, (i * 3) % 100, i % 97, i);
+        block.append(line, static_cast<std::size_t>(n));
+        written += static_cast<std::uintmax_t>(n);
         if (block.size() > (1 << 20)) {
             out << block;
             block.clear();
         }
     }
     out << block << "showpage\r\n";
-    if (!out) {
-        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+}
+
+// The two inputs of `mib` MiB each (accepted by the check), and the same two
+// pages as one document with page comments, which pstops needs.
+struct Inputs {
+    std::string top, bottom, pages;
+};
+
+Inputs Generate(const fs::path& dir, std::uintmax_t mib) {
+    const std::string tag = std::to_string(mib);
+    Inputs in{(dir / ("top-" + tag + ".ps")).string(), (dir / ("bottom-" + tag + ".ps")).string(),
+              (dir / ("pages-" + tag + ".ps")).string()};
+    if (fs::exists(in.pages)) return in;
+    const char* head =
+        "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%BoundingBox: 0 0 595 420\r\n"
+        "%%TEXT723DUMMY\r\n";
+    std::ofstream top(in.top, std::ios::binary | std::ios::trunc);
+    std::ofstream bottom(in.bottom, std::ios::binary | std::ios::trunc);
+    std::ofstream pages(in.pages + ".part", std::ios::binary | std::ios::trunc);
+    top << head;
+    bottom << head;
+    WriteBody(top, mib << 20, false);
+    WriteBody(bottom, mib << 20, true);
+    pages << "%!PS-Adobe-3.0\r\n%%Pages: 2\r\n%%EndComments\r\n%%Page: 1 1\r\n";
+    WriteBody(pages, mib << 20, true);
+    pages << "%%Page: 2 2\r\n";
+    WriteBody(pages, mib << 20, false);
+    pages << "%%Trailer\r\n%%EOF\r\n";
+    if (!top || !bottom || !pages.flush()) {
+        std::fprintf(stderr, "cannot write the inputs in %s\n", dir.c_str());
         std::exit(2);
     }
+    pages.close();
+    fs::rename(in.pages + ".part", in.pages);  // complete only once it has its name
+    return in;
 }
 
 struct Run {
-    double seconds;
-    long maxRssKiB;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    long maxRssKiB = 0;
 };
 
-// Runs argv as a child process, its standard output to `out` when given.
-Run Spawn(const std::vector<std::string>& args, const char* out = nullptr) {
+// Runs `args`, its standard output to `out`; with `sync`, then flushes
+// `written` to the disk, as part of the time.
+Run Spawn(const std::vector<std::string>& args, const std::string& out, const std::string& written,
+          bool sync) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (out != nullptr) {
-        posix_spawn_file_actions_addopen(&actions, 1, out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    }
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
@@ -94,150 +121,172 @@ Run Spawn(const std::vector<std::string>& args, const char* out = nullptr) {
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
+    if (sync) {
+        const int fd = open(written.c_str(), O_RDONLY);
+        if (fd < 0 || fdatasync(fd) != 0) std::exit(2);
+        close(fd);
+    }
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     posix_spawn_file_actions_destroy(&actions);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "%s failed\n", argv[0]);
         std::exit(2);
     }
-    return {took.count(), usage.ru_maxrss};
+    const auto cpu = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return {took.count(), cpu(usage.ru_utime) + cpu(usage.ru_stime), usage.ru_maxrss};
 }
 
-// Flushes `path` to the disk, as the writer does before it puts its output in place.
-double Sync(const char* path) {
-    const auto start = std::chrono::steady_clock::now();
-    const int fd = open(path, O_RDONLY);
-    if (fd < 0 || fdatasync(fd) != 0) {
-        std::fprintf(stderr, "cannot sync %s\n", path);
-        std::exit(2);
-    }
-    close(fd);
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    return took.count();
-}
-
-// One command to time: its output file, whether its standard output is that
-// file, and whether the file is flushed to the disk as part of the run.
+// One command to time: what it reads, where its standard output goes, the
+// file it writes, if any (removed before and after each run), and whether
+// the run includes flushing that file to the disk.
 struct Job {
     std::vector<std::string> args;
-    std::string out;
-    bool redirect = false;
+    std::vector<std::string> inputs;
+    std::string stdoutTo;
+    std::string written;
     bool sync = false;
-    Run best{1e30, 0};
+    std::vector<Run> runs = {};
 };
 
-// Runs every job once a round, in turn, so that all see the same conditions;
-// keeps each one's best time and highest peak memory. Each run starts with
-// nothing left to write back and with its output removed.
-void TimeInTurns(int rounds, std::vector<Job*> jobs) {
-    for (int i = 0; i < rounds; ++i) {
-        for (Job* job : jobs) {
-            fs::remove(job->out);
-            ::sync();
-            Run r = Spawn(job->args, job->redirect ? job->out.c_str() : "/dev/null");
-            if (job->sync) r.seconds += Sync(job->out.c_str());
-            job->best.seconds = std::min(job->best.seconds, r.seconds);
-            job->best.maxRssKiB = std::max(job->best.maxRssKiB, r.maxRssKiB);
-            fs::remove(job->out);
+// Reads `paths` whole, so that every run starts with its inputs in memory.
+void Warm(const std::vector<std::string>& paths) {
+    static std::vector<char> buffer(1 << 20);
+    for (const std::string& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()))) {
         }
     }
 }
 
-// What a run is measured against: cat of the same inputs, bare and followed by
-// fdatasync of its output, and the two input sizes (MiB) the runs used.
-struct Throughput {
-    double inputBytes;
-    double catRate;
-    double catSyncedRate;
-    std::uintmax_t largeMiB;
-    std::uintmax_t smallMiB;
-};
-
-// Prints one line for `name`: its throughput against cat, and its peak memory
-// at both sizes. The writer flushes its output to the disk before it
-// replaces the target, so the bar of half the throughput is taken against
-// cat doing the same. Returns whether the bars are met.
-bool Report(const char* name, const Run& large, const Run& small, const Throughput& yardstick) {
-    const double rate = yardstick.inputBytes / large.seconds / kMiB;
-    const double ratio = rate / yardstick.catSyncedRate;
-    const double peak = large.maxRssKiB / 1024.0;
-    const double smallPeak = small.maxRssKiB / 1024.0;
-    const bool fast = ratio >= 0.5;
-    const bool flat = peak < 32.0 && peak - smallPeak < 2.0;
-    std::printf(
-        "%s %.0f MiB/s; ratio %.2f to cat+fdatasync (bar 0.50 %s), %.2f to bare cat; peak memory "
-        "%.1f MiB at %ju MiB input, %.1f MiB at %ju MiB (bar 32 MiB, no growth: %s)\n",
-        name, rate, ratio, fast ? "met" : "NOT met", rate / yardstick.catRate, peak,
-        yardstick.largeMiB, smallPeak, yardstick.smallMiB, flat ? "met" : "NOT met");
-    return fast && flat;
+// Waits until the disk behind `path` has no request in flight: the blocks of
+// a file removed are freed (with `discard`, slowly) after the next commit,
+// and that belongs to no run.
+void WaitForQuietDisk(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return;
+    const std::string inflight = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                                 std::to_string(minor(st.st_dev)) + "/inflight";
+    for (int tries = 0; tries < 1000; ++tries) {
+        std::ifstream in(inflight);
+        long reads = -1, writes = -1;
+        if (!(in >> reads >> writes) || (reads == 0 && writes == 0)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
-int MergeOnce(const char* bottom, const char* top, const char* out) {
-    a5merge::MergeState state;
-    state.bottomFile = bottom;
-    state.topFile = top;
-    state.outFile = out;
-    a5merge::TextFiles files;
-    try {
-        a5merge::WriteMerged(state, files);
-    } catch (const a5merge::RuntimeError& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return 1;
+// Runs every job once a round, each run with its inputs just read, its
+// output removed before and after it, and the disk quiet. The order turns
+// round every round (A B, B A, ...): on a virtual machine the first write
+// after a pause is slower, and neither side should always be the one after it.
+void TimeInTurns(int rounds, std::vector<Job*> jobs, const std::string& folder) {
+    for (int i = 0; i < rounds; ++i) {
+        std::reverse(jobs.begin(), jobs.end());
+        for (Job* job : jobs) {
+            if (!job->written.empty()) fs::remove(job->written);
+            ::sync();
+            WaitForQuietDisk(folder);
+            Warm(job->inputs);
+            job->runs.push_back(Spawn(job->args, job->stdoutTo, job->written, job->sync));
+            if (!job->written.empty()) fs::remove(job->written);
+        }
     }
-    return 0;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double MedianTime(const Job& job) {
+    std::vector<double> times;
+    for (const Run& run : job.runs) times.push_back(run.seconds);
+    return Median(times);
+}
+
+double MedianCpu(const Job& job) {
+    std::vector<double> times;
+    for (const Run& run : job.runs) times.push_back(run.cpuSeconds);
+    return Median(times);
+}
+
+long PeakKiB(const Job& job) {
+    long peak = 0;
+    for (const Run& run : job.runs) peak = std::max(peak, run.maxRssKiB);
+    return peak;
+}
+
+// One row: `name` against its yardstick, in throughput, and whether the bar
+// (a ratio of at least `bar`; none when 0) is met.
+bool Row(const char* name, const Job& ours, const char* yardstickName, const Job& yardstick,
+         double bytes, double bar) {
+    const double time = MedianTime(ours);
+    const double yardTime = MedianTime(yardstick);
+    const double ratio = yardTime / time;
+    std::printf("%-52s %7.3f s %6.0f MiB/s | %-28s %7.3f s | ratio %.2f", name, time,
+                bytes / time / kMiB, yardstickName, yardTime, ratio);
+    if (bar > 0) std::printf(" (bar %.2f %s)", bar, ratio >= bar ? "met" : "NOT met");
+    std::printf("\n");
+    return bar == 0 || ratio >= bar;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--merge") == 0)
-        return MergeOnce(argv[2], argv[3], argv[4]);
-
     fs::path dir = "bench-data";
     std::string cli;
     std::uintmax_t sizeMiB = 256;
+    int rounds = 7;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
         if (std::strcmp(argv[i], "--size") == 0) sizeMiB = std::strtoull(argv[i + 1], nullptr, 10);
         if (std::strcmp(argv[i], "--cli") == 0) cli = argv[i + 1];
+        if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
+    }
+    if (cli.empty()) {
+        std::fprintf(stderr,
+                     "usage: %s --cli A5MERGE-CLI [--dir FOLDER] [--size MB] [--rounds N]\n",
+                     argv[0]);
+        return 2;
     }
     fs::create_directories(dir);
-    const std::string self = fs::canonical("/proc/self/exe");
-    const std::uintmax_t small = std::max<std::uintmax_t>(sizeMiB / 16, 1);
+    const std::uintmax_t smallMiB = std::max<std::uintmax_t>(sizeMiB / 16, 1);
+    const Inputs large = Generate(dir, sizeMiB);
+    const Inputs small = Generate(dir, smallMiB);
+    const double bytes =
+        static_cast<double>(fs::file_size(large.top) + fs::file_size(large.bottom));
+    const std::string file = (dir / "out.PS").string();
+    const std::vector<std::string> inputs{large.top, large.bottom};
 
-    const auto file = [&](const char* name) { return (dir / name).string(); };
-    Generate(file("bottom.ps"), sizeMiB << 20, true);
-    Generate(file("top.ps"), sizeMiB << 20, false);
-    Generate(file("small-bottom.ps"), small << 20, true);
-    Generate(file("small-top.ps"), small << 20, false);
-    const double inputBytes =
-        static_cast<double>(fs::file_size(file("bottom.ps")) + fs::file_size(file("top.ps")));
+    const std::string none = "/dev/null";
+    Job cat{{"cat", large.bottom, large.top}, inputs, file, file};
+    Job catSynced{{"cat", large.bottom, large.top}, inputs, file, file, true};
+    Job durable{{cli, "--force", "--output", file, large.top, large.bottom}, inputs, none, file};
+    Job redirected{{cli, "--output", "-", large.top, large.bottom}, inputs, file, file};
+    Job toNull{{cli, "--output", "-", large.top, large.bottom}, inputs, none, ""};
+    Job pstops{{"pstops", "-q", "2:0+1(0,405)", large.pages}, {large.pages}, none, ""};
+    const std::string smallFile = (dir / "small.PS").string();
+    Job smallRedirected{{cli, "--output", "-", small.top, small.bottom},
+                        {small.top, small.bottom},
+                        smallFile,
+                        smallFile};
 
-    // Warm the page cache, then time everything in turns.
-    Spawn({"cat", file("bottom.ps"), file("top.ps")}, "/dev/null");
-    const std::vector<std::string> catArgs = {"cat", file("bottom.ps"), file("top.ps")};
-    Job catJob{catArgs, file("cat.out"), true, false};
-    Job catSyncedJob{catArgs, file("cat.out"), true, true};
-    Job mergeJob{{self, "--merge", file("bottom.ps"), file("top.ps"), file("merged.PS")},
-                 file("merged.PS")};
-    Job smallMergeJob{
-        {self, "--merge", file("small-bottom.ps"), file("small-top.ps"), file("small.PS")},
-        file("small.PS")};
-    Job cliJob{{cli, "--force", "-o", file("cli.PS"), file("top.ps"), file("bottom.ps")},
-               file("cli.PS")};
-    Job smallCliJob{
-        {cli, "--force", "-o", file("small-cli.PS"), file("small-top.ps"), file("small-bottom.ps")},
-        file("small-cli.PS")};
-    std::vector<Job*> jobs = {&catJob, &catSyncedJob, &mergeJob};
-    if (!cli.empty()) jobs.push_back(&cliJob);
-    TimeInTurns(5, jobs);
-    TimeInTurns(1, cli.empty() ? std::vector<Job*>{&smallMergeJob}
-                               : std::vector<Job*>{&smallMergeJob, &smallCliJob});
-    const double catRate = inputBytes / catJob.best.seconds / kMiB;
-    const double catSyncedRate = inputBytes / catSyncedJob.best.seconds / kMiB;
-    std::printf("cat %.0f MiB/s, cat+fdatasync %.0f MiB/s\n", catRate, catSyncedRate);
-    const Throughput yardstick{inputBytes, catRate, catSyncedRate, 2 * sizeMiB, 2 * small};
-    bool met = Report("WriteMerged", mergeJob.best, smallMergeJob.best, yardstick);
-    if (!cli.empty()) met = Report("a5merge-cli", cliJob.best, smallCliJob.best, yardstick) && met;
-    return met ? 0 : 1;
+    TimeInTurns(rounds, {&durable, &catSynced}, dir.string());
+    TimeInTurns(rounds, {&redirected, &cat}, dir.string());
+    TimeInTurns(rounds, {&toNull, &pstops}, dir.string());
+    TimeInTurns(rounds, {&smallRedirected}, dir.string());
+
+    bool met = Row("a5merge-cli --force --output F (durable)", durable, "cat B T > F && sync F",
+                   catSynced, bytes, 0.8);
+    met = Row("a5merge-cli --output - > F", redirected, "cat B T > F", cat, bytes, 0.8) && met;
+    Row("a5merge-cli --output - > /dev/null", toNull, "pstops, same two pages", pstops, bytes, 0);
+    std::printf("%-52s %7.3f s | %-28s %7.3f s | %.1f times cat's\n", "CPU time of a5merge-cli > F",
+                MedianCpu(redirected), "CPU time of cat", MedianCpu(cat),
+                MedianCpu(redirected) / MedianCpu(cat));
+    const double peak = PeakKiB(redirected) / 1024.0;
+    const double smallPeak = PeakKiB(smallRedirected) / 1024.0;
+    const bool flat = peak - smallPeak < 2.0;
+    std::printf(
+        "peak memory of a5merge-cli: %.1f MiB at %ju MiB of input, %.1f MiB at %ju MiB (%s)\n",
+        peak, 2 * sizeMiB, smallPeak, 2 * smallMiB, flat ? "flat" : "GROWS");
+    return met && flat ? 0 : 1;
 }

@@ -251,6 +251,8 @@ TEST_F(Form1Test, ClosingTheWindowAsksNothing) {
 }
 
 TEST_F(Form1Test, WindowHasItsOwnIcon) {
+    ShowActive();  // given once the window has shown
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->windowIcon().isNull(); }));
     const QList<QSize> sizes = form->windowIcon().availableSizes();
     EXPECT_TRUE(sizes.contains(QSize(32, 32)));
     EXPECT_TRUE(sizes.contains(QSize(256, 256)));

@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QGuiApplication app(argc, argv);
-    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    for (int size : a5merge::kIconSizes) {
         const QString folder =
             QStringLiteral("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[1])).arg(size);
         if (!QDir().mkpath(folder) ||

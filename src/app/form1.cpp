@@ -1,7 +1,10 @@
 #include "app/form1.h"
 
+#include <QApplication>
+#include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/drop_frame.h"
 #include "app/fonts.h"
@@ -61,7 +64,6 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     : QWidget(parent), desktop_(desktop), files_(files), instances_(instances) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("PS merge"));
-    setWindowIcon(AppIcon());
     setFont(Tahoma(8.25, false));
     setFixedSize(Px(2415), Px(5025));
 
@@ -79,7 +81,8 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
 
     setTabOrder(cmdMerge_, cmdExit_);
     cmdMerge_->setFocus();
-    FitCaptions();
+    // In Tahoma every caption fits as designed; only a stand-in needs fitting.
+    if (QFontInfo(font()).family() != QLatin1String("Tahoma")) FitCaptions();
 
     frmTop_->SetDropHandler([this](const auto& paths) { frmTop_OLEDragDrop(paths); });
     frmBottom_->SetDropHandler([this](const auto& paths) { frmBottom_OLEDragDrop(paths); });
@@ -124,6 +127,19 @@ void Form1::Guarded(const std::function<void()>& handler) {
     } catch (const std::exception& error) {
         desktop_.MsgBox(error.what(), kMbSystemModal);
     }
+}
+
+// The icon is painted at every size the window system is offered, which takes
+// longer than the rest of the window: it is given once the window shows.
+void Form1::paintEvent(QPaintEvent* event) {
+    if (!iconGiven_) {
+        iconGiven_ = true;
+        QTimer::singleShot(0, this, [this] {
+            setWindowIcon(AppIcon());
+            QApplication::setWindowIcon(AppIcon());
+        });
+    }
+    QWidget::paintEvent(event);
 }
 
 void Form1::SetCaption(Label label, const std::string& text) {

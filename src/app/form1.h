@@ -38,6 +38,9 @@ public:
 
     const MergeState& state() const { return state_; }
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void SetCaption(Label label, const std::string& text) override;
     void FitCaptions();
@@ -48,6 +51,7 @@ private:
     TextFiles& files_;
     InstanceTest& instances_;
     MergeState state_;
+    bool iconGiven_ = false;
 
     QLabel* lblKorva_;
     QLabel* lblA5_;

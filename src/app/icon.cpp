@@ -1,8 +1,12 @@
 #include "app/icon.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+
+#include <algorithm>
+#include <map>
 
 namespace a5merge {
 
@@ -42,10 +46,41 @@ QImage PaintIcon(int size) {
     return image;
 }
 
+namespace {
+
+// Paints each size the first time it is asked for, and only then.
+class PaintedIconEngine : public QIconEngine {
+public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const int side = std::min(size.width(), size.height());
+        auto cached = pixmaps_.find(side);
+        if (cached == pixmaps_.end()) {
+            cached = pixmaps_.emplace(side, QPixmap::fromImage(PaintIcon(side))).first;
+        }
+        return cached->second;
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (int side : kIconSizes) sizes.append(QSize(side, side));
+        return sizes;
+    }
+
+    QIconEngine* clone() const override { return new PaintedIconEngine(*this); }
+
+private:
+    std::map<int, QPixmap> pixmaps_;
+};
+
+}  // namespace
+
 QIcon AppIcon() {
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(QPixmap::fromImage(PaintIcon(size)));
+    static const QIcon icon(new PaintedIconEngine);
     return icon;
 }
 

@@ -5,7 +5,6 @@
 #include "app/command_line.h"
 #include "app/fonts.h"
 #include "app/form1.h"
-#include "app/icon.h"
 #include "app/qt_desktop.h"
 #include "platform/single_instance.h"
 #include "platform/text_files.h"
@@ -31,7 +30,6 @@ int main(int argc, char* argv[]) {
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("a5merge"));
-    QApplication::setWindowIcon(a5merge::AppIcon());
     a5merge::RegisterTahoma();
 
     a5merge::TextFiles files;

@@ -1,5 +1,7 @@
 #include "app/qt_desktop.h"
 
+#include "app/icon.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -30,6 +32,7 @@ QtDesktop::QtDesktop(QString appTitle, std::function<void()> beforeEnd)
 std::unique_ptr<QMessageBox> QtDesktop::MakeBox(const std::string& text, int style,
                                                 const std::optional<std::string>& title) const {
     auto box = std::make_unique<QMessageBox>(window_);
+    box->setWindowIcon(AppIcon());  // also before the window has given it to the application
     box->setWindowTitle(title ? QString::fromStdString(*title) : appTitle_);
     box->setText(DisplayText(text));
     box->setTextFormat(Qt::PlainText);
