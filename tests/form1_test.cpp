@@ -2,6 +2,7 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -21,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/command_line.h"
 #include "app/drop_frame.h"
 #include "app/fonts.h"
 #include "app/qt_desktop.h"
@@ -29,6 +31,7 @@
 #include "support/fake_desktop.h"
 #include "support/fake_form.h"
 #include "support/ps_samples.h"
+#include "support/run_process.h"
 #include "support/temp_folder.h"
 
 namespace a5merge {
@@ -180,18 +183,18 @@ TEST_F(Form1Test, NoCaptionIsCutOffWithoutTahoma) {
     EXPECT_TRUE(TahomaAvailable());
 }
 
-TEST_F(Form1Test, OnlyTheButtonsTakeTheFocusMergeFirst) {
+TEST_F(Form1Test, ButtonsThenZonesTakeTheFocusMergeFirst) {
     ShowActive();
     EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("cmdMerge"));
+    const std::vector<std::string> takers = {"cmdMerge", "cmdExit", "frmTop", "frmBottom"};
     for (const auto& row : kControls) {
-        auto* widget = Control<QWidget>(row.name);
-        const bool button = qobject_cast<QPushButton*>(widget) != nullptr;
-        EXPECT_EQ(widget->focusPolicy() == Qt::NoFocus, !button) << row.name;
+        const bool taker = std::find(takers.begin(), takers.end(), row.name) != takers.end();
+        EXPECT_EQ(Control<QWidget>(row.name)->focusPolicy() == Qt::NoFocus, !taker) << row.name;
     }
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("cmdExit"));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), Control<QPushButton>("cmdMerge"));
+    for (const char* next : {"cmdExit", "frmTop", "frmBottom", "cmdMerge"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), Control<QWidget>(next)) << next;
+    }
 }
 
 TEST_F(Form1Test, EnterPressesTheFocusedButtonEscapeNothing) {
@@ -370,6 +373,135 @@ TEST_F(Form1Test, TextAndWebLinksAreNotTakenAtAll) {
     EXPECT_FALSE(DropAt(*form, onTop, link));
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_EQ(form->state().topFile, "");
+}
+
+// Choosing a file with a zone's Open dialog, by a click on the zone or on its
+// label: the file takes the drop's road, the dialog starts where the last
+// accepted file lies (first at home), Cancel and refusals change nothing, and
+// a click gives the zone the focus, as it does to a button.
+TEST_F(Form1Test, AClickOnAZoneOpensItsDialog) {
+    ShowActive();
+    TempFolder dir;
+    const std::string top = dir.Write("left.ps", AcceptedInput());
+    desktop.openAnswers = {top, std::nullopt, dir.Write("notes.txt", "x"),
+                           dir.Write("right.ps", AcceptedInput())};
+    auto* frmTop = Control<QWidget>("frmTop");
+    QTest::mouseClick(frmTop, Qt::LeftButton, {}, QPoint(5, 60));
+    EXPECT_EQ(form->state().topFile, top);
+    EXPECT_EQ(Control<QLabel>("lblTop")->text(), "OK");
+    EXPECT_EQ(frmTop->accessibleDescription(), "file accepted");
+    EXPECT_EQ(QApplication::focusWidget(), frmTop);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), Control<QWidget>("frmBottom"));
+
+    auto* lblBottom = Control<QWidget>("lblBottom");
+    for (int click = 0; click < 3; ++click) QTest::mouseClick(lblBottom, Qt::LeftButton);
+    ASSERT_EQ(desktop.openDialogs.size(), 4u);
+    EXPECT_EQ(desktop.openDialogs[0].title, "TOP file");
+    EXPECT_EQ(desktop.openDialogs[0].initDir, "");  // the home folder
+    EXPECT_EQ(desktop.openDialogs[1].title, "BOTTOM file");
+    EXPECT_EQ(desktop.openDialogs[1].initDir + "/", dir.Path(""));
+    EXPECT_EQ(desktop.openDialogs[1].filter, "PostScript files (*.ps)|*.ps|All files (*)|*");
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"Sorry only *.PS files"});
+    EXPECT_EQ(form->state().bottomFile, dir.Path("right.ps"));
+    EXPECT_EQ(Control<QLabel>("lblBottom")->text(), "    OK");
+    EXPECT_EQ(Control<QWidget>("frmBottom")->accessibleName(), "BOTTOM drop zone");
+}
+
+// Space or Enter on a zone that has the keyboard focus opens its dialog.
+TEST_F(Form1Test, SpaceOrEnterOnAZoneOpensItsDialog) {
+    ShowActive();
+    TempFolder dir;
+    desktop.openAnswers = {dir.Write("left.ps", AcceptedInput()), dir.Write("bad.ps", "x\r\n")};
+    auto* frmTop = Control<QWidget>("frmTop");
+    auto* frmBottom = Control<QWidget>("frmBottom");
+    EXPECT_EQ(frmBottom->accessibleDescription(), "no file");
+    frmTop->setFocus();
+    QTest::keyClick(frmTop, Qt::Key_Space);
+    frmBottom->setFocus();
+    QTest::keyClick(frmBottom, Qt::Key_Return);
+    EXPECT_EQ(desktop.openDialogs.size(), 2u);
+    EXPECT_EQ(Control<QLabel>("lblTop")->text(), "OK");
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"BOTTOM.PS file check NOT OK"});
+    EXPECT_EQ(Control<QLabel>("lblBottom")->text(), "BOTTOM");
+    EXPECT_EQ(form->state().bottomOK, 0);
+}
+
+// Ctrl+V or Shift+Insert on a zone takes the files on the clipboard as a drop:
+// as file managers copy them, or one absolute path as text; other text is not
+// taken at all.
+TEST_F(Form1Test, PastingOnAZoneIsADrop) {
+    ShowActive();
+    TempFolder dir;
+    const std::string top = dir.Write("left.ps", AcceptedInput());
+    const std::string bottom = dir.Write("right.ps", AcceptedInput());
+    auto* frmTop = Control<QWidget>("frmTop");
+    auto* frmBottom = Control<QWidget>("frmBottom");
+    const auto paste = [](QWidget* zone, QMimeData* data, QKeySequence::StandardKey key) {
+        QGuiApplication::clipboard()->setMimeData(data);
+        zone->setFocus();
+        const QKeySequence sequence(key);
+        QTest::keySequence(zone, sequence);
+    };
+    paste(frmTop, FilesData({top}), QKeySequence::Paste);
+    EXPECT_EQ(form->state().topFile, top);
+
+    auto* text = new QMimeData;
+    text->setText(QString::fromStdString("  " + bottom + "\n"));
+    paste(frmBottom, text, QKeySequence::Paste);
+    EXPECT_EQ(form->state().bottomFile, bottom);
+    EXPECT_EQ(Control<QLabel>("lblBottom")->text(), "    OK");
+
+    auto* words = new QMimeData;
+    words->setText(QStringLiteral("just some words"));
+    paste(frmTop, words, QKeySequence::Paste);
+    paste(frmTop, FilesData({top, bottom}), QKeySequence::Paste);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"Only one at a time!"});
+    EXPECT_EQ(form->state().topFile, top);
+}
+
+// Files on the command line go to TOP, then BOTTOM, as drops once the window
+// is shown; --help and --version need no display; more is a usage error.
+TEST_F(Form1Test, FilesNamedOnTheCommandLine) {
+    const struct {
+        std::vector<std::string> args;
+        WindowCommandLine::Action action;
+        std::vector<std::string> files;
+    } cases[] = {
+        {{}, WindowCommandLine::Action::OpenWindow, {}},
+        {{"a.ps", "b.ps"}, WindowCommandLine::Action::OpenWindow, {"a.ps", "b.ps"}},
+        {{"--", "-x.ps"}, WindowCommandLine::Action::OpenWindow, {"-x.ps"}},
+        {{"a.ps", "b.ps", "c.ps"}, WindowCommandLine::Action::UsageError, {}},
+        {{"a.ps", ""}, WindowCommandLine::Action::UsageError, {}},
+        {{"--help", "a.ps"}, WindowCommandLine::Action::UsageError, {}},
+        {{"--frobnicate"}, WindowCommandLine::Action::UsageError, {}},
+        {{"--version"}, WindowCommandLine::Action::PrintVersion, {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"a5merge"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        const WindowCommandLine line =
+            ParseWindowCommandLine(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(line.action, c.action) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(line.files, c.files) << ::testing::PrintToString(c.args);
+    }
+    for (const char* option : {"--help", "--version"}) {
+        const testing::ProcessResult r =
+            testing::RunProcess({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                 "QT_QPA_PLATFORM=xcb", A5MERGE_WINDOW, option});
+        EXPECT_EQ(r.status, 0) << option << r.err;
+    }
+    EXPECT_EQ(testing::RunProcess({A5MERGE_WINDOW, "a.ps", "b.ps", "c.ps"}).status, 2);
+
+    TempFolder dir;
+    form->TakeFilesOnceShown({dir.Write("left.ps", AcceptedInput()), dir.Path("gone.ps")});
+    EXPECT_TRUE(desktop.boxes.empty()) << "nothing before the window is shown";
+    ShowActive();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !desktop.boxes.empty(); }));
+    EXPECT_EQ(form->state().topOK, 1);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"BOTTOM.PS file check NOT OK"});
 }
 
 class Form1MergeTest : public Form1Test {

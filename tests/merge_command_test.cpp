@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "input/drop_zones.h"
+#include "input/path_helpers.h"
 #include "platform/text_files.h"
 #include "support/fake_form.h"
 #include "support/ps_samples.h"

@@ -21,6 +21,7 @@ public:
         return a5merge::kIdOk;
     }
     std::optional<std::string> SaveAs(const a5merge::SaveDialog&) override { return {}; }
+    std::optional<std::string> OpenFile(const a5merge::OpenDialog&) override { return {}; }
 
 protected:
     void EndProgram(int status) override { std::exit(status); }

@@ -28,20 +28,36 @@ WindowCommandLine ParseWindowCommandLine(int argc, char** argv) {
             return line;
         }
     }
-    if (line.action != WindowCommandLine::Action::OpenWindow && optind < argc) {
+    line.files.assign(argv + optind, argv + argc);
+    const auto refuse = [&line](std::string error) {
         line.action = WindowCommandLine::Action::UsageError;
-        line.error = "--help and --version take no other argument";
+        line.error = std::move(error);
+        line.files.clear();
+    };
+    if (line.action != WindowCommandLine::Action::OpenWindow) {
+        if (!line.files.empty()) refuse("--help and --version take no other argument");
+    } else if (line.files.size() > 2) {
+        refuse("give at most TOP.ps and BOTTOM.ps");
+    } else {
+        for (std::size_t i = 0; i < line.files.size(); ++i) {
+            if (line.files[i].empty()) {
+                refuse(i == 0 ? "TOP.ps is an empty name" : "BOTTOM.ps is an empty name");
+                break;
+            }
+        }
     }
     return line;
 }
 
 std::string WindowHelpText() {
-    return "Usage: a5merge\n"
+    return "Usage: a5merge [TOP.ps [BOTTOM.ps]]\n"
            "       a5merge --help | --version\n"
            "\n"
-           "Opens the PS merge window. Drop the PostScript file for the upper half of\n"
-           "an A4 sheet on TOP and the one for the lower half on BOTTOM; MERGE + SAVE\n"
-           "writes the sheet. a5merge-cli does the same from a shell.\n";
+           "Opens the PS merge window. Give it the PostScript file for the upper half of\n"
+           "an A4 sheet on TOP and the one for the lower half on BOTTOM: drop them, click\n"
+           "a zone (or Space or Enter on it) to choose one, paste one with Ctrl+V, or\n"
+           "name them here. MERGE + SAVE writes the sheet. a5merge-cli does the same\n"
+           "from a shell.\n";
 }
 
 std::string WindowVersionText() { return "a5merge " A5MERGE_VERSION "\n"; }

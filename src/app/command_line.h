@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace a5merge {
 
@@ -9,7 +10,8 @@ namespace a5merge {
 struct WindowCommandLine {
     enum class Action { OpenWindow, PrintHelp, PrintVersion, UsageError };
     Action action = Action::OpenWindow;
-    std::string error;  // for UsageError
+    std::vector<std::string> files;  // TOP, then BOTTOM, as given
+    std::string error;               // for UsageError
 };
 
 WindowCommandLine ParseWindowCommandLine(int argc, char** argv);

@@ -1,10 +1,16 @@
 #include "app/drop_frame.h"
 
+#include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QUrl>
 
 #include <optional>
@@ -76,8 +82,69 @@ std::vector<std::string> LocalFiles(const QMimeData* data) {
     return paths;
 }
 
+std::vector<std::string> PastedFiles(const QMimeData* data) {
+    std::vector<std::string> paths = LocalFiles(data);
+    if (!paths.empty() || data == nullptr || !data->hasText()) return paths;
+    const QString text = data->text().trimmed();
+    if (text.contains(QLatin1Char('\n'))) return paths;
+    if (text.startsWith(QLatin1Char('/'))) {
+        paths.push_back(QFile::encodeName(text).toStdString());
+    } else if (auto path = LocalPath(text.toUtf8().toStdString())) {
+        paths.push_back(std::move(*path));
+    }
+    return paths;
+}
+
 DropFrame::DropFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) {
     setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void DropFrame::Choose() {
+    if (choose_) choose_();
+}
+
+void DropFrame::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        Choose();
+        return;
+    }
+    QGroupBox::mouseReleaseEvent(event);
+}
+
+// QGroupBox takes Space for its check box, checkable or not: it is ours first.
+bool DropFrame::event(QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space) {
+            if (event->type() == QEvent::KeyPress && !key->isAutoRepeat()) Choose();
+            return true;
+        }
+    }
+    return QGroupBox::event(event);
+}
+
+void DropFrame::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        Choose();
+        return;
+    }
+    if (event->matches(QKeySequence::Paste)) {  // Ctrl+V, Shift+Insert
+        const auto paths = PastedFiles(QGuiApplication::clipboard()->mimeData());
+        if (!paths.empty() && handler_) handler_(paths);
+        return;
+    }
+    QGroupBox::keyPressEvent(event);
+}
+
+void DropFrame::focusInEvent(QFocusEvent* event) {
+    QGroupBox::focusInEvent(event);
+    update();
+}
+
+void DropFrame::focusOutEvent(QFocusEvent* event) {
+    QGroupBox::focusOutEvent(event);
+    update();
 }
 
 // A thin border with the caption in its top line, 10 pixels from the left.
@@ -92,6 +159,12 @@ void DropFrame::paintEvent(QPaintEvent*) {
     painter.fillRect(caption, palette().color(QPalette::Window));
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(caption, Qt::AlignCenter, title());
+    if (hasFocus()) {
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect().adjusted(3, line + 3, -3, -3);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
 }
 
 void DropFrame::dragEnterEvent(QDragEnterEvent* event) {

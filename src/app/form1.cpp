@@ -10,6 +10,7 @@
 #include "app/fonts.h"
 #include "app/icon.h"
 #include "input/drop_zones.h"
+#include "input/path_helpers.h"
 #include "merge/merge_command.h"
 #include "merge/startup.h"
 
@@ -79,13 +80,19 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     cmdMerge_ = MakeButton("cmdMerge", "MERGE + SAVE", this, Twips(480, 3840, 1455, 375));
     cmdExit_ = MakeButton("cmdExit", "EXIT", this, Twips(480, 4440, 1455, 375));
 
+    // The zones come after the buttons, so MERGE + SAVE keeps the first place.
     setTabOrder(cmdMerge_, cmdExit_);
+    setTabOrder(cmdExit_, frmTop_);
+    setTabOrder(frmTop_, frmBottom_);
     cmdMerge_->setFocus();
+    Describe();
     // In Tahoma every caption fits as designed; only a stand-in needs fitting.
     if (QFontInfo(font()).family() != QLatin1String("Tahoma")) FitCaptions();
 
     frmTop_->SetDropHandler([this](const auto& paths) { frmTop_OLEDragDrop(paths); });
     frmBottom_->SetDropHandler([this](const auto& paths) { frmBottom_OLEDragDrop(paths); });
+    frmTop_->SetChooseHandler([this] { frmTop_Click(); });
+    frmBottom_->SetChooseHandler([this] { frmBottom_Click(); });
     connect(cmdMerge_, &QPushButton::clicked, this, [this] { cmdMerge_Click(); });
     connect(cmdExit_, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
 }
@@ -93,16 +100,45 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
 void Form1::Load() { Form_Load(state_, desktop_, instances_); }
 
 void Form1::frmTop_OLEDragDrop(const std::vector<std::string>& paths) {
-    Guarded([&] {
-        FormContext form = Context();
-        DropOnZone(Zone::Top, paths, form);
-    });
+    TakeFiles(Zone::Top, paths);
 }
 
 void Form1::frmBottom_OLEDragDrop(const std::vector<std::string>& paths) {
+    TakeFiles(Zone::Bottom, paths);
+}
+
+void Form1::frmTop_Click() { ChooseFile(Zone::Top); }
+
+void Form1::frmBottom_Click() { ChooseFile(Zone::Bottom); }
+
+void Form1::TakeFiles(Zone zone, const std::vector<std::string>& paths) {
     Guarded([&] {
         FormContext form = Context();
-        DropOnZone(Zone::Bottom, paths, form);
+        Remember(zone, DropOnZone(zone, paths, form));
+    });
+}
+
+void Form1::ChooseFile(Zone zone) {
+    Guarded([&] {
+        FormContext form = Context();
+        Remember(zone, ChooseForZone(zone, form, lastFolder_));
+    });
+}
+
+// The Open dialog starts where the last file accepted on either zone lies.
+void Form1::Remember(Zone zone, DropVerdict verdict) {
+    if (verdict == DropVerdict::Accepted) {
+        lastFolder_ = PathOnly(zone == Zone::Top ? state_.topFile : state_.bottomFile);
+        if (lastFolder_.empty()) lastFolder_ = std::string(1, PlatformSeparator());
+    }
+}
+
+void Form1::TakeFilesOnceShown(std::vector<std::string> files) {
+    if (files.empty()) return;
+    // After start-up and once the window is there, so a refusal shows over it.
+    QTimer::singleShot(0, this, [this, files = std::move(files)] {
+        TakeFiles(Zone::Top, {files[0]});
+        if (files.size() > 1) TakeFiles(Zone::Bottom, {files[1]});
     });
 }
 
@@ -144,6 +180,24 @@ void Form1::paintEvent(QPaintEvent* event) {
 
 void Form1::SetCaption(Label label, const std::string& text) {
     (label == Label::lblTop ? lblTop_ : lblBottom_)->setText(QString::fromStdString(text));
+    Describe();
+}
+
+// What a screen reader says of each control: a zone's state follows its label.
+void Form1::Describe() {
+    const auto zone = [](DropFrame* frame, QLabel* label, Zone which, const char* name) {
+        frame->setAccessibleName(QString::fromLatin1(name));
+        const bool accepted = label->text().toStdString() == AcceptedCaption(which);
+        frame->setAccessibleDescription(accepted ? QStringLiteral("file accepted")
+                                                 : QStringLiteral("no file"));
+    };
+    zone(frmTop_, lblTop_, Zone::Top, "TOP drop zone");
+    zone(frmBottom_, lblBottom_, Zone::Bottom, "BOTTOM drop zone");
+    cmdMerge_->setAccessibleName(QStringLiteral("Merge and save"));
+    cmdMerge_->setAccessibleDescription(
+        QStringLiteral("Writes the TOP and BOTTOM files as one A4 sheet, asking where"));
+    cmdExit_->setAccessibleName(QStringLiteral("Exit"));
+    cmdExit_->setAccessibleDescription(QStringLiteral("Ends the program, after asking"));
 }
 
 // With a stand-in for Tahoma the captions may need more room than designed:

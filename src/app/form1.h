@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "input/drop_zones.h"
 #include "platform/desktop.h"
 #include "state/captions.h"
 #include "state/form_context.h"
@@ -33,6 +34,12 @@ public:
 
     void frmTop_OLEDragDrop(const std::vector<std::string>& paths);
     void frmBottom_OLEDragDrop(const std::vector<std::string>& paths);
+    // A click, Space or Enter on a zone: its Open dialog.
+    void frmTop_Click();
+    void frmBottom_Click();
+    // Files named on the command line: the first goes to TOP and the second to
+    // BOTTOM, each as a drop, once the window has been shown.
+    void TakeFilesOnceShown(std::vector<std::string> files);
     void cmdMerge_Click();
     void cmdExit_Click();
 
@@ -45,6 +52,10 @@ private:
     void SetCaption(Label label, const std::string& text) override;
     void FitCaptions();
     void Guarded(const std::function<void()>& handler);
+    void TakeFiles(Zone zone, const std::vector<std::string>& paths);
+    void ChooseFile(Zone zone);
+    void Remember(Zone zone, DropVerdict verdict);
+    void Describe();
     FormContext Context() { return {state_, files_, desktop_, *this}; }
 
     Desktop& desktop_;
@@ -52,6 +63,7 @@ private:
     InstanceTest& instances_;
     MergeState state_;
     bool iconGiven_ = false;
+    std::string lastFolder_;  // of the last file accepted, where the Open dialog starts
 
     QLabel* lblKorva_;
     QLabel* lblA5_;

@@ -6,6 +6,8 @@
 #include "app/fonts.h"
 #include "app/form1.h"
 #include "app/qt_desktop.h"
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
 #include "platform/single_instance.h"
 #include "platform/text_files.h"
 
@@ -43,5 +45,14 @@ int main(int argc, char* argv[]) {
     desktop.SetWindow(&form);
     form.Load();
     form.show();
+    std::vector<std::string> named;
+    for (const std::string& file : commandLine.files) {
+        try {
+            named.push_back(a5merge::AbsolutePath(file));
+        } catch (const a5merge::RuntimeError&) {
+            named.push_back(file);  // the zone then says it cannot find it
+        }
+    }
+    form.TakeFilesOnceShown(std::move(named));
     return QApplication::exec();
 }

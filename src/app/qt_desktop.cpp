@@ -86,22 +86,46 @@ QStringList QtNameFilters(const std::string& filter) {
     return filters;
 }
 
+namespace {
+
+// Qt's own file dialog (the same on every desktop), named `name`, with name
+// filters for "description|pattern|..." pairs that ignore case (*.PS shows
+// a.ps too), opening in `folder` (bytes) or, when empty, `otherwise`.
+void Prepare(QFileDialog& dialog, const char* name, const std::string& filter,
+             const std::string& folder, const QString& otherwise) {
+    dialog.setObjectName(QLatin1String(name));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(QtNameFilters(filter));
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    dialog.setDirectory(folder.empty() ? otherwise : QFile::decodeName(folder.c_str()));
+}
+
+// The file chosen, as bytes, or nothing when the dialog was cancelled.
+std::optional<std::string> Answer(QFileDialog& dialog) {
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+}
+
+}  // namespace
+
 std::optional<std::string> QtDesktop::SaveAs(const SaveDialog& settings) {
     QFileDialog dialog(window_, QString::fromStdString(settings.title));
-    dialog.setObjectName(QStringLiteral("CommonDialog1"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    Prepare(dialog, "CommonDialog1", settings.filter, settings.initDir, QDir::rootPath());
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(QtNameFilters(settings.filter));
-    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);  // *.PS shows a.ps too
     dialog.setDefaultSuffix(QString::fromStdString(settings.defaultExt));
-    dialog.setDirectory(settings.initDir.empty() ? QDir::rootPath()
-                                                 : QFile::decodeName(settings.initDir.c_str()));
     dialog.selectFile(QFile::decodeName(settings.fileName.c_str()));
     dialog.setOption(QFileDialog::DontConfirmOverwrite,
                      (settings.flags & SaveDialog::kOverwritePrompt) == 0);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
-    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+    return Answer(dialog);
+}
+
+std::optional<std::string> QtDesktop::OpenFile(const OpenDialog& settings) {
+    QFileDialog dialog(window_, QString::fromStdString(settings.title));
+    Prepare(dialog, "openDialog", settings.filter, settings.initDir, QDir::homePath());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    return Answer(dialog);
 }
 
 void QtDesktop::EndProgram(int status) {

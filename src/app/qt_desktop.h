@@ -28,6 +28,8 @@ public:
                const std::optional<std::string>& title = std::nullopt) override;
     // Qt's own Save dialog (the same on every desktop), as "CommonDialog1".
     std::optional<std::string> SaveAs(const SaveDialog& dialog) override;
+    // Qt's own Open dialog, as "openDialog"; the name filters ignore case.
+    std::optional<std::string> OpenFile(const OpenDialog& dialog) override;
 
     // The box MsgBox shows for these arguments, built but not shown.
     std::unique_ptr<QMessageBox> MakeBox(const std::string& text, int style,

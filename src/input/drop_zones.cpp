@@ -124,4 +124,16 @@ DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormCon
     return verdict;
 }
 
+DropVerdict ChooseForZone(Zone zone, FormContext& form, const std::string& startFolder) {
+    const OpenDialog dialog{zone == Zone::Top ? "TOP file" : "BOTTOM file",
+                            "PostScript files (*.ps)|*.ps|All files (*)|*", startFolder};
+    const std::optional<std::string> chosen = form.desktop.OpenFile(dialog);
+    if (!chosen) return DropVerdict::NothingDropped;
+    if (MayHaveLostBytes(*chosen)) {
+        form.desktop.MsgBox(*chosen + form.state.lineBreak + kNameNotCarried, kMbSystemModal);
+        return DropVerdict::CheckFailed;
+    }
+    return DropOnZone(zone, {*chosen}, form);
+}
+
 }  // namespace a5merge

@@ -53,6 +53,12 @@ std::string RefusalText(Zone zone, DropVerdict verdict);
 // The caption of the zone's label while it holds an accepted file.
 std::string_view AcceptedCaption(Zone zone);
 
+// The zone's Open dialog: asks for a file for `zone`, starting in
+// `startFolder` (the home folder when empty), and takes the answer as a drop
+// on the zone, with the same checks, messages, captions and flags. Cancel
+// changes nothing (NothingDropped). Returns the verdict.
+DropVerdict ChooseForZone(Zone zone, FormContext& form, const std::string& startFolder);
+
 // A drop of `paths` on `zone`: an accepted file becomes the zone's file, sets
 // its flag and shows the accepted caption; a refusal shows its message and
 // leaves the zone as it was; a short path ends the program. Returns the verdict.

@@ -35,6 +35,11 @@ std::string ExtOnly(const std::string& filepath, const std::int16_t& dot);
 // dot in front, in the caller's own variable.
 std::string ChangeExt(std::string filepath, std::string& newext);
 
+// Why a name from a dialog is not taken.
+inline constexpr const char* kNameNotCarried =
+    "The dialog cannot pass this name on exactly (it holds bytes that are not UTF-8); "
+    "choose a name and folder without them.";
+
 // True when `path` holds U+FFFD, the character a dialog puts where a name
 // held bytes that are not UTF-8: the name handed back may then not be the
 // file the user saw.

@@ -9,10 +9,7 @@ namespace a5merge {
 inline constexpr const char* kInputsNotCorrect = "Sorry input *.PS files not correct";
 inline constexpr const char* kAllLooksOk = "All looks OK!  ";
 inline constexpr const char* kOkTitle = "OK!";
-// Why a name from the save dialog is not written.
-inline constexpr const char* kNameNotCarried =
-    "The dialog cannot pass this name on exactly (it holds bytes that are not UTF-8); "
-    "choose a name and folder without them.";
+
 
 // The output MERGE + SAVE proposes for `topFile`: its folder, its bare name,
 // "_Combi" and ".PS". A TOP path of 10 characters or fewer ends the program.

@@ -30,6 +30,13 @@ struct SaveDialog {
     int flags = 0;           // kOverwritePrompt: ask before replacing a file
 };
 
+// Settings of an Open dialog.
+struct OpenDialog {
+    std::string title;
+    std::string filter;   // description|pattern pairs, as "Text (*.txt)|*.txt"
+    std::string initDir;  // empty: the user's home folder
+};
+
 // What the program's logic asks of the desktop. The window provides the real
 // one; tests provide fakes that record and answer.
 class Desktop {
@@ -43,6 +50,8 @@ public:
 
     // Asks where to save; the full path chosen, or nothing when cancelled.
     virtual std::optional<std::string> SaveAs(const SaveDialog& dialog) = 0;
+    // Asks for an existing file; its full path, or nothing when cancelled.
+    virtual std::optional<std::string> OpenFile(const OpenDialog& dialog) = 0;
 
     // Ends the program at once: every file closed, no further handler runs.
     [[noreturn]] void End(int status) {

@@ -35,10 +35,12 @@ public:
 
     std::optional<std::string> SaveAs(const SaveDialog& dialog) override {
         dialogs.push_back(dialog);
-        if (saveAnswers.empty()) return std::nullopt;
-        const auto answer = saveAnswers.front();
-        saveAnswers.pop_front();
-        return answer;
+        return Next(saveAnswers);
+    }
+
+    std::optional<std::string> OpenFile(const OpenDialog& dialog) override {
+        openDialogs.push_back(dialog);
+        return Next(openAnswers);
     }
 
     void EndProgram(int status) override {
@@ -57,7 +59,18 @@ public:
     std::deque<int> answers;
     std::vector<SaveDialog> dialogs;
     std::deque<std::optional<std::string>> saveAnswers;  // empty: Cancel
+    std::vector<OpenDialog> openDialogs;
+    std::deque<std::optional<std::string>> openAnswers;  // empty: Cancel
     std::optional<int> ended;
+
+private:
+    // The next scripted answer of a dialog; Cancel when there is none.
+    static std::optional<std::string> Next(std::deque<std::optional<std::string>>& answers) {
+        if (answers.empty()) return std::nullopt;
+        const auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
 };
 
 }  // namespace a5merge::testing
