@@ -7,7 +7,6 @@
 #include <exception>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "input/drop_zones.h"

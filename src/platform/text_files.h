@@ -16,14 +16,16 @@ namespace a5merge {
 //
 // A line read ends at CR or at CR LF; a lone LF stays inside the line, and the
 // last line needs no terminator. Every line written gets CR LF. Bytes pass
-// unchanged. Reads and writes go through one buffer per file (bufferSize
-// bytes); LineInput alone holds a line longer than that in memory, the other
-// ways of reading never do.
+// unchanged. An input is read through one buffer (bufferSize bytes);
+// LineInput alone holds a line longer than that in memory, the other ways of
+// reading never do. An output fills two buffers of that size in turn, each
+// written whole by a thread of its own while the other fills.
 //
 // An output file is an OutputFile: written aside and put in place by Close();
 // until then the target keeps what it held. Failures of the file system throw
-// RuntimeError with the path and the system's reason; misuse of the numbers
-// (not open, wrong direction) throws std::logic_error.
+// RuntimeError with the path and the system's reason (a failed write comes
+// back from a later Print or from Close); misuse of the numbers (not open,
+// wrong direction) throws std::logic_error.
 class TextFiles {
 public:
     static constexpr int kMaxFileNo = 255;
