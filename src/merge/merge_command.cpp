@@ -10,8 +10,8 @@ namespace a5merge {
 
 std::string ProposedName(const std::string& topFile, FormContext& form) {
     form.state.workDir = PathOnly(topFile);
-    return form.state.workDir + PlatformSeparator() + NameOnly(topFile, form.state, form.desktop) +
-           kCombiEnding;
+    NameOnly(topFile, form.state, form.desktop);  // for its guard: a short path ends the program
+    return CombiNameFor(topFile);
 }
 
 void cmdMerge_Click(FormContext& form) {

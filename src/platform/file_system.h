@@ -101,8 +101,6 @@ public:
     void Write(std::string_view bytes);
     void Commit();
 
-    const std::string& path() const;
-
 private:
     struct Impl;
     explicit OutputFile(std::unique_ptr<Impl> impl);

@@ -339,6 +339,4 @@ void OutputFile::Commit() {
     impl_->committed = true;
 }
 
-const std::string& OutputFile::path() const { return impl_->path; }
-
 }  // namespace a5merge
