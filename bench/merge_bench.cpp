@@ -4,7 +4,10 @@
 // turns with its yardstick (A B A B ...), each run with its inputs read
 // first and its output removed and flushed; the medians are compared.
 //
-//   merge_bench --cli A5MERGE-CLI [--dir FOLDER] [--size MB] [--rounds N]
+// The sheet as PDF is timed on the sample pair against the PostScript
+// output of the same pair and against ps2pdf of that sheet.
+//
+//   merge_bench --cli A5MERGE-CLI --samples FOLDER [--dir FOLDER] [--size MB] [--rounds N]
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -233,17 +236,20 @@ void Row(const char* name, const Job& ours, const char* yardstickName, const Job
 int main(int argc, char** argv) {
     fs::path dir = "bench-data";
     std::string cli;
+    fs::path samples;
     std::uintmax_t sizeMiB = 256;
     int rounds = 7;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--dir") == 0) dir = argv[i + 1];
         if (std::strcmp(argv[i], "--size") == 0) sizeMiB = std::strtoull(argv[i + 1], nullptr, 10);
         if (std::strcmp(argv[i], "--cli") == 0) cli = argv[i + 1];
+        if (std::strcmp(argv[i], "--samples") == 0) samples = argv[i + 1];
         if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
     }
-    if (cli.empty()) {
+    if (cli.empty() || samples.empty()) {
         std::fprintf(stderr,
-                     "usage: %s --cli A5MERGE-CLI [--dir FOLDER] [--size MB] [--rounds N]\n",
+                     "usage: %s --cli A5MERGE-CLI --samples FOLDER [--dir FOLDER] [--size MB] "
+                     "[--rounds N]\n",
                      argv[0]);
         return 2;
     }
@@ -269,6 +275,23 @@ int main(int argc, char** argv) {
                         smallFile,
                         smallFile};
 
+    // The sample pair as PDF, as PostScript, and the PostScript through ps2pdf.
+    const std::string sampleTop = (samples / "top.ps").string();
+    const std::string sampleBottom = (samples / "bottom.ps").string();
+    const std::string sheet = (dir / "sample.PS").string();
+    Spawn({cli, "--force", "--output", sheet, sampleTop, sampleBottom}, none, sheet, false);
+    const std::string pdfFile = (dir / "sample.pdf").string();
+    Job pdf{{cli, "--pdf", "--force", "--output", pdfFile, sampleTop, sampleBottom},
+            {sampleTop, sampleBottom},
+            none,
+            pdfFile};
+    Job postScript{{cli, "--force", "--output", file, sampleTop, sampleBottom},
+                   {sampleTop, sampleBottom},
+                   none,
+                   file};
+    Job ps2pdf{{"ps2pdf", sheet, pdfFile}, {sheet}, none, pdfFile};
+    TimeInTurns(3 * rounds, {&pdf, &postScript, &ps2pdf}, dir.string());
+
     TimeInTurns(rounds, {&durable, &catSynced}, dir.string());
     TimeInTurns(rounds, {&redirected, &cat}, dir.string());
     TimeInTurns(rounds, {&toNull, &pstops}, dir.string());
@@ -281,6 +304,11 @@ int main(int argc, char** argv) {
     std::printf("%-52s %7.3f s | %-28s %7.3f s | %.1f times cat's\n", "CPU time of a5merge-cli > F",
                 MedianCpu(redirected), "CPU time of cat", MedianCpu(cat),
                 MedianCpu(redirected) / MedianCpu(cat));
+    std::printf("%-52s %7.3f s | %-28s %7.3f s | %.1f times\n",
+                "a5merge-cli --pdf, the sample pair", MedianTime(pdf), "the same as PostScript",
+                MedianTime(postScript), MedianTime(pdf) / MedianTime(postScript));
+    std::printf("%-52s %7.3f s | %-28s %7.3f s | %.2f times\n", "", MedianTime(pdf),
+                "ps2pdf of the sheet", MedianTime(ps2pdf), MedianTime(pdf) / MedianTime(ps2pdf));
     const double peak = PeakKiB(redirected) / 1024.0;
     const double smallPeak = PeakKiB(smallRedirected) / 1024.0;
     const bool flat = peak - smallPeak < 2.0;

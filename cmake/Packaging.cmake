@@ -8,11 +8,12 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "put two half-page PostScript drawings on 
 set(CPACK_PACKAGE_DESCRIPTION
     "A small window takes one PostScript file for the top half of an A4 sheet\n"
     "and one for the bottom half, checks both, and writes one PostScript file\n"
-    "for the whole sheet. a5merge-cli does the same from a shell.")
+    "for the whole sheet, or a PDF of it made by Ghostscript in a sandbox.\n"
+    "a5merge-cli does the same from a shell.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ghostscript, bubblewrap")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

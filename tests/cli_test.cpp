@@ -32,9 +32,10 @@ protected:
         expected = ReadBytes(TestData("expected_merge.PS"));
     }
 
-    // Runs a5merge-cli with `args` in the test's folder.
+    // Runs a5merge-cli with `args` in the test's folder (or `args` as they
+    // are when they start with /usr/bin/env).
     ProcessResult Cli(std::vector<std::string> args) {
-        args.insert(args.begin(), A5MERGE_CLI);
+        if (args.empty() || args.front() != "/usr/bin/env") args.insert(args.begin(), A5MERGE_CLI);
         return RunProcess(args, dir.Path(""));
     }
 
@@ -301,6 +302,8 @@ TEST_F(CliTest, UsageErrors) {
         {"--check"},
         {"--check", "--force", "left.ps"},
         {"--check", "-o", "x.PS", "left.ps"},
+        {"--check", "--pdf", "left.ps"},
+        {"--check", "--verify", "left.ps"},
         {"--version", "extra"},
         {"--help", "left.ps"},
         {"", "right.ps"},
@@ -317,12 +320,86 @@ TEST_F(CliTest, UsageErrors) {
               "a5merge-cli: BOTTOM.ps is an empty name\nTry 'a5merge-cli --help'.\n");
 }
 
+// The sheet as PDF goes where and as the PostScript would: the default name
+// ends in _Combi.pdf, a name ending in .pdf asks for PDF, standard output
+// gets the same bytes, and an existing file needs --force.
+TEST_F(CliTest, PdfGoesWhereThePostScriptWould) {
+    ProcessResult r = Cli({"--pdf", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, dir.Path("left_Combi.pdf") + "\n");
+    const std::string pdf = ReadBytes(dir.Path("left_Combi.pdf"));
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+
+    r = Cli({"-o", "sheet.PDF", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir.Path("sheet.PDF")), pdf);
+    r = Cli({"--pdf", "-o", "-", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, pdf);
+
+    r = Cli({"--pdf", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err,
+              "a5merge-cli: " + dir.Path("left_Combi.pdf") + ": exists; --force replaces it\n");
+    dir.Write("bad.ps", AcceptedInput("nosuchoperator\r\n"));
+    r = Cli({"--pdf", "--force", "bad.ps", "right.ps"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, "a5merge-cli: Could not save " + dir.Path("bad_Combi.pdf") +
+                         ": Ghostscript: Error: /undefined in nosuchoperator\n");
+    EXPECT_EQ(ReadBytes(dir.Path("left_Combi.pdf")), pdf);
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("bad_Combi.pdf")));
+}
+
+// --verify renders what was written and says when it will not print as one
+// sheet with both drawings: exit 5, the file written all the same.
+TEST_F(CliTest, VerifySaysWhatWillNotPrint) {
+    ProcessResult r = Cli({"--verify", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadBytes(dir.Path("left_Combi.PS")), expected);
+
+    dir.Write(
+        "twice.ps",
+        AcceptedInput(
+            "0 0 moveto 9 9 lineto stroke showpage\r\n0 0 moveto 9 9 lineto stroke showpage\r\n"));
+    r = Cli({"--verify", "--pdf", "twice.ps", "right.ps"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.out, dir.Path("twice_Combi.pdf") + "\n");
+    EXPECT_EQ(r.err, "a5merge-cli: " + dir.Path("twice_Combi.pdf") + ": prints as 2 pages\n");
+    EXPECT_TRUE(std::filesystem::exists(dir.Path("twice_Combi.pdf")));
+}
+
+// Ghostscript that hangs or is missing: the limit stops it and nothing is
+// written; without it, PDF is refused with the package to install, and the
+// PostScript sheet is written as ever.
+TEST_F(CliTest, GhostscriptThatHangsOrIsMissing) {
+    dir.Write("loop.ps", AcceptedInput("{ } loop\r\nshowpage\r\n"));
+    const auto before = dir.Entries();
+    ProcessResult r = Cli({"/usr/bin/env", "A5MERGE_GHOSTSCRIPT_SECONDS=1", A5MERGE_CLI, "--pdf",
+                           "loop.ps", "right.ps"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, "a5merge-cli: Could not save " + dir.Path("loop_Combi.pdf") +
+                         ": Ghostscript did not finish within 1 s\n");
+    EXPECT_EQ(dir.Entries(), before);
+
+    for (const char* option : {"--pdf", "--verify"}) {
+        r = Cli({"/usr/bin/env", "PATH=/nonexistent", A5MERGE_CLI, option, "left.ps", "right.ps"});
+        EXPECT_EQ(r.status, 4) << option;
+        EXPECT_EQ(r.err,
+                  "a5merge-cli: Ghostscript (gs) was not found: install the package ghostscript\n");
+    }
+    EXPECT_EQ(dir.Entries(), before);
+    r = Cli({"/usr/bin/env", "PATH=/nonexistent", A5MERGE_CLI, "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(dir.Path("left_Combi.PS")), expected);
+}
+
 TEST_F(CliTest, HelpAndVersion) {
     ProcessResult r = Cli({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* word :
-         {"--output", "--force", "--check", "--version", "Exit status", "0 done",
-          "1 an input refused", "2 usage error", "3 the output exists", "4 the write failed"}) {
+    for (const char* word : {"--output", "--force", "--pdf", "--verify", "--check", "--version",
+                             "Exit status", "0 done", "1 an input refused", "2 usage error",
+                             "3 the output exists", "4 the write failed", "5 --verify"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
     r = Cli({"--version"});

@@ -41,6 +41,14 @@ for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6; do
     esac
 done
 
+recommends=$(dpkg-deb -f "$deb" Recommends)
+for pkg in ghostscript bubblewrap fonts-wine; do
+    case "$recommends" in
+        *"$pkg"*) ;;
+        *) fail "Recommends ($recommends) lacks $pkg" ;;
+    esac
+done
+
 lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian reports the above"
 
 # Every file of the package must be new to the system: dpkg knows no other

@@ -3,10 +3,12 @@
 set -eu
 
 # Arguments name packages needed besides these. The package test also wants
-# lintian, and psutils, groff and ghostscript installed, so that it sees any
-# name of ours that an installed package already uses.
+# lintian, and psutils and groff installed, so that it sees any name of ours
+# that an installed package already uses. Ghostscript and bubblewrap make
+# PDFs and renders; poppler-utils lets the tests look at those PDFs.
 pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine
-      dpkg-dev file desktop-file-utils lintian psutils groff ghostscript $*"
+      dpkg-dev file desktop-file-utils lintian psutils groff ghostscript bubblewrap
+      poppler-utils $*"
 
 missing=""
 for p in $pkgs; do

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ghostscript/ghostscript.h"
+#include "ghostscript/sheet_output.h"
 #include "input/drop_zones.h"
 #include "merge/sheet.h"
 #include "platform/file_system.h"
@@ -22,10 +24,17 @@ using namespace a5merge;
 constexpr const char* kProgram = "a5merge-cli";
 constexpr const char* kStandardOutput = "-";
 
-enum ExitStatus { kDone = 0, kRefused = 1, kUsage = 2, kExists = 3, kWriteFailed = 4 };
+enum ExitStatus {
+    kDone = 0,
+    kRefused = 1,
+    kUsage = 2,
+    kExists = 3,
+    kWriteFailed = 4,
+    kWillNotPrint = 5
+};
 
 constexpr const char* kHelp =
-    "Usage: a5merge-cli [--output FILE|-] [--force] TOP.ps BOTTOM.ps\n"
+    "Usage: a5merge-cli [--pdf] [--verify] [--output FILE|-] [--force] TOP.ps BOTTOM.ps\n"
     "       a5merge-cli --check FILE.ps...\n"
     "       a5merge-cli --help | --version\n"
     "\n"
@@ -34,23 +43,32 @@ constexpr const char* kHelp =
     "as the a5merge window checks a dropped file.\n"
     "\n"
     "  -o, --output FILE  write the sheet to FILE (\"-\": standard output) instead of\n"
-    "                     TOP's folder/TOP's name_Combi.PS\n"
+    "                     TOP's folder/TOP's name_Combi.PS (or _Combi.pdf)\n"
     "  -f, --force        replace FILE when it exists\n"
+    "      --pdf          write the sheet as PDF, made by Ghostscript (implied by a\n"
+    "                     FILE ending in .pdf); every viewer and printer shows it whole\n"
+    "      --verify       render the sheet written with Ghostscript and say if it\n"
+    "                     will not print as one sheet with both drawings\n"
     "      --check        check each FILE and print \"FILE: OK\" or why it is refused\n"
     "  -h, --help         print this help\n"
     "      --version      print the version\n"
     "\n"
     "The path written is printed on success (nothing for standard output). Each\n"
     "refused input is reported on standard error as \"a5merge-cli: PATH: REASON\".\n"
+    "To print: a5merge-cli --pdf -o - TOP.ps BOTTOM.ps | lp\n"
     "\n"
     "Exit status: 0 done; 1 an input refused; 2 usage error; 3 the output exists\n"
-    "and --force was not given; 4 the write failed (nothing replaced).\n";
+    "and --force was not given; 4 the write failed (nothing replaced), Ghostscript\n"
+    "failed or is missing; 5 --verify found that the sheet written will not print\n"
+    "right.\n";
 
 struct Options {
     bool help = false;
     bool version = false;
     bool check = false;
     bool force = false;
+    bool pdf = false;
+    bool verify = false;
     std::optional<std::string> output;
     std::vector<std::string> files;
 };
@@ -64,11 +82,12 @@ std::string RefusedOption(char** argv) {
 
 // Options, or the usage error that stopped reading them.
 std::optional<Options> Parse(int argc, char** argv, std::string& error) {
-    enum { kCheck = 256, kVersion };
+    enum { kCheck = 256, kVersion, kPdf, kVerify };
     static const option kLongOptions[] = {
         {"output", required_argument, nullptr, 'o'}, {"force", no_argument, nullptr, 'f'},
         {"check", no_argument, nullptr, kCheck},     {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, kVersion}, {nullptr, 0, nullptr, 0},
+        {"version", no_argument, nullptr, kVersion}, {"pdf", no_argument, nullptr, kPdf},
+        {"verify", no_argument, nullptr, kVerify},   {nullptr, 0, nullptr, 0},
     };
     Options options;
     opterr = 0;  // the messages are ours
@@ -89,6 +108,12 @@ std::optional<Options> Parse(int argc, char** argv, std::string& error) {
                 break;
             case kVersion:
                 options.version = true;
+                break;
+            case kPdf:
+                options.pdf = true;
+                break;
+            case kVerify:
+                options.verify = true;
                 break;
             case ':':
                 error = "option " + RefusedOption(argv) + " needs a FILE";
@@ -116,7 +141,9 @@ std::optional<Options> Parse(int argc, char** argv, std::string& error) {
         return std::nullopt;
     }
     if (options.check) {
-        if (options.output || options.force) error = "--check takes no --output or --force";
+        if (options.output || options.force || options.pdf || options.verify) {
+            error = "--check takes no --output, --force, --pdf or --verify";
+        }
         if (options.files.empty()) error = "--check needs at least one FILE";
     } else if (options.files.size() != 2) {
         error = "give TOP.ps and BOTTOM.ps";
@@ -244,9 +271,28 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
         return kRefused;
     }
 
+    const SheetFormat format = options.pdf || (options.output && NamesPdf(*options.output))
+                                   ? SheetFormat::Pdf
+                                   : SheetFormat::PostScript;
+    std::optional<Ghostscript> ghostscript;
+    if (format == SheetFormat::Pdf || options.verify) {
+        ghostscript.emplace();
+        if (!ghostscript->Found()) {
+            std::fprintf(stderr, "%s: %s\n", kProgram, kGhostscriptMissing);
+            return kWriteFailed;
+        }
+        if (std::string why; !ghostscript->Sandboxed(&why) && !why.empty()) {
+            std::fprintf(stderr,
+                         "%s: warning: bubblewrap cannot make its sandbox here (%s); Ghostscript "
+                         "runs with -dSAFER and private folders only\n",
+                         kProgram, why.c_str());
+        }
+    }
+
     SheetJob job{*top, *bottom, {}, options.force ? IfExists::Replace : IfExists::Fail, true};
     if (!options.output) {
-        job.output = CombiNameFor(*top);
+        job.output =
+            CombiNameFor(*top, format == SheetFormat::Pdf ? kPdfCombiEnding : kCombiEnding);
     } else if (*options.output == kStandardOutput) {
         job.output = kStandardOutput;
         files.SetStandardOutputName(kStandardOutput);
@@ -262,11 +308,15 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
         job.output = *output;
     }
 
-    const SheetResult result = WriteSheet(state, files, job);
+    const SheetWritten written =
+        ghostscript ? WriteSheetAs(state, files, job, format, options.verify, *ghostscript)
+                    : SheetWritten{WriteSheet(state, files, job), {}};
+    const SheetResult& result = written.sheet;
     switch (result.outcome) {
         case SheetResult::Outcome::Written:
             if (job.output != kStandardOutput) std::printf("%s\n", Shown(job.output).c_str());
-            return kDone;
+            for (const std::string& problem : written.problems) Refuse(job.output, problem);
+            return written.problems.empty() ? kDone : kWillNotPrint;
         case SheetResult::Outcome::InputRefused:
             ReportRefusals(*top, *bottom, result.top, result.bottom, state, files);
             return kRefused;

@@ -28,8 +28,8 @@ SheetResult WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job)
     return result;
 }
 
-std::string CombiNameFor(const std::string& topFile) {
-    return PathOnly(topFile) + PlatformSeparator() + BareName(topFile) + kCombiEnding;
+std::string CombiNameFor(const std::string& topFile, const char* ending) {
+    return PathOnly(topFile) + PlatformSeparator() + BareName(topFile) + ending;
 }
 
 std::string SaveFailedText(const std::string& outFile, const RuntimeError& error,

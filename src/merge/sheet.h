@@ -43,9 +43,9 @@ struct SheetResult {
 SheetResult WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job);
 
 // The name a sheet gets by default: TOP's folder, TOP's name without its
-// extension, "_Combi" and ".PS". Applies no guard to short paths.
-std::string CombiNameFor(const std::string& topFile);
+// extension, then `ending` ("_Combi" and ".PS"). Applies no guard to short paths.
 inline constexpr const char* kCombiEnding = "_Combi.PS";
+std::string CombiNameFor(const std::string& topFile, const char* ending = kCombiEnding);
 
 // What the user is told when the sheet could not be written: "Could not save
 // PATH", `lineBreak`, then the reason (with the path that failed, when that

@@ -43,6 +43,31 @@ bool NamesSomething(const std::string& path);
 // output writes to.
 bool IsStandardOutput(const std::string& path);
 
+// The folder for temporary files: $TMPDIR when it names a folder this process
+// may write in, else /tmp.
+std::string TemporaryFolder();
+
+// The full path of the program `name` on $PATH, or empty text.
+std::string FindProgram(const std::string& name);
+
+// A new, empty folder that only this user may enter, in TemporaryFolder(),
+// removed with everything in it when dropped. Throws RuntimeError naming the
+// temporary folder when it cannot be made.
+class PrivateFolder {
+public:
+    PrivateFolder();
+    ~PrivateFolder();
+    PrivateFolder(const PrivateFolder&) = delete;
+    PrivateFolder& operator=(const PrivateFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    // Full path of `name` inside it.
+    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
 // A regular file open for reading. Opening anything else (a folder, a FIFO, a
 // device, also through a link) fails at once, without blocking.
 class InputFile {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <string_view>
 
 #include "platform/runtime_error.h"
@@ -116,6 +117,42 @@ bool IsStandardOutput(const std::string& path) {
     struct stat file {};
     return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(path.c_str(), &file) == 0 &&
            out.st_dev == file.st_dev && out.st_ino == file.st_ino;
+}
+
+std::string TemporaryFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    struct stat st {};
+    if (tmp != nullptr && tmp[0] == '/' && ::stat(tmp, &st) == 0 && S_ISDIR(st.st_mode) &&
+        ::access(tmp, W_OK | X_OK) == 0) {
+        return tmp;
+    }
+    return "/tmp";
+}
+
+std::string FindProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view rest = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!rest.empty()) {
+        const std::size_t colon = rest.find(':');
+        const std::string_view folder = rest.substr(0, colon);
+        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        if (folder.empty() || folder.front() != '/') continue;  // only absolute folders
+        const std::string candidate = std::string(folder) + "/" + name;
+        if (IsRegularFile(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    }
+    return {};
+}
+
+PrivateFolder::PrivateFolder() {
+    const std::string folder = TemporaryFolder();
+    std::string pattern = folder + "/a5merge-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throw RuntimeError::FromSystem(folder, errno);
+    path_ = pattern;
+}
+
+PrivateFolder::~PrivateFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 struct InputFile::Handle {

@@ -143,10 +143,9 @@ struct OutputFile::Impl {
 
     void OpenSpool() {
         kind = Kind::Spooled;
-        const char* tmp = std::getenv("TMPDIR");
-        dirFd =
-            ::open(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp", O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd < 0) throw RuntimeError::FromSystem(path, errno);
+        const std::string folder = TemporaryFolder();
+        dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0) throw RuntimeError::FromSystem(folder, errno);
         fd = MakeFileIn(dirFd, tempName, path);
         if (!tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);  // open, it stays
         tempName.clear();

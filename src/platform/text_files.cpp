@@ -286,8 +286,7 @@ void TextFiles::OpenInput(int no, const std::string& path) {
 
 void TextFiles::OpenOutput(int no, const std::string& path, IfExists ifExists) {
     Slot& slot = FreeSlot(no);
-    auto file = !stdoutName_.empty() && path == stdoutName_
-                    ? OutputFile::StandardOutput(path)
+    auto file = NamesStandardOutput(path) ? OutputFile::StandardOutput(path)
                     : std::make_unique<OutputFile>(path, ifExists);
     slot.out = std::make_unique<Writer>(std::move(file), bufferSize_);
 }

@@ -48,6 +48,9 @@ public:
     // From now on an output opened under `name` is the process's standard
     // output, written as it comes. No name is set at first.
     void SetStandardOutputName(std::string name) { stdoutName_ = std::move(name); }
+    bool NamesStandardOutput(const std::string& path) const {
+        return !stdoutName_.empty() && path == stdoutName_;
+    }
 
     // True once every byte of input `no` has been read.
     bool Eof(int no);

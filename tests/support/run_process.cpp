@@ -5,7 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 #include <stdexcept>
 
 #include "support/temp_folder.h"
@@ -28,6 +31,8 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) std::_Exit(127);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) std::_Exit(127);
         ::execv(args[0], args.data());
+        const std::string why = std::string("cannot run ") + args[0] + ": " + std::strerror(errno);
+        (void)!::write(2, why.data(), why.size());
         std::_Exit(127);
     }
     int status = 0;

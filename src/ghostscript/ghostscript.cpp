@@ -1,0 +1,223 @@
+#include "ghostscript/ghostscript.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#include "ghostscript/sandbox.h"
+#include "platform/child_process.h"
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
+
+namespace a5merge {
+
+namespace {
+
+constexpr std::size_t kShortErrorLength = 200;
+
+std::string Trimmed(std::string_view text) {
+    while (!text.empty() && std::strchr(" \t\r\n", text.front()) != nullptr) text.remove_prefix(1);
+    while (!text.empty() && std::strchr(" \t\r\n", text.back()) != nullptr) text.remove_suffix(1);
+    return std::string(text);
+}
+
+// `line` as a message may show it: control characters as '?', at most
+// kShortErrorLength bytes, cut between UTF-8 characters.
+std::string Shown(std::string line) {
+    for (char& c : line) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+    }
+    if (line.size() <= kShortErrorLength) return line;
+    std::size_t cut = kShortErrorLength;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+    return line.substr(0, cut) + "...";
+}
+
+std::string Seconds(std::chrono::seconds limit) { return std::to_string(limit.count()) + " s"; }
+
+}  // namespace
+
+GhostscriptSettings GhostscriptSettings::FromEnvironment() {
+    GhostscriptSettings settings;
+    if (const char* seconds = std::getenv("A5MERGE_GHOSTSCRIPT_SECONDS")) {
+        char* end = nullptr;
+        const long value = std::strtol(seconds, &end, 10);
+        if (end != seconds && *end == '\0' && value > 0)
+            settings.timeLimit = std::chrono::seconds(value);
+    }
+    return settings;
+}
+
+std::vector<std::string> GhostscriptSafetyArguments() {
+    return {"-dSAFER",          "-dBATCH",        "-dNOPAUSE",   "-dQUIET",
+            "-sstdout=%stderr", "-sPAPERSIZE=a4", "-dFIXEDMEDIA"};
+}
+
+std::vector<std::string> GhostscriptArguments(const std::vector<std::string>& device) {
+    std::vector<std::string> args = GhostscriptSafetyArguments();
+    args.insert(args.end(), device.begin(), device.end());
+    args.insert(args.end(), {"-sOutputFile=-", "-"});
+    return args;
+}
+
+std::vector<std::string> PdfDevice() {
+    return {"-sDEVICE=pdfwrite",
+            "-dPDFSETTINGS=/prepress",
+            "-dAutoRotatePages=/None",
+            "-dOmitInfoDate",
+            "-dOmitID",
+            "-dOmitXMP"};
+}
+
+std::vector<std::string> GrayRasterDevice(int dotsPerInch) {
+    return {"-sDEVICE=pgmraw", "-r" + std::to_string(dotsPerInch)};
+}
+
+std::vector<std::string> ColourRasterDevice(double dotsPerInch) {
+    char resolution[32];
+    std::snprintf(resolution, sizeof resolution, "-r%.0f", dotsPerInch < 1 ? 1.0 : dotsPerInch);
+    return {"-sDEVICE=ppmraw", resolution, "-dTextAlphaBits=4", "-dGraphicsAlphaBits=4"};
+}
+
+std::string ShortGhostscriptError(const std::string& errors) {
+    std::string first;
+    std::string_view rest = errors;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string line = Trimmed(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (line.rfind("Error: ", 0) == 0) return Shown(line);
+        if (first.empty()) first = line;
+    }
+    return Shown(first);
+}
+
+struct Ghostscript::Sandbox {
+    std::string program;  // bwrap, or empty
+    std::once_flag probed;
+    bool works = false;
+    std::string why;
+};
+
+Ghostscript::Ghostscript(GhostscriptSettings settings)
+    : settings_(std::move(settings)), sandbox_(std::make_unique<Sandbox>()) {
+    if (settings_.program.empty()) {
+        program_ = FindProgram("gs");
+    } else if (::access(settings_.program.c_str(), X_OK) == 0) {
+        program_ = settings_.program;
+    }
+    if (settings_.sandbox) sandbox_->program = SandboxProgram();
+}
+
+Ghostscript::~Ghostscript() = default;
+
+bool Ghostscript::Sandboxed(std::string* why) const {
+    if (sandbox_->program.empty() || !Found()) return false;
+    // Once per runner: a sandbox that cannot be made here (no user
+    // namespaces in a container, say) leaves -dSAFER and the private folders.
+    std::call_once(sandbox_->probed, [this] {
+        try {
+            PrivateFolder folder;
+            ChildRequest probe;
+            probe.argv =
+                SandboxedCommand(sandbox_->program, {program_, "--version"}, folder.path());
+            probe.environment = {"PATH=/usr/bin:/bin"};
+            probe.folder = folder.path();
+            probe.limits.wallClock = std::chrono::seconds(10);
+            const ChildResult result = RunChild(probe);
+            sandbox_->works = result.ending == ChildResult::Ending::Exited && result.status == 0;
+            if (!sandbox_->works) sandbox_->why = ShortGhostscriptError(result.errors);
+        } catch (const RuntimeError& error) {
+            sandbox_->why = error.what();
+        }
+    });
+    if (!sandbox_->works && why != nullptr) *why = sandbox_->why;
+    return sandbox_->works;
+}
+
+std::vector<std::string> Ghostscript::Command(const std::vector<std::string>& device,
+                                              const std::string& folder) const {
+    std::vector<std::string> command = GhostscriptArguments(device);
+    command.insert(command.begin(), program_);
+    if (!Sandboxed()) return command;
+    return SandboxedCommand(sandbox_->program, command, folder);
+}
+
+GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int input, int output,
+                                   const std::atomic<bool>* cancel, std::size_t outputLimit) const {
+    GhostscriptResult result;
+    if (!Found()) {
+        result.failure = kGhostscriptMissing;
+        return result;
+    }
+    std::unique_ptr<PrivateFolder> folder;
+    try {
+        folder = std::make_unique<PrivateFolder>();
+    } catch (const RuntimeError& error) {
+        result.failure =
+            "no private folder for Ghostscript in " + error.path() + ": " + error.reason();
+        return result;
+    }
+    const bool sandboxed = Sandboxed();
+    const std::string temporary = sandboxed ? kSandboxTemporaryFolder : folder->path();
+
+    ChildRequest request;
+    request.argv = Command(device, folder->path());
+    request.environment = {"PATH=/usr/bin:/bin", "HOME=" + temporary, "TMPDIR=" + temporary,
+                           "LC_ALL=C"};
+    request.folder = folder->path();
+    request.input = input;
+    request.output = output;
+    request.outputLimit = outputLimit;
+    request.limits.wallClock = settings_.timeLimit;
+    request.limits.addressSpaceBytes = settings_.memoryLimit;
+    request.limits.cpuSeconds = static_cast<std::uint64_t>(settings_.timeLimit.count()) + 5;
+    ChildResult child = RunChild(request, cancel);
+
+    using Ending = ChildResult::Ending;
+    switch (child.ending) {
+        case Ending::Exited:
+            if (child.status == 0) {
+                result.ok = true;
+                result.output = std::move(child.output);
+                return result;
+            }
+            if (const std::string said = ShortGhostscriptError(child.errors); !said.empty()) {
+                result.failure = said.rfind("bwrap:", 0) == 0 ? said : "Ghostscript: " + said;
+            } else {
+                result.failure = "Ghostscript ended with status " + std::to_string(child.status);
+            }
+            break;
+        case Ending::TimedOut:
+            result.failure = "Ghostscript did not finish within " + Seconds(settings_.timeLimit);
+            break;
+        case Ending::Signalled:
+            result.failure =
+                child.status == SIGXCPU
+                    ? "Ghostscript used more than " + std::to_string(request.limits.cpuSeconds) +
+                          " s of processor time"
+                    : "Ghostscript was stopped by signal " + std::to_string(child.status) + " (" +
+                          strsignal(child.status) + ")";
+            break;
+        case Ending::OutputTooLarge:
+            result.failure =
+                "Ghostscript made more than " + std::to_string(outputLimit >> 20) + " MiB";
+            break;
+        case Ending::Cancelled:
+            result.cancelled = true;
+            result.failure = "cancelled";
+            break;
+        case Ending::NotStarted:
+            result.failure =
+                "Ghostscript could not be started: " + std::string(std::strerror(child.startError));
+            break;
+    }
+    return result;
+}
+
+}  // namespace a5merge

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace a5merge {
+
+// How Ghostscript is run. It is always a program of its own, never linked.
+struct GhostscriptSettings {
+    std::string program;  // gs's full path; empty: `gs` on $PATH
+    bool sandbox = true;  // in bubblewrap, where it is installed and works
+    std::chrono::seconds timeLimit{60};
+    std::uint64_t memoryLimit = std::uint64_t{1} << 30;  // address space
+
+    // The defaults, with A5MERGE_GHOSTSCRIPT_SECONDS (whole seconds) as the
+    // time limit when it is set.
+    static GhostscriptSettings FromEnvironment();
+};
+
+// Every run's arguments, whatever it makes: -dSAFER and batch mode, PostScript
+// `print` output sent to standard error so that it never mixes into the
+// result, and an A4 page that no document can change.
+std::vector<std::string> GhostscriptSafetyArguments();
+
+// The arguments after the program's name: the safety ones, `device` (the
+// output device and its settings), then the result to standard output and
+// the document from standard input.
+std::vector<std::string> GhostscriptArguments(const std::vector<std::string>& device);
+
+// Devices. A PDF of vectors with fonts embedded, pages never turned, and the
+// same bytes for the same document (no date, ID or XMP).
+std::vector<std::string> PdfDevice();
+// Binary PGM, one image a page, without smoothing: for telling where ink is.
+std::vector<std::string> GrayRasterDevice(int dotsPerInch);
+// Binary PPM with smoothed text and lines: for showing.
+std::vector<std::string> ColourRasterDevice(double dotsPerInch);
+
+// Ghostscript's own error, shortened for a message: its "Error: ..." line
+// where there is one, else its first line; control characters shown as '?'.
+std::string ShortGhostscriptError(const std::string& errors);
+
+inline constexpr const char* kGhostscriptMissing =
+    "Ghostscript (gs) was not found: install the package ghostscript";
+
+struct GhostscriptResult {
+    bool ok = false;
+    bool cancelled = false;
+    std::string output;   // what it made, when no output descriptor was given
+    std::string failure;  // why it failed, as the user is told
+};
+
+// Runs Ghostscript on documents, one run at a time per call (calls from
+// several threads may run at once). Each run has a private, empty folder as
+// its temporary and current folder, a clean environment, the time limit, a
+// processor-time limit and the memory limit; where bubblewrap (bwrap) is
+// installed and works, it runs inside it: no namespace shared with us, the
+// system read-only, no /home, its private folder as /tmp, no capabilities, a
+// session of its own, killed with its parent.
+class Ghostscript {
+public:
+    explicit Ghostscript(GhostscriptSettings settings = GhostscriptSettings::FromEnvironment());
+    ~Ghostscript();
+    Ghostscript(const Ghostscript&) = delete;
+    Ghostscript& operator=(const Ghostscript&) = delete;
+
+    const GhostscriptSettings& settings() const { return settings_; }
+    // Whether the program is there.
+    bool Found() const { return !program_.empty(); }
+    // Whether runs are sandboxed; when bubblewrap is installed but cannot
+    // make its sandbox here, `why` says what it said.
+    bool Sandboxed(std::string* why = nullptr) const;
+
+    // Reads a document from descriptor `input` and makes it with `device`;
+    // the result goes to descriptor `output`, or, when -1, into the result
+    // (at most `outputLimit` bytes). A run that `cancel` stops is killed.
+    GhostscriptResult Run(const std::vector<std::string>& device, int input, int output = -1,
+                          const std::atomic<bool>* cancel = nullptr,
+                          std::size_t outputLimit = std::size_t{256} << 20) const;
+
+    // The whole command of a run whose private folder is `folder`.
+    std::vector<std::string> Command(const std::vector<std::string>& device,
+                                     const std::string& folder) const;
+
+private:
+    struct Sandbox;
+    GhostscriptSettings settings_;
+    std::string program_;
+    std::unique_ptr<Sandbox> sandbox_;
+};
+
+}  // namespace a5merge

@@ -1,0 +1,124 @@
+#include "ghostscript/sheet_output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <optional>
+
+#include "ghostscript/raster.h"
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
+#include "platform/text_files.h"
+
+namespace a5merge {
+
+namespace {
+
+// Pages are rendered for the print check at this resolution: a hairline
+// still darkens a pixel, and a page is small (A4: 248 x 351).
+constexpr int kCheckDotsPerInch = 30;
+
+// A descriptor closed when dropped.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Copies file `from` to `to` and puts it in place.
+void CopyInto(const std::string& from, OutputFile& to) {
+    InputFile in(from);
+    std::unique_ptr<char[]> buf(new char[TextFiles::kDefaultBufferSize]);
+    for (std::size_t n; (n = in.Read(buf.get(), TextFiles::kDefaultBufferSize)) > 0;) {
+        to.Write({buf.get(), n});
+    }
+    to.Commit();
+}
+
+}  // namespace
+
+bool NamesPdf(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string end = name.substr(name.size() - 4);
+    for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return end == ".pdf";
+}
+
+void ConvertWith(const Ghostscript& ghostscript, const std::vector<std::string>& device,
+                 const std::string& from, const std::string& to, const std::string& name,
+                 const std::atomic<bool>* cancel) {
+    const Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) throw RuntimeError::FromSystem(from, errno);
+    const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (out.get() < 0) throw RuntimeError::FromSystem(to, errno);
+    const GhostscriptResult result = ghostscript.Run(device, in.get(), out.get(), cancel);
+    if (!result.ok) throw RuntimeError(name, result.failure);
+}
+
+std::vector<std::string> PrintProblems(const Ghostscript& ghostscript, const std::string& path,
+                                       const std::atomic<bool>* cancel) {
+    const Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) return {RuntimeError::FromSystem(path, errno).what()};
+    const GhostscriptResult result =
+        ghostscript.Run(GrayRasterDevice(kCheckDotsPerInch), in.get(), -1, cancel);
+    if (!result.ok) return {result.failure};
+    std::vector<Raster> pages;
+    if (!ReadRasters(result.output, pages)) return {"Ghostscript's pages could not be read"};
+    return SheetProblems(pages);
+}
+
+SheetWritten WriteSheetAs(MergeState& state, TextFiles& files, const SheetJob& job,
+                          SheetFormat format, bool verify, const Ghostscript& ghostscript) {
+    SheetWritten written;
+    if (format == SheetFormat::PostScript && !verify) {
+        written.sheet = WriteSheet(state, files, job);
+        return written;
+    }
+    const auto fail = [&written](const RuntimeError& error) {
+        written.sheet.outcome = SheetResult::Outcome::Failed;
+        written.sheet.error = error;
+        return written;
+    };
+    std::optional<PrivateFolder> work;
+    try {
+        work.emplace();
+    } catch (const RuntimeError& error) {
+        return fail(error);
+    }
+    // The sheet's bytes, once, where only this run sees them.
+    SheetJob spool = job;
+    spool.output = work->Path("sheet.ps");
+    spool.ifExists = IfExists::Fail;
+    written.sheet = WriteSheet(state, files, spool);
+    state.outFile = job.output;
+    if (written.sheet.outcome != SheetResult::Outcome::Written) return written;
+
+    std::string document = spool.output;
+    try {
+        if (format == SheetFormat::Pdf) {
+            document = work->Path("sheet.pdf");
+            ConvertWith(ghostscript, PdfDevice(), spool.output, document, job.output);
+        }
+        std::unique_ptr<OutputFile> out =
+            files.NamesStandardOutput(job.output)
+                ? OutputFile::StandardOutput(job.output)
+                : std::make_unique<OutputFile>(job.output, job.ifExists);
+        CopyInto(document, *out);
+    } catch (const RuntimeError& error) {
+        return fail(error);
+    }
+    if (verify) written.problems = PrintProblems(ghostscript, document);
+    return written;
+}
+
+}  // namespace a5merge

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "ghostscript/ghostscript.h"
+#include "merge/sheet.h"
+
+namespace a5merge {
+
+class TextFiles;
+
+enum class SheetFormat { PostScript, Pdf };
+
+// The name a PDF of the sheet gets by default ends so (TOP's folder, TOP's
+// name without its extension, then this).
+inline constexpr const char* kPdfCombiEnding = "_Combi.pdf";
+
+// Whether `name` ends in ".pdf", in any case.
+bool NamesPdf(const std::string& name);
+
+// How writing a sheet as PostScript or PDF ended.
+struct SheetWritten {
+    SheetResult sheet;                  // as WriteSheet reports it
+    std::vector<std::string> problems;  // with `verify`: why it will not print right
+};
+
+// Writes the sheet of `job` as `format`. PostScript is written as WriteSheet
+// writes it. A PDF is made by Ghostscript from exactly those bytes, made
+// first in a private folder, and goes to the output by the same rules (put
+// in place whole, IfExists, standard output, FIFOs and devices); a
+// Ghostscript failure is a failed write, its reason Ghostscript's. With
+// `verify`, the sheet written is rendered and `problems` says what keeps it
+// from printing as one sheet with both drawings (SheetProblems, or
+// Ghostscript's error); it stays written.
+SheetWritten WriteSheetAs(MergeState& state, TextFiles& files, const SheetJob& job,
+                          SheetFormat format, bool verify, const Ghostscript& ghostscript);
+
+// Has Ghostscript make the document in file `from` with `device` into a new
+// file `to`. Throws RuntimeError(`name`, Ghostscript's reason) when it fails;
+// a cancelled run throws too.
+void ConvertWith(const Ghostscript& ghostscript, const std::vector<std::string>& device,
+                 const std::string& from, const std::string& to, const std::string& name,
+                 const std::atomic<bool>* cancel = nullptr);
+
+// What keeps the document in file `path` from printing as one sheet with
+// both drawings, rendered by Ghostscript: its error, or SheetProblems.
+std::vector<std::string> PrintProblems(const Ghostscript& ghostscript, const std::string& path,
+                                       const std::atomic<bool>* cancel = nullptr);
+
+}  // namespace a5merge

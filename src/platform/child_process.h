@@ -1,0 +1,54 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace a5merge {
+
+// Limits a child runs under. Zero: no limit of that kind.
+struct ChildLimits {
+    std::chrono::milliseconds wallClock{0};  // then it is killed
+    std::uint64_t addressSpaceBytes = 0;     // its memory, as the system counts it
+    std::uint64_t cpuSeconds = 0;            // processor time
+};
+
+// A program to run as a child process, in a session of its own, with only
+// the environment given. Its standard input and output are the descriptors
+// given (or nothing, and a capture); its standard error is captured.
+struct ChildRequest {
+    std::vector<std::string> argv;         // argv[0]: the program's full path
+    std::vector<std::string> environment;  // NAME=VALUE, all the child gets
+    std::string folder;                    // its current folder; empty: ours
+    int input = -1;                        // its standard input; -1: /dev/null
+    int output = -1;                       // its standard output; -1: captured
+    std::size_t outputLimit = 64u << 20;   // more captured output stops the child
+    std::size_t errorLimit = 64u << 10;    // standard error kept, the rest dropped
+    ChildLimits limits;
+};
+
+struct ChildResult {
+    enum class Ending {
+        Exited,          // `status` is its exit status
+        Signalled,       // `status` is the signal that ended it
+        TimedOut,        // killed at the wall-clock limit
+        OutputTooLarge,  // killed when its captured output passed the limit
+        Cancelled,       // killed because `cancel` was set
+        NotStarted,      // `startError` says why (an errno value)
+    };
+    Ending ending = Ending::NotStarted;
+    int status = 0;
+    int startError = 0;
+    std::string output;  // when captured
+    std::string errors;  // the start of its standard error
+};
+
+// Runs the child to its end and waits for it. A child that passes a limit,
+// or whose run `cancel` asks to stop, is killed with its whole session by
+// its process id. Never throws for the child's sake.
+ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cancel = nullptr);
+
+}  // namespace a5merge

@@ -1,0 +1,251 @@
+// Child processes on POSIX systems: fork, limits, exec; a poll loop that
+// reads what the child says and watches the clock.
+
+#include "platform/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
+
+#include <sys/syscall.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <optional>
+
+namespace a5merge {
+
+namespace {
+
+void CloseFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+struct Pipe {
+    int read = -1;
+    int write = -1;
+    bool Open() {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        read = fds[0];
+        write = fds[1];
+        return true;
+    }
+    ~Pipe() {
+        CloseFd(read);
+        CloseFd(write);
+    }
+};
+
+void SetLimit(int resource, std::uint64_t value) {
+    if (value == 0) return;
+    const rlimit limit{static_cast<rlim_t>(value), static_cast<rlim_t>(value)};
+    ::setrlimit(resource, &limit);
+}
+
+// In the child, between fork and exec: only calls that are safe there.
+[[noreturn]] void BecomeChild(const ChildRequest& request, char* const* argv, char* const* envp,
+                              int input, int output, int errors, int report) {
+    ::setsid();
+#ifdef __linux__
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+
+    SetLimit(RLIMIT_AS, request.limits.addressSpaceBytes);
+    if (request.limits.cpuSeconds > 0) {
+        const rlimit cpu{static_cast<rlim_t>(request.limits.cpuSeconds),
+                         static_cast<rlim_t>(request.limits.cpuSeconds + 1)};
+        ::setrlimit(RLIMIT_CPU, &cpu);
+    }
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+
+    int fail = 0;
+    if (input < 0) input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    // Lifted above 3 first, so that moving one into place never overwrites
+    // another (our own 0, 1 or 2 may have been closed, and reused by a pipe).
+    int from[4] = {input, output, errors, report};
+    for (int& fd : from) {
+        if (fd >= 0) fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
+        if (fd < 0) fail = errno != 0 ? errno : EBADF;
+    }
+    // dup2 clears close-on-exec on each copy; the report pipe keeps it.
+    for (int place = 0; place < 4 && fail == 0; ++place) {
+        if (::dup2(from[place], place) < 0) fail = errno;
+    }
+    if (fail == 0 && ::fcntl(3, F_SETFD, FD_CLOEXEC) < 0) fail = errno;
+    if (fail != 0) {
+        (void)!::write(report, &fail, sizeof fail);
+        ::_exit(127);
+    }
+#ifdef __linux__
+    ::syscall(SYS_close_range, 4u, ~0u, 0u);
+#endif
+    if (!request.folder.empty() && ::chdir(request.folder.c_str()) != 0) fail = errno;
+    if (fail == 0) {
+        ::execve(argv[0], argv, envp);
+        fail = errno;
+    }
+    (void)!::write(3, &fail, sizeof fail);
+    ::_exit(127);
+}
+
+std::vector<char*> Pointers(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+enum class Read { Some, NothingYet, End };
+
+// Appends what `fd` has now, keeping at most `limit` bytes in all; `over` is
+// set once bytes past the limit came.
+Read Drain(int fd, std::string& into, std::size_t limit, bool& over) {
+    char buf[64 * 1024];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) return errno == EINTR || errno == EAGAIN ? Read::NothingYet : Read::End;
+    if (n == 0) return Read::End;
+    const std::size_t room = into.size() < limit ? limit - into.size() : 0;
+    into.append(buf, std::min(room, static_cast<std::size_t>(n)));
+    if (static_cast<std::size_t>(n) > room) over = true;
+    return Read::Some;
+}
+
+// Reads what is left in `fd` without waiting.
+void DrainLeft(int fd, std::string& into, std::size_t limit, bool& over) {
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    while (Drain(fd, into, limit, over) == Read::Some) {
+    }
+}
+
+}  // namespace
+
+ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cancel) {
+    ChildResult result;
+    if (request.argv.empty()) {
+        result.startError = EINVAL;
+        return result;
+    }
+    Pipe errors, captured, report;
+    const bool capture = request.output < 0;
+    if (!errors.Open() || !report.Open() || (capture && !captured.Open())) {
+        result.startError = errno;
+        return result;
+    }
+    std::vector<char*> argv = Pointers(request.argv);
+    std::vector<char*> envp = Pointers(request.environment);
+
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        result.startError = errno;
+        return result;
+    }
+    if (pid == 0) {
+        BecomeChild(request, argv.data(), envp.data(), request.input,
+                    capture ? captured.write : request.output, errors.write, report.write);
+    }
+    CloseFd(errors.write);
+    CloseFd(captured.write);
+    CloseFd(report.write);
+
+    // Exec closes the report pipe; a failure before that writes its errno.
+    int startError = 0;
+    ssize_t got;
+    do {
+        got = ::read(report.read, &startError, sizeof startError);
+    } while (got < 0 && errno == EINTR);
+    if (got == static_cast<ssize_t>(sizeof startError)) {
+        ::waitpid(pid, nullptr, 0);
+        result.startError = startError;
+        return result;
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + request.limits.wallClock;
+    const bool timed = request.limits.wallClock.count() > 0;
+    bool errorsOpen = true, outputOpen = capture, outputOver = false, errorsOver = false;
+    int status = 0;
+    bool exited = false;
+    std::optional<ChildResult::Ending> killedFor;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) exited = true;
+        if (exited && !errorsOpen && !outputOpen) break;
+        if (!killedFor) {
+            if (cancel != nullptr && cancel->load()) {
+                killedFor = ChildResult::Ending::Cancelled;
+            } else if (timed && std::chrono::steady_clock::now() >= deadline) {
+                killedFor = ChildResult::Ending::TimedOut;
+            } else if (outputOver) {
+                killedFor = ChildResult::Ending::OutputTooLarge;
+            }
+            if (killedFor) {
+                ::kill(-pid, SIGKILL);
+                ::kill(pid, SIGKILL);
+            }
+        }
+        if (exited) {
+            // What is left in the pipes is read; a descendant still holding
+            // them open is not waited for.
+            ::kill(-pid, SIGKILL);
+            if (errorsOpen) DrainLeft(errors.read, result.errors, request.errorLimit, errorsOver);
+            if (outputOpen) {
+                DrainLeft(captured.read, result.output, request.outputLimit, outputOver);
+            }
+            break;
+        }
+        pollfd fds[2];
+        nfds_t count = 0;
+        if (errorsOpen) fds[count++] = {errors.read, POLLIN, 0};
+        if (outputOpen) fds[count++] = {captured.read, POLLIN, 0};
+        const int wait = count == 0 || killedFor ? 10 : 50;
+        if (count == 0) {
+            ::usleep(wait * 1000);
+            continue;
+        }
+        if (::poll(fds, count, wait) <= 0) continue;
+        for (nfds_t i = 0; i < count; ++i) {
+            if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            if (fds[i].fd == errors.read) {
+                errorsOpen =
+                    Drain(errors.read, result.errors, request.errorLimit, errorsOver) != Read::End;
+            } else {
+                outputOpen = Drain(captured.read, result.output, request.outputLimit, outputOver) !=
+                             Read::End;
+            }
+        }
+    }
+    if (!exited) ::waitpid(pid, &status, 0);
+
+    if (killedFor) {
+        result.ending = *killedFor;
+    } else if (WIFEXITED(status)) {
+        result.ending = ChildResult::Ending::Exited;
+        result.status = WEXITSTATUS(status);
+    } else {
+        result.ending = ChildResult::Ending::Signalled;
+        result.status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+    if (outputOver && result.ending != ChildResult::Ending::Cancelled &&
+        result.ending != ChildResult::Ending::TimedOut) {
+        result.ending = ChildResult::Ending::OutputTooLarge;
+    }
+    return result;
+}
+
+}  // namespace a5merge

@@ -1,0 +1,379 @@
+// Ghostscript, run for real: its command line, hostile drawings with and
+// without bubblewrap, the sheet as PDF, and the check that a sheet prints right.
+
+#include "ghostscript/ghostscript.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ghostscript/raster.h"
+#include "ghostscript/sheet_output.h"
+#include "platform/file_system.h"
+#include "platform/text_files.h"
+#include "support/ps_samples.h"
+#include "support/run_process.h"
+#include "support/temp_folder.h"
+
+namespace a5merge {
+namespace {
+
+using testing::AcceptedInput;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::TestData;
+
+bool Has(const std::vector<std::string>& args, const std::string& arg) {
+    return std::find(args.begin(), args.end(), arg) != args.end();
+}
+
+std::size_t IndexOf(const std::vector<std::string>& args, const std::string& arg) {
+    return static_cast<std::size_t>(std::find(args.begin(), args.end(), arg) - args.begin());
+}
+
+TEST(GhostscriptCommandTest, EveryRunIsSafeAndEveryPdfTheSame) {
+    const std::vector<std::string> safety = {"-dSAFER",     "-dBATCH",          "-dNOPAUSE",
+                                             "-dQUIET",     "-sstdout=%stderr", "-sPAPERSIZE=a4",
+                                             "-dFIXEDMEDIA"};
+    for (const auto& device : {PdfDevice(), GrayRasterDevice(30), ColourRasterDevice(96)}) {
+        const std::vector<std::string> args = GhostscriptArguments(device);
+        for (const std::string& flag : safety) {
+            EXPECT_LT(IndexOf(args, flag), IndexOf(args, device.front())) << flag;
+        }
+        // Result to standard output, document from standard input: no name
+        // of ours reaches Ghostscript.
+        ASSERT_GE(args.size(), 2u);
+        EXPECT_EQ(args[args.size() - 2], "-sOutputFile=-");
+        EXPECT_EQ(args.back(), "-");
+        for (const std::string& arg : args) EXPECT_EQ(arg.find("NOSAFER"), std::string::npos);
+    }
+    for (const char* flag :
+         {"-sDEVICE=pdfwrite", "-dPDFSETTINGS=/prepress", "-dAutoRotatePages=/None",
+          "-dOmitInfoDate", "-dOmitID", "-dOmitXMP"}) {
+        EXPECT_TRUE(Has(PdfDevice(), flag)) << flag;
+    }
+
+    GhostscriptSettings sandboxed;
+    sandboxed.program = "/usr/bin/gs";
+    const Ghostscript ghostscript(sandboxed);
+    if (!ghostscript.Sandboxed()) GTEST_SKIP() << "bubblewrap is not installed or cannot run here";
+    const std::vector<std::string> command = ghostscript.Command(PdfDevice(), "/private/folder");
+    EXPECT_EQ(std::filesystem::path(command.front()).filename(), "bwrap");
+    for (const char* flag : {"--unshare-all", "--die-with-parent", "--new-session"}) {
+        EXPECT_TRUE(Has(command, flag)) << flag;
+    }
+    EXPECT_EQ(command[IndexOf(command, "--cap-drop") + 1], "ALL");
+    // The one place it may write is its private folder, seen as /tmp.
+    std::vector<std::string> writable;
+    for (std::size_t i = 0; i + 2 < command.size(); ++i) {
+        if (command[i] == "--bind" || command[i] == "--bind-try")
+            writable.push_back(command[i + 1]);
+    }
+    EXPECT_EQ(writable, std::vector<std::string>{"/private/folder"});
+    EXPECT_EQ(command[IndexOf(command, "--bind") + 2], "/tmp");
+    EXPECT_FALSE(Has(command, "/home"));
+    const std::size_t program = IndexOf(command, "--") + 1;
+    ASSERT_LT(program, command.size());
+    EXPECT_EQ(command[program], "/usr/bin/gs");
+    EXPECT_EQ(
+        std::vector<std::string>(command.begin() + static_cast<long>(program) + 1, command.end()),
+        GhostscriptArguments(PdfDevice()));
+}
+
+TEST(GhostscriptCommandTest, ErrorsAreShortened) {
+    const struct {
+        std::string errors;
+        std::string shown;
+    } cases[] = {
+        {"Error: /undefined in foo\nOperand stack:\n\nExecution stack:\n   %interp_exit\n",
+         "Error: /undefined in foo"},
+        {"some (print) output\r\nError: /syntaxerror in --token--\n",
+         "Error: /syntaxerror in --token--"},
+        {"\n  GPL Ghostscript 10.00.0: Unrecoverable error, exit code 1\n",
+         "GPL Ghostscript 10.00.0: Unrecoverable error, exit code 1"},
+        {"Error: /a\x1b[2Jb in x\n", "Error: /a?[2Jb in x"},
+        {"Error: " + std::string(300, 'x'), "Error: " + std::string(193, 'x') + "..."},
+        {"", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ShortGhostscriptError(c.errors), c.shown) << c.errors;
+}
+
+TEST(GhostscriptRunTest, MissingGhostscriptNamesThePackage) {
+    GhostscriptSettings settings;
+    settings.program = "/nonexistent/gs";
+    const Ghostscript missing(settings);
+    EXPECT_FALSE(missing.Found());
+    const GhostscriptResult result = missing.Run(PdfDevice(), -1);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.failure, "Ghostscript (gs) was not found: install the package ghostscript");
+}
+
+// A document on a descriptor of its own, for Run.
+class Document {
+public:
+    Document(const TempFolder& dir, const std::string& name, const std::string& bytes)
+        : fd_(::open(dir.Write(name, bytes).c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~Document() { ::close(fd_); }
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Drawings that pass the input check but attack the machine, each run with
+// and without bubblewrap, with GS_OPTIONS in our environment asking for less
+// safety: nothing they try may happen, and none may hang us.
+class HostileDrawingTest : public ::testing::TestWithParam<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Sandbox, HostileDrawingTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "bubblewrap" : "safer_only"; });
+
+TEST_P(HostileDrawingTest, NothingHappensAndNothingHangs) {
+    GhostscriptSettings settings;
+    settings.sandbox = GetParam();
+    settings.timeLimit = std::chrono::seconds(2);
+    const Ghostscript ghostscript(settings);
+    ASSERT_TRUE(ghostscript.Found()) << "install the package ghostscript";
+    if (GetParam() && !ghostscript.Sandboxed()) GTEST_SKIP() << "bubblewrap cannot run here";
+    EXPECT_EQ(ghostscript.Sandboxed(), GetParam());
+    ::setenv("GS_OPTIONS", "-dNOSAFER", 1);
+
+    TempFolder dir;
+    const std::string secret = dir.Write("secret.txt", "the secret 4711");
+    const std::string victim = dir.Write("victim.txt", "keep me");
+    const std::string systemVictim =
+        TemporaryFolder() + "/a5merge-victim-" + std::to_string(::getpid()) + ".txt";
+    std::ofstream(systemVictim) << "keep me too";
+    const std::string writtenHere = dir.Path("written.txt");
+    const std::string writtenInTmp =
+        TemporaryFolder() + "/a5merge-written-" + std::to_string(::getpid()) + ".txt";
+
+    const struct {
+        const char* what;
+        std::string drawing;
+        bool fails;  // Ghostscript says so; otherwise it may succeed unharmed
+    } cases[] = {
+        {"an endless loop", "{ } loop", true},
+        {"a memory hog", "0 1 100000000 { pop 10000000 string } for", true},
+        {"writes in the temporary folder", "(" + writtenInTmp + ") (w) file (x) writestring",
+         false},
+        {"writes in our folder", "(" + writtenHere + ") (w) file (x) writestring", false},
+        {"deletes in our folder", "(" + victim + ") deletefile", false},
+        {"deletes in the temporary folder", "(" + systemVictim + ") deletefile", false},
+        {"reads a file outside", "(" + secret + ") (r) file 100 string readstring pop print", true},
+        {"runs a command", "(%pipe%touch " + writtenHere + ") (w) file", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Document document(dir, "hostile.ps", AcceptedInput(c.drawing + "\r\nshowpage\r\n"));
+        const auto start = std::chrono::steady_clock::now();
+        const GhostscriptResult result = ghostscript.Run(PdfDevice(), document.fd());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        if (c.fails) {
+            EXPECT_FALSE(result.ok);
+        }
+        EXPECT_EQ(result.output.find("4711"), std::string::npos);
+        EXPECT_EQ(result.failure.find("4711"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(writtenHere));
+    EXPECT_FALSE(std::filesystem::exists(writtenInTmp));
+    EXPECT_EQ(ReadBytes(victim), "keep me");
+    EXPECT_EQ(ReadBytes(systemVictim), "keep me too");
+    std::filesystem::remove(systemVictim);
+    ::unsetenv("GS_OPTIONS");
+}
+
+TEST(GhostscriptRunTest, LimitsAreSaid) {
+    GhostscriptSettings settings;
+    settings.timeLimit = std::chrono::seconds(1);
+    const Ghostscript ghostscript(settings);
+    TempFolder dir;
+    const Document loop(dir, "loop.ps", AcceptedInput("{ } loop\r\n"));
+    EXPECT_EQ(ghostscript.Run(PdfDevice(), loop.fd()).failure,
+              "Ghostscript did not finish within 1 s");
+    // Stopped by the memory limit, long before the time limit.
+    settings.timeLimit = std::chrono::seconds(30);
+    const Ghostscript patient(settings);
+    const Document hog(dir, "hog.ps",
+                       AcceptedInput("0 1 100000000 { pop 10000000 string } for\r\n"));
+    EXPECT_EQ(patient.Run(PdfDevice(), hog.fd()).failure,
+              "Ghostscript: Error: /VMerror in --string--");
+    const Document wrong(dir, "wrong.ps", AcceptedInput("nosuchoperator\r\n"));
+    EXPECT_EQ(ghostscript.Run(PdfDevice(), wrong.fd()).failure,
+              "Ghostscript: Error: /undefined in nosuchoperator");
+
+    std::atomic<bool> cancel{true};
+    const Document slow(dir, "slow.ps", AcceptedInput("{ } loop\r\n"));
+    const GhostscriptResult cancelled = ghostscript.Run(PdfDevice(), slow.fd(), -1, &cancel);
+    EXPECT_TRUE(cancelled.cancelled);
+}
+
+// The sample pair as the merge writes it, and as PDF.
+class SheetPdfTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(ghostscript.Found()) << "install the package ghostscript";
+        job.top = dir.Write("left.ps", ReadBytes(TestData("top.ps")));
+        job.bottom = dir.Write("right.ps", ReadBytes(TestData("bottom.ps")));
+        job.checkInputs = true;
+    }
+
+    SheetWritten Write(const std::string& name, SheetFormat format, bool verify = false) {
+        job.output = dir.Path(name);
+        return WriteSheetAs(state, files, job, format, verify, ghostscript);
+    }
+
+    // Ghostscript's pages of `path`, at 72 dots per inch: a pixel a point.
+    std::vector<Raster> Render(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const GhostscriptResult result = ghostscript.Run(GrayRasterDevice(72), fd);
+        ::close(fd);
+        EXPECT_TRUE(result.ok) << result.failure;
+        std::vector<Raster> pages;
+        EXPECT_TRUE(ReadRasters(result.output, pages));
+        return pages;
+    }
+
+    Ghostscript ghostscript;
+    TempFolder dir;
+    MergeState state;
+    TextFiles files;
+    SheetJob job;
+};
+
+// Pixels of rows [from, from + rows) of `a` that differ from those of `b`
+// starting at row `bFrom`.
+int Differing(const Raster& a, int from, const Raster& b, int bFrom, int rows) {
+    int differing = 0;
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < a.width; ++x) differing += a.At(x, from + y) != b.At(x, bFrom + y);
+    }
+    return differing;
+}
+
+TEST_F(SheetPdfTest, OneA4PageOfVectorsWithBottomLowAndTopHigh) {
+    const SheetWritten written = Write("sheet.pdf", SheetFormat::Pdf);
+    ASSERT_EQ(written.sheet.outcome, SheetResult::Outcome::Written)
+        << (written.sheet.error ? written.sheet.error->what() : "");
+    const std::string pdf = dir.Path("sheet.pdf");
+    EXPECT_EQ(ReadBytes(pdf).rfind("%PDF-", 0), 0u);
+
+    const testing::ProcessResult info = testing::RunProcess({"/usr/bin/pdfinfo", pdf});
+    EXPECT_NE(info.out.find("Pages:           1\n"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Page size:       595 x 842 pts (A4)"), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("Page rot:        0"), std::string::npos) << info.out;
+    const testing::ProcessResult images = testing::RunProcess({"/usr/bin/pdfimages", "-list", pdf});
+    EXPECT_EQ(std::count(images.out.begin(), images.out.end(), '\n'), 2) << images.out;
+    const testing::ProcessResult fonts = testing::RunProcess({"/usr/bin/pdffonts", pdf});
+    EXPECT_NE(fonts.out.find("Helvetica"), std::string::npos) << fonts.out;
+    EXPECT_NE(fonts.out.find("Type 1C           WinAnsi          yes yes"), std::string::npos)
+        << "embedded: " << fonts.out;
+
+    // Pixel for pixel: the upper half is TOP's drawing moved up 405 points,
+    // the lower half below the overlap is BOTTOM's, as each renders alone.
+    const std::vector<Raster> sheet = Render(pdf);
+    const std::vector<Raster> top = Render(job.top);
+    const std::vector<Raster> bottom = Render(job.bottom);
+    ASSERT_EQ(sheet.size(), 1u);
+    ASSERT_EQ(sheet[0].width, 595);
+    ASSERT_EQ(sheet[0].height, 842);
+    EXPECT_TRUE(InkIn(sheet[0], 0, 421));
+    EXPECT_TRUE(InkIn(sheet[0], 437, 842));
+    EXPECT_EQ(Differing(sheet[0], 0, top[0], 405, 421), 0);
+    EXPECT_EQ(Differing(sheet[0], 437, bottom[0], 437, 405), 0);
+    EXPECT_GT(Differing(sheet[0], 0, bottom[0], 405, 421), 1000) << "the drawings differ";
+
+    // The same bytes whatever the name, the time, or a second run.
+    ::sleep(1);
+    ASSERT_EQ(Write("other name.PDF", SheetFormat::Pdf).sheet.outcome,
+              SheetResult::Outcome::Written);
+    EXPECT_EQ(ReadBytes(dir.Path("other name.PDF")), ReadBytes(pdf));
+}
+
+TEST_F(SheetPdfTest, APdfThatCannotBeMadeWritesNothing) {
+    job.top = dir.Write("wrong.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"));
+    const std::string old = dir.Write("sheet.pdf", "precious");
+    const SheetWritten written = Write("sheet.pdf", SheetFormat::Pdf);
+    EXPECT_EQ(written.sheet.outcome, SheetResult::Outcome::Failed);
+    ASSERT_TRUE(written.sheet.error.has_value());
+    EXPECT_EQ(written.sheet.error->path(), old);
+    EXPECT_EQ(written.sheet.error->reason(), "Ghostscript: Error: /undefined in nosuchoperator");
+    EXPECT_EQ(ReadBytes(old), "precious");
+    EXPECT_EQ(dir.Entries(),
+              (std::vector<std::string>{"left.ps", "right.ps", "sheet.pdf", "wrong.ps"}));
+}
+
+// Sheets that break as real PostScript from other programs breaks them: the
+// line rules stay, and the check tells before paper is wasted.
+TEST_F(SheetPdfTest, TheCheckSaysWhatWillNotPrint) {
+    const std::string draw = "newpath 100 100 moveto 400 300 lineto stroke\r\n";
+    const std::string good = AcceptedInput(draw + "showpage\r\n");
+    const std::string binary =
+        AcceptedInput("currentfile 3 string readstring\rA\rBpop pop\r\n" + draw + "showpage\r\n");
+    // What --verify says of the PostScript sheet and of its PDF: empty when
+    // it prints right. A PDF that Ghostscript cannot make is not written, and
+    // its error says why.
+    const struct {
+        const char* what;
+        std::string top, bottom;
+        std::string postScript, pdf;
+    } cases[] = {
+        {"the sample pair", ReadBytes(TestData("top.ps")), ReadBytes(TestData("bottom.ps")), "",
+         ""},
+        {"a showpage in a procedure", good,
+         AcceptedInput("/finish {\r\n  showpage } def\r\n" + draw + "finish\r\n"),
+         "Ghostscript: Error: /syntaxerror", "Ghostscript: Error: /syntaxerror"},
+        {"a TOP that sets the page device",
+         AcceptedInput("<< /PageSize [595 842] >> setpagedevice\r\n" + draw + "showpage\r\n"), good,
+         "nothing is drawn in the upper half (TOP)", "nothing is drawn in the upper half (TOP)"},
+        // pdfwrite ends the page that PostScript leaves unprinted.
+        {"a TOP without a page end", AcceptedInput(draw), good, "prints as 0 pages", ""},
+        {"binary data with a lone CR", good, binary, "Ghostscript: Error: /undefined in ",
+         "Ghostscript: Error: /undefined in "},
+        {"a TOP with two page ends", AcceptedInput(draw + "showpage\r\n" + draw + "showpage\r\n"),
+         good, "prints as 2 pages", "prints as 2 pages"},
+    };
+    for (const auto& c : cases) {
+        job.top = dir.Write("t.ps", c.top);
+        job.bottom = dir.Write("b.ps", c.bottom);
+        job.ifExists = IfExists::Replace;
+        for (const SheetFormat format : {SheetFormat::PostScript, SheetFormat::Pdf}) {
+            const bool pdf = format == SheetFormat::Pdf;
+            SCOPED_TRACE(std::string(c.what) + (pdf ? " as PDF" : " as PostScript"));
+            const std::string name = pdf ? "checked.pdf" : "checked.PS";
+            std::filesystem::remove(dir.Path(name));
+            const std::string& expected = pdf ? c.pdf : c.postScript;
+            const SheetWritten written = Write(name, format, true);
+            if (pdf && expected.rfind("Ghostscript:", 0) == 0) {
+                ASSERT_EQ(written.sheet.outcome, SheetResult::Outcome::Failed);
+                EXPECT_EQ(written.sheet.error->reason().rfind(expected, 0), 0u)
+                    << written.sheet.error->reason();
+                EXPECT_FALSE(std::filesystem::exists(dir.Path(name)));
+                continue;
+            }
+            ASSERT_EQ(written.sheet.outcome, SheetResult::Outcome::Written);
+            EXPECT_TRUE(std::filesystem::exists(dir.Path(name))) << "it stays written";
+            if (expected.empty()) {
+                EXPECT_EQ(written.problems, std::vector<std::string>{});
+            } else {
+                ASSERT_EQ(written.problems.size(), 1u);
+                EXPECT_EQ(written.problems[0].rfind(expected, 0), 0u) << written.problems[0];
+            }
+        }
+    }
+    // The binary data is right as it stands: only the line rules break it.
+    const int fd = ::open(dir.Write("alone.ps", binary).c_str(), O_RDONLY);
+    EXPECT_TRUE(ghostscript.Run(GrayRasterDevice(30), fd).ok);
+    ::close(fd);
+}
+
+}  // namespace
+}  // namespace a5merge
