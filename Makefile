@@ -55,9 +55,11 @@ bench: deps
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 
-# The README's picture of the window, drawn by the program's own code.
+# The README's pictures of the window and its preview, drawn by the program's own code.
 screenshot: build
 	$(BUILD_DIR)/tools/a5merge-screenshot docs/screenshot.png 2
+	$(BUILD_DIR)/tools/a5merge-screenshot --preview docs/preview.png \
+	    $(CURDIR)/tests/data/top.ps $(CURDIR)/tests/data/bottom.ps
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-sanitize $(BUILD_DIR)-fuzz

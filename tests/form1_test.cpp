@@ -11,25 +11,37 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
+#include "app/drawing_tooltips.h"
 #include "app/drop_frame.h"
 #include "app/fonts.h"
+#include "app/preview_window.h"
 #include "app/qt_desktop.h"
+#include "ghostscript/ghostscript.h"
+#include "ghostscript/raster.h"
 #include "platform/single_instance.h"
 #include "platform/text_files.h"
 #include "support/fake_desktop.h"
 #include "support/fake_form.h"
+#include "support/private_cups.h"
 #include "support/ps_samples.h"
 #include "support/run_process.h"
 #include "support/temp_folder.h"
@@ -641,6 +653,231 @@ TEST_F(Form1MergeTest, RealSaveDialogAddsTheExtensionAndAsksBeforeReplacing) {
     QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
     EXPECT_EQ(dir.Entries(), before);
     EXPECT_EQ(realDesktop.boxes.size(), 2u);
+}
+
+// Right click anywhere, the Menu key and Shift+F10 open the context menu; its
+// three entries and their shortcuts answer as MERGE + SAVE does before both
+// zones hold a file.
+TEST_F(Form1Test, ContextMenuAndShortcutsReachTheActions) {
+    ShowActive();
+    QMenu* menu = form->contextMenu();
+    ASSERT_NE(menu, nullptr);
+    QStringList entries, keys;
+    for (QAction* action : menu->actions()) {
+        entries << action->text();
+        keys << action->shortcut().toString();
+    }
+    EXPECT_EQ(entries, (QStringList{"Preview...", "Print...", "Save as PDF..."}));
+    EXPECT_EQ(keys, (QStringList{"Ctrl+Shift+P", "Ctrl+P", "Ctrl+Shift+S"}));
+
+    for (const char* target : {"lblKorva", "frmTop", "lblBottom", "cmdMerge", "Form1"}) {
+        SCOPED_TRACE(target);
+        QWidget* widget = target == std::string("Form1") ? form.get() : Control<QWidget>(target);
+        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(3, 3),
+                                widget->mapToGlobal(QPoint(3, 3)));
+        QApplication::sendEvent(widget, &click);
+        EXPECT_TRUE(menu->isVisible());
+        menu->hide();
+    }
+    for (const QKeyCombination key :
+         {QKeyCombination(Qt::Key_Menu), QKeyCombination(Qt::ShiftModifier, Qt::Key_F10)}) {
+        QTest::keyClick(QApplication::focusWidget(), key.key(), key.keyboardModifiers());
+        EXPECT_TRUE(menu->isVisible()) << QKeySequence(key).toString().toStdString();
+        menu->hide();
+    }
+
+    const Qt::KeyboardModifiers ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, ctrlShift);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::ControlModifier);
+    Control<QWidget>("frmBottom")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, ctrlShift);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>(3, "Sorry input *.PS files not correct"));
+    EXPECT_EQ(form->preview(), nullptr);
+    EXPECT_TRUE(desktop.dialogs.empty());
+}
+
+// Ghostscript's render of `path` alone, in colour as the preview renders it,
+// at 72 dots per inch: a pixel a point.
+QImage RenderedAlone(const std::string& path) {
+    const Ghostscript ghostscript;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const GhostscriptResult result = ghostscript.Run(ColourRasterDevice(72), fd);
+    ::close(fd);
+    std::vector<Raster> pages;
+    EXPECT_TRUE(result.ok && ReadRasters(result.output, pages) && !pages.empty()) << result.failure;
+    return pages.empty() ? QImage() : ImageOf(pages[0]);
+}
+
+// Pixels of `rows` rows that differ between `a` from row `aFrom` and `b` from
+// row `bFrom`.
+int Differing(const QImage& a, int aFrom, const QImage& b, int bFrom, int rows) {
+    int differing = 0;
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            differing += a.pixel(x, aFrom + y) != b.pixel(x, bFrom + y);
+        }
+    }
+    return differing;
+}
+
+bool InkIn(const QImage& image, int from, int to) {
+    for (int y = from; y < to; ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 250) return true;
+        }
+    }
+    return false;
+}
+
+// Waits for the preview to end a render that `act` starts.
+void RenderAfter(PreviewWindow* preview, const std::function<void()>& act) {
+    QSignalSpy done(preview, &PreviewWindow::renderDone);
+    act();
+    ASSERT_TRUE(done.wait(30000) || !done.isEmpty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !preview->rendering(); }, 30000));
+}
+
+TEST_F(Form1MergeTest, PreviewShowsTheSheetAndFollowsTheZones) {
+    ShowActive();
+    const std::string top = dir.Write("left.ps", ReadBytes(TestData("top.ps")));
+    const std::string bottom = dir.Write("right.ps", ReadBytes(TestData("bottom.ps")));
+    DropOn("lblTop", top);
+    QTest::keyClick(form.get(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+    PreviewWindow* preview = form->preview();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isWindow());
+    EXPECT_EQ(preview->windowModality(), Qt::NonModal);
+    EXPECT_NE(preview->minimumSize(), preview->maximumSize()) << "resizable";
+    EXPECT_EQ(preview->windowTitle(), "Preview of the A4 sheet - PS merge");
+    // A page of 842 pixels: the render is at 72 dots per inch.
+    RenderAfter(preview, [&] { preview->resize(623, 900); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview->picture().height() == 842; }, 30000));
+
+    // TOP alone, in its place; nothing below.
+    const QImage topAlone = RenderedAlone(top);
+    const QImage bottomAlone = RenderedAlone(bottom);
+    QImage shown = preview->picture().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(Differing(shown, 0, topAlone.convertToFormat(QImage::Format_RGB32), 405, 421), 0);
+    EXPECT_FALSE(InkIn(shown, 437, 842));
+    EXPECT_EQ(preview->statusText(), "TOP only: BOTTOM has no file yet");
+
+    // BOTTOM accepted: the preview renders again, BOTTOM low, TOP high.
+    RenderAfter(preview, [&] { DropOn("lblBottom", bottom); });
+    shown = preview->picture().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(Differing(shown, 0, topAlone.convertToFormat(QImage::Format_RGB32), 405, 421), 0);
+    EXPECT_EQ(Differing(shown, 437, bottomAlone.convertToFormat(QImage::Format_RGB32), 437, 405),
+              0);
+    EXPECT_GT(Differing(shown, 437, topAlone.convertToFormat(QImage::Format_RGB32), 437, 405),
+              1000);
+    EXPECT_EQ(preview->statusText(), "");
+
+    // Another BOTTOM, then a TOP that Ghostscript refuses: its text instead.
+    const std::string box = dir.Write(
+        "box.ps",
+        AcceptedInput("newpath 50 50 moveto 500 0 rlineto 0 300 rlineto closepath fill\r\n"
+                      "showpage\r\n"));
+    RenderAfter(preview, [&] { DropOn("lblBottom", box); });
+    shown = preview->picture().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(
+        Differing(shown, 437, RenderedAlone(box).convertToFormat(QImage::Format_RGB32), 437, 405),
+        0);
+    const std::string bad = dir.Write("bad.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"));
+    RenderAfter(preview, [&] { DropOn("lblTop", bad); });
+    EXPECT_TRUE(preview->picture().isNull());
+    EXPECT_EQ(preview->message(), "Ghostscript: Error: /undefined in nosuchoperator");
+
+    // Without Ghostscript, the package to install.
+    GhostscriptSettings settings;
+    settings.program = "/nonexistent/gs";
+    const Ghostscript missing(settings);
+    TextFiles otherFiles;
+    Form1 other(desktop, otherFiles, firstCopy);
+    other.UseGhostscript(missing);
+    other.Load();
+    other.frmTop_OLEDragDrop({top});
+    other.Preview();
+    ASSERT_NE(other.preview(), nullptr);
+    EXPECT_EQ(other.preview()->message(),
+              "Ghostscript (gs) was not found: install the package ghostscript");
+}
+
+// A zone that holds a file names it in its tooltip with a small render of
+// its drawing; a file unchanged is not rendered again.
+TEST_F(Form1MergeTest, EachZoneShowsItsDrawing) {
+    DropSamples();
+    auto* frmTop = Control<QWidget>("frmTop");
+    auto* frmBottom = Control<QWidget>("frmBottom");
+    EXPECT_TRUE(
+        frmTop->toolTip().startsWith("<b>TOP</b>: " + QString::fromStdString(dir.Path("left.ps"))));
+    EXPECT_TRUE(frmBottom->toolTip().startsWith("<b>BOTTOM</b>: "));
+    const QString picture = QStringLiteral("<img src=\"data:image/png;base64,");
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return frmTop->toolTip().contains(picture) && frmBottom->toolTip().contains(picture);
+        },
+        30000));
+    const auto image = [&](QWidget* zone) {
+        const QString tip = zone->toolTip();
+        const qsizetype from = tip.indexOf(picture) + picture.size();
+        return QImage::fromData(
+            QByteArray::fromBase64(tip.mid(from, tip.indexOf('"', from) - from).toLatin1()));
+    };
+    const QImage topPicture = image(frmTop);
+    EXPECT_NEAR(topPicture.width(), DrawingTooltips::kWidth, 3);  // whole dots per inch
+    EXPECT_NEAR(topPicture.height(), DrawingTooltips::kWidth * 421 / 595, 2) << "the half page";
+    EXPECT_TRUE(InkIn(topPicture, 0, topPicture.height()));
+    EXPECT_NE(topPicture, image(frmBottom));
+
+    EXPECT_EQ(form->tooltips()->renders(), 2);
+    DropOn("lblTop", dir.Path("left.ps"));
+    EXPECT_EQ(form->tooltips()->renders(), 2) << "unchanged: from the cache";
+    dir.Write("left.ps", ReadBytes(TestData("top.ps")) + "% changed\r\n");
+    DropOn("lblTop", dir.Path("left.ps"));
+    EXPECT_EQ(form->tooltips()->renders(), 3);
+}
+
+// Boxes are answered by the script; the print dialog is Qt's own.
+class RealPrintDialogDesktop : public FakeDesktop {
+public:
+    std::optional<PrintChoice> ChoosePrinter(const std::string& title) override {
+        printDialogs.push_back(title);
+        return real.ChoosePrinter(title);
+    }
+    QtDesktop real{QStringLiteral("PS merge")};
+};
+
+// Ctrl+P with a real cupsd of the test's own: Qt's dialog chooses its queue
+// for a PostScript printer, and what reaches that printer is one sheet with
+// both halves (the PostScript route would have dropped TOP).
+TEST_F(Form1MergeTest, PrintReachesAPostScriptPrinterWithBothHalves) {
+    testing::PrivateCups cups;
+    if (cups.unavailable()) GTEST_SKIP() << cups.why();
+    ASSERT_EQ(cups.why(), "");
+    RealPrintDialogDesktop realDesktop;
+    form = std::make_unique<Form1>(realDesktop, files, firstCopy);
+    form->Load();
+    DropSamples();
+    QString printer;
+    WhenModal<QPrintDialog>([&](QPrintDialog* dialog) {
+        printer = dialog->printer()->printerName();
+        dialog->accept();
+    });
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_P, Qt::ControlModifier);
+    EXPECT_EQ(printer, testing::PrivateCups::kQueue);
+    EXPECT_EQ(realDesktop.Texts(), std::vector<std::string>{"Sent to a5test"});
+
+    const std::optional<std::string> job = cups.WaitForJob(std::chrono::seconds(90));
+    ASSERT_TRUE(job.has_value()) << "nothing reached the printer";
+    EXPECT_EQ(job->rfind("%!PS", 0), 0u) << "the printer is sent PostScript";
+    TempFolder received;
+    const std::string path = received.Write("job.ps", *job);
+    const Ghostscript ghostscript;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const GhostscriptResult rendered = ghostscript.Run(GrayRasterDevice(30), fd);
+    ::close(fd);
+    std::vector<Raster> pages;
+    ASSERT_TRUE(rendered.ok && ReadRasters(rendered.output, pages)) << rendered.failure;
+    EXPECT_EQ(SheetProblems(pages), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "ghostscript/ghostscript.h"
+#include "ghostscript/sheet_commands.h"
 #include "input/drop_zones.h"
 #include "input/path_helpers.h"
+#include "platform/print_spooler.h"
 #include "platform/text_files.h"
 #include "support/fake_form.h"
 #include "support/ps_samples.h"
@@ -180,6 +184,125 @@ TEST_F(MergeCommandTest, ShortTopPathEndsTheProgramBeforeTheDialog) {
     EXPECT_THROW(cmdMerge_Click(form), ProgramEnded);
     EXPECT_EQ(desktop.Texts(), Texts{"Invalid file processing detected\r\nProgram will close"});
     EXPECT_TRUE(desktop.dialogs.empty());
+}
+
+// Save as PDF and Print, the window's ways to a sheet that prints whole:
+// refused as MERGE + SAVE refuses, asked and told as it asks and tells.
+class SheetCommandTest : public MergeCommandTest {
+protected:
+    void AcceptSamples() {
+        Accept(dir.Write("left.ps", ReadBytes(testing::TestData("top.ps"))),
+               dir.Write("right.ps", ReadBytes(testing::TestData("bottom.ps"))));
+    }
+
+    // A print system that keeps the jobs it is given.
+    struct Spooler : PrintSpooler {
+        std::vector<std::string> printers{"office"};
+        struct Job {
+            std::string printer, bytes, title;
+            PrintOptions options;
+        };
+        std::vector<Job> jobs;
+        std::string refusal;  // non-empty: every job refused so
+        std::vector<std::string> Printers() override { return printers; }
+        PrintJob Send(const std::string& printer, const std::string& file, const std::string& title,
+                      const PrintOptions& options) override {
+            jobs.push_back({printer, ReadBytes(file), title, options});
+            return refusal.empty() ? PrintJob{true, 7, ""} : PrintJob{false, 0, refusal};
+        }
+    } spooler;
+
+    Ghostscript ghostscript;
+};
+
+TEST_F(SheetCommandTest, SaveAsPdfAsksAndTellsAsMergeAndSaveDoes) {
+    SaveSheetAsPdf(form, ghostscript);
+    PrintSheet(form, ghostscript, spooler);
+    EXPECT_EQ(desktop.Texts(), (Texts{kInputsNotCorrect, kInputsNotCorrect}));
+    EXPECT_TRUE(desktop.dialogs.empty() && desktop.printDialogs.empty());
+    desktop.boxes.clear();
+
+    AcceptSamples();
+    const std::string pdf = dir.Path("left_Combi.pdf");
+    desktop.saveAnswers = {pdf};
+    SaveSheetAsPdf(form, ghostscript);
+    ASSERT_EQ(desktop.dialogs.size(), 1u);
+    const SaveDialog& dialog = desktop.dialogs[0];
+    EXPECT_EQ(dialog.fileName, pdf);
+    EXPECT_EQ(dialog.initDir + "/", dir.Path(""));
+    EXPECT_EQ(dialog.defaultExt, "pdf");
+    EXPECT_EQ(dialog.filter, "PDF (*.pdf)|*.pdf");
+    EXPECT_EQ(dialog.flags, SaveDialog::kOverwritePrompt);
+    EXPECT_EQ(desktop.busy, Texts{kMakingThePdf});
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "All looks OK!  ");
+    EXPECT_EQ(desktop.boxes[0].title, "OK!");
+    EXPECT_EQ(ReadBytes(pdf).rfind("%PDF-", 0), 0u);
+    EXPECT_TRUE(captions.changes.empty()) << "the zones keep their captions";
+
+    // A Ghostscript failure is told as a failed save; the file is kept.
+    desktop.boxes.clear();
+    const std::string bad = dir.Write("bad.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"));
+    DropOnZone(Zone::Top, {bad}, form);
+    desktop.saveAnswers = {pdf};
+    const std::string before = ReadBytes(pdf);
+    SaveSheetAsPdf(form, ghostscript);
+    EXPECT_EQ(desktop.Texts(), Texts{"Could not save " + pdf +
+                                     "\r\nGhostscript: Error: /undefined in nosuchoperator"});
+    EXPECT_EQ(ReadBytes(pdf), before);
+
+    // Stopped while busy: nothing written, nothing said.
+    desktop.boxes.clear();
+    DropOnZone(Zone::Top, {dir.Path("left.ps")}, form);
+    desktop.cancelBusy = true;
+    desktop.saveAnswers = {dir.Path("stopped.pdf")};
+    SaveSheetAsPdf(form, ghostscript);
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("stopped.pdf")));
+}
+
+TEST_F(SheetCommandTest, PrintHandsThePdfToThePrinterChosen) {
+    AcceptSamples();
+    spooler.printers.clear();
+    PrintSheet(form, ghostscript, spooler);
+    EXPECT_EQ(desktop.Texts(), Texts{kNoPrinter});
+    EXPECT_TRUE(desktop.printDialogs.empty());
+
+    spooler.printers = {"office"};
+    desktop.boxes.clear();
+    PrintSheet(form, ghostscript, spooler);  // the dialog is cancelled
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_TRUE(spooler.jobs.empty());
+
+    const PrintOptions options = {{"copies", "2"}, {"sides", "two-sided-long-edge"}};
+    desktop.printAnswers = {PrintChoice{"office", "", options}};
+    PrintSheet(form, ghostscript, spooler);
+    EXPECT_EQ(desktop.Texts(), Texts{"Sent to office"});
+    ASSERT_EQ(spooler.jobs.size(), 1u);
+    EXPECT_EQ(spooler.jobs[0].printer, "office");
+    EXPECT_EQ(spooler.jobs[0].bytes.rfind("%PDF-", 0), 0u) << "a PDF, never the PostScript";
+    EXPECT_EQ(spooler.jobs[0].title, "left_Combi.pdf");
+    EXPECT_EQ(spooler.jobs[0].options, options);
+
+    // The print system's reason; a file chosen instead gets the PDF.
+    desktop.boxes.clear();
+    spooler.refusal = "The printer is not accepting jobs.";
+    desktop.printAnswers = {PrintChoice{"office", "", {}}, PrintChoice{"", dir.Path("f.pdf"), {}}};
+    PrintSheet(form, ghostscript, spooler);
+    PrintSheet(form, ghostscript, spooler);
+    EXPECT_EQ(desktop.Texts(),
+              (Texts{"Could not print on office\r\nThe printer is not accepting jobs.",
+                     "All looks OK!  "}));
+    EXPECT_EQ(ReadBytes(dir.Path("f.pdf")), spooler.jobs[0].bytes);
+
+    // Without Ghostscript, the package to install.
+    desktop.boxes.clear();
+    GhostscriptSettings missing;
+    missing.program = "/nonexistent/gs";
+    const Ghostscript none(missing);
+    PrintSheet(form, none, spooler);
+    SaveSheetAsPdf(form, none);
+    EXPECT_EQ(desktop.Texts(), (Texts{kGhostscriptMissing, kGhostscriptMissing}));
 }
 
 }  // namespace

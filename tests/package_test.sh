@@ -34,7 +34,7 @@ check_tree "$scratch/prefix"
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/pkg" >/dev/null
 deb=$(ls "$scratch"/pkg/a5merge_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libstdc++6; do
+for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 libcups2 libstdc++6; do
     case "$depends" in
         *"$lib "* | *"$lib,"* | *"$lib") ;;
         *) fail "Depends ($depends) lacks $lib" ;;

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPageSize>
+#include <QPrinter>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -79,6 +81,63 @@ TEST(QtDesktopTest, EndRunsTheCleanUpAndExitsAtOnce) {
     EXPECT_EQ(mark, 'c');
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 3);
+}
+
+// What the print dialog chose becomes CUPS's job options; a file chosen
+// instead of a printer is named as it is.
+TEST(QtDesktopTest, PrintChoicesBecomeCupsOptions) {
+    using Options = std::vector<std::pair<std::string, std::string>>;
+    const struct {
+        int copies;
+        QPrinter::DuplexMode duplex;
+        bool gray;
+        QPageSize::PageSizeId paper;
+        QStringList dialogs;  // the dialog's own CUPS options
+        Options expected;
+    } cases[] = {
+        {1,
+         QPrinter::DuplexNone,
+         false,
+         QPageSize::A4,
+         {},
+         {{"copies", "1"}, {"sides", "one-sided"}, {"media", "A4"}}},
+        {3,
+         QPrinter::DuplexLongSide,
+         true,
+         QPageSize::A4,
+         {"number-up", "2", "job-priority", "80"},
+         {{"copies", "3"},
+          {"collate", "true"},
+          {"sides", "two-sided-long-edge"},
+          {"print-color-mode", "monochrome"},
+          {"media", "A4"},
+          {"number-up", "2"},
+          {"job-priority", "80"}}},
+        {1,
+         QPrinter::DuplexShortSide,
+         false,
+         QPageSize::Letter,
+         {},
+         {{"copies", "1"},
+          {"sides", "two-sided-short-edge"},
+          {"media", "Letter"},
+          {"fit-to-page", "true"}}},
+        {0,
+         QPrinter::DuplexAuto,
+         false,
+         QPageSize::A4,
+         {},
+         {{"copies", "1"}, {"sides", "two-sided-long-edge"}, {"media", "A4"}}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PrintOptionsFor(c.copies, true, c.duplex, c.gray, QPageSize(c.paper), c.dialogs),
+                  c.expected)
+            << ::testing::PrintToString(c.expected);
+    }
+    QPrinter toFile;
+    toFile.setOutputFormat(QPrinter::PdfFormat);
+    toFile.setOutputFileName(QStringLiteral("/tmp/sheet.pdf"));
+    EXPECT_EQ(PrintChoiceOf(toFile).file, "/tmp/sheet.pdf");
 }
 
 TEST(QtDesktopFilterTest, PairsBecomeQtNameFilters) {

@@ -5,10 +5,11 @@ set -eu
 # Arguments name packages needed besides these. The package test also wants
 # lintian, and psutils and groff installed, so that it sees any name of ours
 # that an installed package already uses. Ghostscript and bubblewrap make
-# PDFs and renders; poppler-utils lets the tests look at those PDFs.
+# PDFs and renders; poppler-utils lets the tests look at those PDFs; CUPS
+# (its library to build, its server, client and filters for the print test).
 pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine
       dpkg-dev file desktop-file-utils lintian psutils groff ghostscript bubblewrap
-      poppler-utils $*"
+      poppler-utils libcups2-dev cups cups-client cups-filters $*"
 
 missing=""
 for p in $pkgs; do

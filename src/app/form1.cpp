@@ -1,18 +1,26 @@
 #include "app/form1.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/drawing_tooltips.h"
 #include "app/drop_frame.h"
 #include "app/fonts.h"
 #include "app/icon.h"
+#include "app/preview_window.h"
+#include "ghostscript/ghostscript.h"
+#include "ghostscript/sheet_commands.h"
 #include "input/drop_zones.h"
 #include "input/path_helpers.h"
 #include "merge/merge_command.h"
 #include "merge/startup.h"
+#include "platform/text_files.h"
 
 namespace a5merge {
 
@@ -62,11 +70,18 @@ QSize Needed(QWidget* widget) {
 }  // namespace
 
 Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidget* parent)
-    : QWidget(parent), desktop_(desktop), files_(files), instances_(instances) {
+    : QWidget(parent),
+      desktop_(desktop),
+      files_(files),
+      instances_(instances),
+      ownGhostscript_(std::make_unique<Ghostscript>()),
+      ghostscript_(ownGhostscript_.get()) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("PS merge"));
     setFont(Tahoma(8.25, false));
     setFixedSize(Px(2415), Px(5025));
+    // The zones show their drawings also while the preview has the focus.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
 
     lblKorva_ = MakeLabel("lblKorva", "Korvalith Postscript Merge", this,
                           Twips(120, 120, 2295, 255), Tahoma(8.25, true));
@@ -95,6 +110,99 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     frmBottom_->SetChooseHandler([this] { frmBottom_Click(); });
     connect(cmdMerge_, &QPushButton::clicked, this, [this] { cmdMerge_Click(); });
     connect(cmdExit_, &QPushButton::clicked, this, [this] { cmdExit_Click(); });
+
+    // What is new lives in the context menu and its shortcuts: the window
+    // itself looks and reads as designed.
+    contextMenu_ = new QMenu(this);
+    contextMenu_->setObjectName(QStringLiteral("contextMenu"));
+    contextMenu_->addAction(AddAction("previewAction", "Preview...",
+                                      {QKeySequence(QStringLiteral("Ctrl+Shift+P"))},
+                                      [this] { Preview(); }));
+    contextMenu_->addAction(AddAction(
+        "printAction", "Print...", {QKeySequence(QStringLiteral("Ctrl+P"))}, [this] { Print(); }));
+    contextMenu_->addAction(AddAction("savePdfAction", "Save as PDF...",
+                                      {QKeySequence(QStringLiteral("Ctrl+Shift+S"))},
+                                      [this] { SaveAsPdf(); }));
+    AddAction("contextMenuKeys", "Context menu",
+              {QKeySequence(Qt::Key_Menu), QKeySequence(QStringLiteral("Shift+F10"))}, [this] {
+                  QWidget* at = QApplication::focusWidget();
+                  if (at == nullptr || at->window() != this) at = this;
+                  contextMenu_->popup(at->mapToGlobal(at->rect().center()));
+              });
+}
+
+// Renders under way stop before the Ghostscript they run goes.
+Form1::~Form1() {
+    delete preview_;
+    delete tooltips_;
+}
+
+QAction* Form1::AddAction(const char* name, const char* text, const QList<QKeySequence>& keys,
+                          std::function<void()> handler) {
+    auto* action = new QAction(QString::fromLatin1(text), this);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, std::move(handler));
+    addAction(action);
+    return action;
+}
+
+void Form1::contextMenuEvent(QContextMenuEvent* event) {
+    contextMenu_->popup(event->globalPos());
+    event->accept();
+}
+
+SheetSources Form1::Sources() const {
+    SheetSources sources;
+    if (state_.topOK != 0) sources.top = state_.topFile;
+    if (state_.bottomOK != 0) sources.bottom = state_.bottomFile;
+    return sources;
+}
+
+void Form1::Preview() {
+    Guarded([&] {
+        if (state_.topOK == 0 && state_.bottomOK == 0) {
+            desktop_.MsgBox(kInputsNotCorrect, kMbSystemModal);
+            return;
+        }
+        if (preview_ == nullptr) {
+            preview_ = new PreviewWindow(*ghostscript_, this);
+            connect(preview_, &PreviewWindow::printRequested, this, [this] { Print(); });
+            connect(preview_, &PreviewWindow::saveAsPdfRequested, this, [this] { SaveAsPdf(); });
+        }
+        preview_->Show(Sources());
+    });
+}
+
+void Form1::Print() {
+    Guarded([&] {
+        FormContext form = Context();
+        PrintSheet(form, *ghostscript_, *spooler_);
+    });
+}
+
+void Form1::SaveAsPdf() {
+    Guarded([&] {
+        FormContext form = Context();
+        SaveSheetAsPdf(form, *ghostscript_);
+    });
+}
+
+// A zone's tooltip names its file and shows its drawing once rendered.
+void Form1::ShowTooltip(Zone zone) {
+    const bool top = zone == Zone::Top;
+    DropFrame* frame = top ? frmTop_ : frmBottom_;
+    if ((top ? state_.topOK : state_.bottomOK) == 0) return;
+    if (tooltips_ == nullptr) {
+        tooltips_ = new DrawingTooltips(*ghostscript_, devicePixelRatioF(), this);
+        connect(tooltips_, &DrawingTooltips::rendered, this, [this](const std::string& path) {
+            if (state_.topOK != 0 && state_.topFile == path) ShowTooltip(Zone::Top);
+            if (state_.bottomOK != 0 && state_.bottomFile == path) ShowTooltip(Zone::Bottom);
+        });
+    }
+    frame->setToolTip(tooltips_->For(top ? QStringLiteral("TOP") : QStringLiteral("BOTTOM"),
+                                     top ? state_.topFile : state_.bottomFile));
 }
 
 void Form1::Load() { Form_Load(state_, desktop_, instances_); }
@@ -126,10 +234,13 @@ void Form1::ChooseFile(Zone zone) {
 }
 
 // The Open dialog starts where the last file accepted on either zone lies.
+// and the zone's tooltip and the preview follow the file accepted.
 void Form1::Remember(Zone zone, DropVerdict verdict) {
     if (verdict == DropVerdict::Accepted) {
         lastFolder_ = PathOnly(zone == Zone::Top ? state_.topFile : state_.bottomFile);
         if (lastFolder_.empty()) lastFolder_ = std::string(1, PlatformSeparator());
+        ShowTooltip(zone);
+        if (preview_ != nullptr) preview_->SetSources(Sources());
     }
 }
 

@@ -3,31 +3,42 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "ghostscript/sheet_output.h"
 #include "input/drop_zones.h"
 #include "platform/desktop.h"
+#include "platform/print_spooler.h"
 #include "state/captions.h"
 #include "state/form_context.h"
 #include "state/merge_state.h"
 
+class QAction;
 class QLabel;
+class QMenu;
 class QPushButton;
 
 namespace a5merge {
 
+class DrawingTooltips;
 class DropFrame;
+class Ghostscript;
 class InstanceTest;
+class PreviewWindow;
 class TextFiles;
 
 // The program's one window: two drop zones, MERGE + SAVE and EXIT. It owns
-// the MergeState for the life of the program.
+// the MergeState for the life of the program. Its context menu (right click,
+// the Menu key, Shift+F10) and shortcuts reach the preview, printing and
+// the PDF; each zone's tooltip shows the drawing it holds.
 class Form1 : public QWidget, private Captions {
     Q_OBJECT
 
 public:
     Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidget* parent = nullptr);
+    ~Form1() override;
 
     // Runs start-up; call once before the window is first shown.
     void Load();
@@ -42,11 +53,26 @@ public:
     void TakeFilesOnceShown(std::vector<std::string> files);
     void cmdMerge_Click();
     void cmdExit_Click();
+    // "Preview..." (Ctrl+Shift+P), "Print..." (Ctrl+P), "Save as PDF..."
+    // (Ctrl+Shift+S). Before both zones hold a file they answer as MERGE +
+    // SAVE does; the preview shows the one half that is there.
+    void Preview();
+    void Print();
+    void SaveAsPdf();
+
+    // What renders and prints; before the first use. The window's own are
+    // Ghostscript as the environment sets it and the system's CUPS.
+    void UseGhostscript(const Ghostscript& ghostscript) { ghostscript_ = &ghostscript; }
+    void UsePrintSpooler(PrintSpooler& spooler) { spooler_ = &spooler; }
 
     const MergeState& state() const { return state_; }
+    PreviewWindow* preview() const { return preview_; }
+    QMenu* contextMenu() const { return contextMenu_; }
+    DrawingTooltips* tooltips() const { return tooltips_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void SetCaption(Label label, const std::string& text) override;
@@ -56,6 +82,10 @@ private:
     void ChooseFile(Zone zone);
     void Remember(Zone zone, DropVerdict verdict);
     void Describe();
+    void ShowTooltip(Zone zone);
+    SheetSources Sources() const;
+    QAction* AddAction(const char* name, const char* text, const QList<QKeySequence>& keys,
+                       std::function<void()> handler);
     FormContext Context() { return {state_, files_, desktop_, *this}; }
 
     Desktop& desktop_;
@@ -64,6 +94,14 @@ private:
     MergeState state_;
     bool iconGiven_ = false;
     std::string lastFolder_;  // of the last file accepted, where the Open dialog starts
+
+    std::unique_ptr<Ghostscript> ownGhostscript_;
+    const Ghostscript* ghostscript_;
+    SystemSpooler ownSpooler_;
+    PrintSpooler* spooler_ = &ownSpooler_;
+    PreviewWindow* preview_ = nullptr;     // made when first asked for
+    DrawingTooltips* tooltips_ = nullptr;  // made when a zone first accepts
+    QMenu* contextMenu_;
 
     QLabel* lblKorva_;
     QLabel* lblA5_;

@@ -3,12 +3,21 @@
 #include "app/icon.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPageSize>
+#include <QPrintDialog>
+#include <QPrintEngine>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <thread>
 
 namespace a5merge {
 
@@ -126,6 +135,104 @@ std::optional<std::string> QtDesktop::OpenFile(const OpenDialog& settings) {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     return Answer(dialog);
+}
+
+std::vector<std::pair<std::string, std::string>> PrintOptionsFor(int copies, bool collate,
+                                                                 int duplex, bool grayScale,
+                                                                 const QPageSize& paper,
+                                                                 const QStringList& cupsOptions) {
+    std::vector<std::pair<std::string, std::string>> options;
+    options.emplace_back("copies", std::to_string(copies < 1 ? 1 : copies));
+    if (copies > 1) options.emplace_back("collate", collate ? "true" : "false");
+    switch (duplex) {
+        case QPrinter::DuplexShortSide:
+            options.emplace_back("sides", "two-sided-short-edge");
+            break;
+        case QPrinter::DuplexLongSide:
+        case QPrinter::DuplexAuto:
+            options.emplace_back("sides", "two-sided-long-edge");
+            break;
+        default:
+            options.emplace_back("sides", "one-sided");
+            break;
+    }
+    if (grayScale) options.emplace_back("print-color-mode", "monochrome");
+    const bool a4 = !paper.isValid() || paper.id() == QPageSize::A4;
+    options.emplace_back("media", a4 ? "A4" : paper.key().toStdString());
+    if (!a4) options.emplace_back("fit-to-page", "true");
+    for (qsizetype i = 0; i + 1 < cupsOptions.size(); i += 2) {
+        options.emplace_back(cupsOptions[i].toStdString(), cupsOptions[i + 1].toStdString());
+    }
+    return options;
+}
+
+PrintChoice PrintChoiceOf(QPrinter& printer) {
+    PrintChoice choice;
+    if (printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty()) {
+        choice.file = QFile::encodeName(printer.outputFileName()).toStdString();
+        return choice;
+    }
+    choice.printer = printer.printerName().toStdString();
+    // Qt's dialog keeps the CUPS options of its own settings (pages per
+    // sheet, banners, the printer's own choices) as name, value pairs in
+    // this engine property, where Qt's CUPS engine reads them too.
+    constexpr auto kCupsOptions = QPrintEngine::PrintEnginePropertyKey(0xfe00);
+    const QStringList cupsOptions =
+        printer.printEngine() != nullptr
+            ? printer.printEngine()->property(kCupsOptions).toStringList()
+            : QStringList();
+    choice.options = PrintOptionsFor(printer.copyCount(), printer.collateCopies(), printer.duplex(),
+                                     printer.colorMode() == QPrinter::GrayScale,
+                                     printer.pageLayout().pageSize(), cupsOptions);
+    return choice;
+}
+
+std::optional<PrintChoice> QtDesktop::ChoosePrinter(const std::string& title) {
+    QPrinter printer;
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    QPrintDialog dialog(&printer, window_);
+    dialog.setObjectName(QStringLiteral("printDialog"));
+    dialog.setWindowTitle(QString::fromStdString(title));
+    dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    dialog.setMinMax(1, 1);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return PrintChoiceOf(printer);
+}
+
+void QtDesktop::WhileBusy(const std::string& what,
+                          const std::function<void(const std::atomic<bool>&)>& work) {
+    std::atomic<bool> cancel{false};
+    std::atomic<bool> done{false};
+    std::exception_ptr error;
+    QEventLoop loop;
+    std::thread worker([&] {
+        try {
+            work(cancel);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        done = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // A short while with no input at all; then a modal box, which keeps
+    // input from the window and can stop the work.
+    QTimer::singleShot(400, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!done) {
+        QProgressDialog box(QString::fromStdString(what), QStringLiteral("Cancel"), 0, 0, window_);
+        box.setObjectName(QStringLiteral("busyBox"));
+        box.setWindowTitle(appTitle_);
+        box.setWindowModality(Qt::ApplicationModal);
+        box.setMinimumDuration(0);
+        QObject::connect(&box, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+        box.show();
+        while (!done) loop.exec();
+    }
+    worker.join();
+    if (error) std::rethrow_exception(error);
 }
 
 void QtDesktop::EndProgram(int status) {

@@ -64,6 +64,14 @@ bool ReadRasters(std::string_view bytes, std::vector<Raster>& pages) {
     return true;
 }
 
+Raster Rows(const Raster& page, int top, int bottom) {
+    Raster rows = page;
+    const std::size_t row = static_cast<std::size_t>(page.width) * page.channels;
+    rows.height = bottom - top;
+    rows.pixels = page.pixels.substr(row * top, row * rows.height);
+    return rows;
+}
+
 bool InkIn(const Raster& page, int top, int bottom) {
     for (int y = top; y < bottom; ++y) {
         for (int x = 0; x < page.width; ++x) {

@@ -31,6 +31,9 @@ bool ReadRasters(std::string_view bytes, std::vector<Raster>& pages);
 // prints right.
 std::vector<std::string> SheetProblems(const std::vector<Raster>& pages);
 
+// Rows [top, bottom) of `page`.
+Raster Rows(const Raster& page, int top, int bottom);
+
 // Whether any pixel of rows [top, bottom) holds ink (is not white).
 bool InkIn(const Raster& page, int top, int bottom);
 

@@ -62,6 +62,7 @@ void ConvertWith(const Ghostscript& ghostscript, const std::vector<std::string>&
     const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (out.get() < 0) throw RuntimeError::FromSystem(to, errno);
     const GhostscriptResult result = ghostscript.Run(device, in.get(), out.get(), cancel);
+    if (result.cancelled) throw RuntimeError(name, result.failure, ECANCELED);
     if (!result.ok) throw RuntimeError(name, result.failure);
 }
 
@@ -78,7 +79,8 @@ std::vector<std::string> PrintProblems(const Ghostscript& ghostscript, const std
 }
 
 SheetWritten WriteSheetAs(MergeState& state, TextFiles& files, const SheetJob& job,
-                          SheetFormat format, bool verify, const Ghostscript& ghostscript) {
+                          SheetFormat format, bool verify, const Ghostscript& ghostscript,
+                          const std::atomic<bool>* cancel) {
     SheetWritten written;
     if (format == SheetFormat::PostScript && !verify) {
         written.sheet = WriteSheet(state, files, job);
@@ -107,7 +109,7 @@ SheetWritten WriteSheetAs(MergeState& state, TextFiles& files, const SheetJob& j
     try {
         if (format == SheetFormat::Pdf) {
             document = work->Path("sheet.pdf");
-            ConvertWith(ghostscript, PdfDevice(), spool.output, document, job.output);
+            ConvertWith(ghostscript, PdfDevice(), spool.output, document, job.output, cancel);
         }
         std::unique_ptr<OutputFile> out =
             files.NamesStandardOutput(job.output)
@@ -117,8 +119,83 @@ SheetWritten WriteSheetAs(MergeState& state, TextFiles& files, const SheetJob& j
     } catch (const RuntimeError& error) {
         return fail(error);
     }
-    if (verify) written.problems = PrintProblems(ghostscript, document);
+    if (verify) written.problems = PrintProblems(ghostscript, document, cancel);
     return written;
+}
+
+namespace {
+
+// Renders the document in `path` and keeps its first page.
+RenderedPage RenderFile(const Ghostscript& ghostscript, const std::string& path, double dotsPerInch,
+                        const std::atomic<bool>* cancel, std::vector<Raster>& pages) {
+    RenderedPage rendered;
+    const Descriptor in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        rendered.failure = RuntimeError::FromSystem(path, errno).what();
+        return rendered;
+    }
+    const GhostscriptResult result =
+        ghostscript.Run(ColourRasterDevice(dotsPerInch), in.get(), -1, cancel);
+    rendered.cancelled = result.cancelled;
+    if (!result.ok) {
+        rendered.failure = result.failure;
+    } else if (!ReadRasters(result.output, pages)) {
+        rendered.failure = "Ghostscript's pages could not be read";
+    } else if (pages.empty()) {
+        rendered.failure = "prints as 0 pages: there is nothing to show";
+    } else {
+        rendered.ok = true;
+        rendered.page = pages.front();
+    }
+    return rendered;
+}
+
+}  // namespace
+
+RenderedPage RenderSheet(const Ghostscript& ghostscript, const SheetSources& sources,
+                         double dotsPerInch, const std::atomic<bool>* cancel) {
+    RenderedPage rendered;
+    if (!sources.top && !sources.bottom) {
+        rendered.failure = "no file to show";
+        return rendered;
+    }
+    std::optional<PrivateFolder> work;
+    std::string document = sources.bottom.value_or("");
+    try {
+        if (sources.top) {
+            work.emplace();
+            // TOP alone stands on an empty BOTTOM: shifted into its place.
+            const std::string bottom = sources.bottom ? *sources.bottom : work->Path("empty.ps");
+            if (!sources.bottom) OutputFile(bottom, IfExists::Fail).Commit();
+            MergeState state;
+            TextFiles files;
+            document = work->Path("sheet.ps");
+            const SheetResult sheet =
+                WriteSheet(state, files, {*sources.top, bottom, document, IfExists::Fail, false});
+            if (sheet.error) throw *sheet.error;
+        }
+    } catch (const RuntimeError& error) {
+        rendered.failure = error.what();
+        return rendered;
+    }
+    std::vector<Raster> pages;
+    rendered = RenderFile(ghostscript, document, dotsPerInch, cancel, pages);
+    if (!rendered.ok) return rendered;
+    if (sources.top && sources.bottom) {
+        rendered.problems = SheetProblems(pages);
+    } else if (pages.size() > 1) {
+        rendered.problems = {"prints as " + std::to_string(pages.size()) + " pages"};
+    }
+    return rendered;
+}
+
+RenderedPage RenderDrawing(const Ghostscript& ghostscript, const std::string& path,
+                           double dotsPerInch, const std::atomic<bool>* cancel) {
+    std::vector<Raster> pages;
+    RenderedPage rendered = RenderFile(ghostscript, path, dotsPerInch, cancel, pages);
+    if (rendered.ok)
+        rendered.page = Rows(rendered.page, rendered.page.height / 2, rendered.page.height);
+    return rendered;
 }
 
 }  // namespace a5merge

@@ -8,10 +8,10 @@
 
 namespace a5merge {
 
-std::string ProposedName(const std::string& topFile, FormContext& form) {
+std::string ProposedName(const std::string& topFile, FormContext& form, const char* ending) {
     form.state.workDir = PathOnly(topFile);
     NameOnly(topFile, form.state, form.desktop);  // for its guard: a short path ends the program
-    return CombiNameFor(topFile);
+    return CombiNameFor(topFile, ending);
 }
 
 void cmdMerge_Click(FormContext& form) {

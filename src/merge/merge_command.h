@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "merge/sheet.h"
 #include "state/form_context.h"
 
 namespace a5merge {
@@ -12,8 +13,10 @@ inline constexpr const char* kOkTitle = "OK!";
 
 
 // The output MERGE + SAVE proposes for `topFile`: its folder, its bare name,
-// "_Combi" and ".PS". A TOP path of 10 characters or fewer ends the program.
-std::string ProposedName(const std::string& topFile, FormContext& form);
+// then `ending` ("_Combi" and ".PS"); sets workDir to that folder. A TOP
+// path of 10 characters or fewer ends the program.
+std::string ProposedName(const std::string& topFile, FormContext& form,
+                         const char* ending = kCombiEnding);
 
 // MERGE + SAVE: refuses until both zones hold an accepted file, asks where to
 // save (proposing ProposedName), writes the merged file, confirms and shows

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace a5merge {
 
@@ -37,6 +41,14 @@ struct OpenDialog {
     std::string initDir;  // empty: the user's home folder
 };
 
+// What the user chose in a print dialog: a printer and the job options the
+// dialog hands on, or a file to print into instead.
+struct PrintChoice {
+    std::string printer;  // a CUPS queue; empty when `file` is set
+    std::string file;     // print into this file (as PDF) instead
+    std::vector<std::pair<std::string, std::string>> options;  // CUPS's: copies, sides, media...
+};
+
 // What the program's logic asks of the desktop. The window provides the real
 // one; tests provide fakes that record and answer.
 class Desktop {
@@ -52,6 +64,14 @@ public:
     virtual std::optional<std::string> SaveAs(const SaveDialog& dialog) = 0;
     // Asks for an existing file; its full path, or nothing when cancelled.
     virtual std::optional<std::string> OpenFile(const OpenDialog& dialog) = 0;
+    // Asks where and how to print; nothing when cancelled.
+    virtual std::optional<PrintChoice> ChoosePrinter(const std::string& title) = 0;
+
+    // Runs `work` to its end while the window takes no input and, when it
+    // takes a while, says `what` is going on and offers to stop it: `cancel`
+    // is then set. What `work` throws comes back from here.
+    virtual void WhileBusy(const std::string& what,
+                           const std::function<void(const std::atomic<bool>& cancel)>& work) = 0;
 
     // Ends the program at once: every file closed, no further handler runs.
     [[noreturn]] void End(int status) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,15 @@ int GetAttr(const std::string& path);
 // resolved or removed. Throws RuntimeError when the current folder has no
 // path (it was deleted, for instance).
 std::string AbsolutePath(const std::string& path);
+
+// The size and last change of a file (links followed), for telling whether
+// it changed; nothing when it cannot be queried.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t changedNs = 0;  // since 1970, in nanoseconds
+    bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> StampOf(const std::string& path);
 
 // Whether `path` names anything, a link to nothing included.
 bool NamesSomething(const std::string& path);

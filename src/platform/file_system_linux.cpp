@@ -107,6 +107,13 @@ std::string AbsolutePath(const std::string& path) {
     return absolute + path;
 }
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileStamp{static_cast<std::uint64_t>(st.st_size),
+                     std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
+}
+
 bool NamesSomething(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0;

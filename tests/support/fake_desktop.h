@@ -43,6 +43,22 @@ public:
         return Next(openAnswers);
     }
 
+    std::optional<PrintChoice> ChoosePrinter(const std::string& title) override {
+        printDialogs.push_back(title);
+        if (printAnswers.empty()) return std::nullopt;
+        const auto answer = printAnswers.front();
+        printAnswers.pop_front();
+        return answer;
+    }
+
+    // Runs the work at once, as a window that is quick about it would.
+    void WhileBusy(const std::string& what,
+                   const std::function<void(const std::atomic<bool>&)>& work) override {
+        busy.push_back(what);
+        const std::atomic<bool> cancel{cancelBusy};
+        work(cancel);
+    }
+
     void EndProgram(int status) override {
         ended = status;
         throw ProgramEnded{status};
@@ -61,6 +77,10 @@ public:
     std::deque<std::optional<std::string>> saveAnswers;  // empty: Cancel
     std::vector<OpenDialog> openDialogs;
     std::deque<std::optional<std::string>> openAnswers;  // empty: Cancel
+    std::vector<std::string> printDialogs;
+    std::deque<std::optional<PrintChoice>> printAnswers;  // empty: Cancel
+    std::vector<std::string> busy;                        // what each WhileBusy said
+    bool cancelBusy = false;                              // the user asks every busy work to stop
     std::optional<int> ended;
 
 private:

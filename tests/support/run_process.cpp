@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <stdexcept>
+#include <string>
 
 #include "support/temp_folder.h"
 

@@ -1,0 +1,159 @@
+#include "app/preview_window.h"
+
+#include <QBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+
+#include "ghostscript/ghostscript.h"
+
+namespace a5merge {
+
+namespace {
+
+// A4 in points.
+constexpr double kPageWidth = 595.0;
+constexpr double kPageHeight = 842.0;
+constexpr int kMargin = 14;     // grey around the page
+constexpr int kButtonRow = 44;  // the buttons and the status line below the page
+
+}  // namespace
+
+QImage ImageOf(const Raster& raster) {
+    const QImage::Format format =
+        raster.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+    const QImage view(reinterpret_cast<const uchar*>(raster.pixels.data()), raster.width,
+                      raster.height, raster.width * raster.channels, format);
+    return view.copy();  // owns its pixels
+}
+
+PreviewWindow::PreviewWindow(const Ghostscript& ghostscript, QWidget* owner)
+    : QWidget(owner, Qt::Window), ghostscript_(ghostscript), run_(this, true) {
+    setObjectName(QStringLiteral("previewWindow"));
+    setWindowTitle(QStringLiteral("Preview of the A4 sheet - PS merge"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(440, 660);
+    setMinimumSize(220, 320);
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("previewStatus"));
+    status_->setWordWrap(true);
+    print_ = new QPushButton(QStringLiteral("Print..."), this);
+    print_->setObjectName(QStringLiteral("previewPrint"));
+    savePdf_ = new QPushButton(QStringLiteral("Save as PDF..."), this);
+    savePdf_->setObjectName(QStringLiteral("previewSavePdf"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(status_, 1);
+    row->addWidget(print_);
+    row->addWidget(savePdf_);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargin, 0, kMargin, 8);
+    layout->addStretch(1);
+    layout->addLayout(row);
+    connect(print_, &QPushButton::clicked, this, &PreviewWindow::printRequested);
+    connect(savePdf_, &QPushButton::clicked, this, &PreviewWindow::saveAsPdfRequested);
+
+    // A resize renders again once it has come to rest.
+    resized_.setSingleShot(true);
+    resized_.setInterval(150);
+    connect(&resized_, &QTimer::timeout, this, &PreviewWindow::Render);
+}
+
+void PreviewWindow::Show(const SheetSources& sources) {
+    sources_ = sources;
+    show();
+    raise();
+    activateWindow();
+    Render();
+}
+
+void PreviewWindow::SetSources(const SheetSources& sources) {
+    sources_ = sources;
+    if (isVisible()) Render();
+}
+
+QRectF PreviewWindow::PageRect() const {
+    const QRectF room(kMargin, kMargin, width() - 2 * kMargin, height() - kMargin - kButtonRow);
+    const double scale =
+        std::max(0.01, std::min(room.width() / kPageWidth, room.height() / kPageHeight));
+    const QSizeF size(kPageWidth * scale, kPageHeight * scale);
+    return {room.center().x() - size.width() / 2, room.top(), size.width(), size.height()};
+}
+
+void PreviewWindow::Render() {
+    if (!ghostscript_.Found()) {
+        picture_ = {};
+        message_ = QString::fromLatin1(kGhostscriptMissing);
+        problems_.clear();
+        ShowStatus();
+        update();
+        emit renderDone();
+        return;
+    }
+    // At the screen's own density: a pixel of the picture for each of the page's.
+    const double dotsPerInch = PageRect().height() * devicePixelRatioF() * 72.0 / kPageHeight;
+    const SheetSources sources = sources_;
+    const Ghostscript& ghostscript = ghostscript_;
+    run_.Start<RenderedPage>(
+        [&ghostscript, sources, dotsPerInch](const std::atomic<bool>& cancel) {
+            return RenderSheet(ghostscript, sources, dotsPerInch, &cancel);
+        },
+        [this](RenderedPage rendered) {
+            if (rendered.cancelled) return;
+            if (rendered.ok) {
+                picture_ = ImageOf(rendered.page);
+                picture_.setDevicePixelRatio(devicePixelRatioF());
+                message_.clear();
+            } else {
+                picture_ = {};
+                message_ = QString::fromStdString(rendered.failure);
+            }
+            problems_ = rendered.problems;
+            ShowStatus();
+            update();
+            emit renderDone();
+        });
+    ShowStatus();
+}
+
+QString PreviewWindow::statusText() const { return status_->text(); }
+
+void PreviewWindow::ShowStatus() {
+    QString text;
+    if (run_.Running()) {
+        text = QStringLiteral("Rendering...");
+    } else if (!problems_.empty()) {
+        QStringList said;
+        for (const std::string& problem : problems_) said << QString::fromStdString(problem);
+        text = QStringLiteral("Will not print right: ") + said.join(QStringLiteral("; "));
+    } else if (!sources_.top || !sources_.bottom) {
+        text = sources_.top ? QStringLiteral("TOP only: BOTTOM has no file yet")
+                            : QStringLiteral("BOTTOM only: TOP has no file yet");
+    }
+    status_->setText(text);
+}
+
+void PreviewWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (isVisible()) resized_.start();
+}
+
+void PreviewWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().color(QPalette::Mid));
+    const QRectF page = PageRect();
+    painter.fillRect(page.translated(3, 3), QColor(0, 0, 0, 70));  // a shadow under the edge
+    painter.fillRect(page, Qt::white);
+    if (!picture_.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(page, picture_);
+    } else if (!message_.isEmpty()) {
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(page.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
+                         message_);
+    }
+    painter.setPen(QColor(60, 60, 60));
+    painter.drawRect(page.adjusted(-0.5, -0.5, 0.5, 0.5));
+}
+
+}  // namespace a5merge

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+
+#include "ghostscript/ghostscript.h"
+#include "state/form_context.h"
+
+namespace a5merge {
+
+class PrintSpooler;
+
+inline constexpr const char* kNoPrinter =
+    "No printer is set up. Add one in the system's printer settings, or save the sheet as PDF.";
+inline constexpr const char* kMakingThePdf = "Making the PDF of the sheet...";
+
+// What printing tells: "Sent to PRINTER".
+std::string SentTo(const std::string& printer);
+
+// Save as PDF: as MERGE + SAVE, with a PDF. Refuses until both zones hold an
+// accepted file; asks where (TOP's folder, NAME_Combi.pdf proposed, .pdf added
+// to a name without an extension, replacing asked first); has Ghostscript
+// make the PDF of exactly the sheet MERGE + SAVE would write, while the
+// window says so; writes it by the same output rules; tells success and
+// failure as MERGE + SAVE tells them. Cancel, in the dialog or while busy,
+// ends it silently.
+void SaveSheetAsPdf(FormContext& form, const Ghostscript& ghostscript);
+
+// Print: refuses as MERGE + SAVE does; says so when Ghostscript or every
+// printer is missing; else the print dialog chooses the printer and its
+// options, and the sheet goes to it as PDF (never as PostScript, which
+// CUPS's PostScript filter cuts to BOTTOM). Tells "Sent to PRINTER", or why
+// not, as the print system says. A file chosen instead of a printer gets the
+// PDF, as Save as PDF writes it.
+void PrintSheet(FormContext& form, const Ghostscript& ghostscript, PrintSpooler& spooler);
+
+}  // namespace a5merge
