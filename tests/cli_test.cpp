@@ -1,10 +1,17 @@
 // a5merge-cli, run as a process.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -15,6 +22,9 @@
 
 namespace a5merge {
 namespace {
+
+// The program the tests run: the one built, unless A5MERGE_CLI_UNDER_TEST names another.
+const std::string kCli = testing::ProgramUnderTest(A5MERGE_CLI, "A5MERGE_CLI_UNDER_TEST");
 
 using testing::AcceptedInput;
 using testing::ProcessResult;
@@ -35,7 +45,7 @@ protected:
     // Runs a5merge-cli with `args` in the test's folder (or `args` as they
     // are when they start with /usr/bin/env).
     ProcessResult Cli(std::vector<std::string> args) {
-        if (args.empty() || args.front() != "/usr/bin/env") args.insert(args.begin(), A5MERGE_CLI);
+        if (args.empty() || args.front() != "/usr/bin/env") args.insert(args.begin(), kCli);
         return RunProcess(args, dir.Path(""));
     }
 
@@ -93,6 +103,7 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     const std::string notes = dir.Write("notes.txt", AcceptedInput());
     const std::string bad = dir.Write("bad.ps", "hello\r\n");
     dir.Write("new\nline.txt", AcceptedInput());
+    dir.Write(".hidden.ps", AcceptedInput());
     ASSERT_EQ(Cli({"left.ps", "right.ps"}).status, 0);
     const std::string merged = dir.Path("left_Combi.PS");
     const struct {
@@ -108,6 +119,7 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
         {{"left.ps", "gone.ps"}, dir.Path("gone.ps") + ": BOTTOM.PS file check NOT OK"},
         {{"left.ps", "left_Combi.PS"}, merged + ": BOTTOM.PS processed before"},
         {{"left_Combi.PS", "right.ps"}, merged + ": TOP.PS processed before"},
+        {{".hidden.ps", "right.ps"}, dir.Path(".hidden.ps") + ": TOP.PS file check NOT OK"},
     };
     for (const auto& c : cases) {
         const ProcessResult r = Cli(c.args);
@@ -119,7 +131,7 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     EXPECT_EQ(both.status, 1);
     EXPECT_EQ(both.err, "a5merge-cli: " + bad + ": TOP.PS file check NOT OK\na5merge-cli: " +
                             notes + ": Sorry only *.PS files\n");
-    EXPECT_EQ(dir.Entries().size(), 7u) << "nothing was written";
+    EXPECT_EQ(dir.Entries().size(), 8u) << "nothing was written";
 }
 
 TEST_F(CliTest, ShortPathIsRefusedWithTheGuardsText) {
@@ -202,9 +214,8 @@ TEST_F(CliTest, DotDotMeansWhatTheFileSystemSays) {
 
 TEST_F(CliTest, StandardOutputThatIsAnInputIsRefused) {
     const std::string before = ReadBytes(bottom);
-    const ProcessResult r =
-        RunProcess({"/bin/sh", "-c", "exec '" A5MERGE_CLI "' -o - left.ps right.ps >> right.ps"},
-                   dir.Path(""));
+    const ProcessResult r = RunProcess(
+        {"/bin/sh", "-c", "exec '" + kCli + "' -o - left.ps right.ps >> right.ps"}, dir.Path(""));
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err, "a5merge-cli: " + bottom + ": input file is standard output\n");
     EXPECT_EQ(ReadBytes(bottom), before);
@@ -259,7 +270,7 @@ TEST_F(CliTest, NamesThatCannotBeMadeSayWhy) {
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv = unprivileged;
-        argv.push_back(A5MERGE_CLI);
+        argv.push_back(kCli);
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         const ProcessResult r = RunProcess(argv, dir.Path(""));
         EXPECT_EQ(r.status, 4) << c.reason;
@@ -268,11 +279,10 @@ TEST_F(CliTest, NamesThatCannotBeMadeSayWhy) {
 }
 
 TEST_F(CliTest, AGoneCurrentFolderIsSaidNotCrashedOn) {
-    const ProcessResult r =
-        RunProcess({"/bin/sh", "-c",
-                    "mkdir gone && cd gone && rmdir ../gone && exec '" A5MERGE_CLI "' left.ps '" +
-                        bottom + "'"},
-                   dir.Path(""));
+    const ProcessResult r = RunProcess(
+        {"/bin/sh", "-c",
+         "mkdir gone && cd gone && rmdir ../gone && exec '" + kCli + "' left.ps '" + bottom + "'"},
+        dir.Path(""));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
               "a5merge-cli: left.ps: cannot be resolved against the current folder: No such file "
@@ -286,6 +296,8 @@ TEST_F(CliTest, CheckPrintsALinePerFile) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, top + ": OK\n" + bad + ": file check NOT OK\n" + dir.Path("left_Combi.PS") +
                          ": processed before\n" + bottom + ": OK\n");
+    r = Cli({"--check", "left_Combi.PS"});
+    EXPECT_EQ(r.status, 1) << "a merged file alone is refused too";
     r = Cli({"--check", "left.ps", "right.ps"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, top + ": OK\n" + bottom + ": OK\n");
@@ -375,23 +387,170 @@ TEST_F(CliTest, VerifySaysWhatWillNotPrint) {
 TEST_F(CliTest, GhostscriptThatHangsOrIsMissing) {
     dir.Write("loop.ps", AcceptedInput("{ } loop\r\nshowpage\r\n"));
     const auto before = dir.Entries();
-    ProcessResult r = Cli({"/usr/bin/env", "A5MERGE_GHOSTSCRIPT_SECONDS=1", A5MERGE_CLI, "--pdf",
-                           "loop.ps", "right.ps"});
+    ProcessResult r = Cli(
+        {"/usr/bin/env", "A5MERGE_GHOSTSCRIPT_SECONDS=1", kCli, "--pdf", "loop.ps", "right.ps"});
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err, "a5merge-cli: Could not save " + dir.Path("loop_Combi.pdf") +
                          ": Ghostscript did not finish within 1 s\n");
     EXPECT_EQ(dir.Entries(), before);
 
     for (const char* option : {"--pdf", "--verify"}) {
-        r = Cli({"/usr/bin/env", "PATH=/nonexistent", A5MERGE_CLI, option, "left.ps", "right.ps"});
+        r = Cli({"/usr/bin/env", "PATH=/nonexistent", kCli, option, "left.ps", "right.ps"});
         EXPECT_EQ(r.status, 4) << option;
         EXPECT_EQ(r.err,
                   "a5merge-cli: Ghostscript (gs) was not found: install the package ghostscript\n");
     }
     EXPECT_EQ(dir.Entries(), before);
-    r = Cli({"/usr/bin/env", "PATH=/nonexistent", A5MERGE_CLI, "left.ps", "right.ps"});
+    r = Cli({"/usr/bin/env", "PATH=/nonexistent", kCli, "left.ps", "right.ps"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(dir.Path("left_Combi.PS")), expected);
+}
+
+// Every name a message shows can be typed back into a shell: the shell's
+// own printf turns what is shown into the very bytes of the name. Option
+// names are quoted the same way.
+TEST_F(CliTest, NamesAreShownSoThatAShellTakesThemBack) {
+    const std::vector<std::string> names = {"it's\nx.ps",
+                                            "del\x7f.ps",
+                                            "only'quote.ps",
+                                            "over\xc0\x80long.ps",
+                                            "over\xe0\x80\x80long.ps",
+                                            "surrogate\xed\xa0\x80.ps",
+                                            "tab\there.ps",
+                                            "fine \xc3\xa9t\xc3\xa9.ps"};
+    for (const std::string& name : names) {
+        const ProcessResult r = Cli({"--check", name});
+        const std::string suffix = ": file check NOT OK\n";
+        ASSERT_GE(r.out.size(), suffix.size()) << r.out;
+        const std::string shown = r.out.substr(0, r.out.size() - suffix.size());
+        EXPECT_EQ(RunProcess({"/bin/bash", "-c", "printf %s " + shown}).out, dir.Path(name))
+            << "shown as " << shown;
+        // What is shown is itself text: no control byte, and UTF-8 throughout.
+        EXPECT_TRUE(std::none_of(shown.begin(), shown.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+        })) << shown;
+        const std::string check = dir.Write("shown.txt", shown);
+        EXPECT_EQ(RunProcess({"/usr/bin/iconv", "-f", "UTF-8", "-t", "UTF-8", check}).status, 0)
+            << "not UTF-8: " << shown;
+        if (name.rfind("fine", 0) == 0) {
+            EXPECT_EQ(shown, "'" + dir.Path(name) + "'") << "UTF-8 stays as it is, in quotes";
+        }
+    }
+    for (const std::string& option : {std::string("--fo\no"), std::string("-\x01")}) {
+        const ProcessResult r = Cli({option, "left.ps", "right.ps"});
+        EXPECT_EQ(r.status, 2);
+        const std::string first = r.err.substr(0, r.err.find('\n'));
+        EXPECT_EQ(first.rfind("a5merge-cli: unknown option '", 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    }
+}
+
+// What a run writes to a terminal or to a file it appends to never holds a
+// part of a sheet whose input was refused; new files follow the umask; a
+// FIFO output is closed, so that its reader sees the end.
+TEST_F(CliTest, StandardOutputAndNewFilesAreLeftRight) {
+    const std::string bigBottom =
+        dir.Write("big.ps", AcceptedInput(std::string(400 * 1024, 'b') + "\r\nshowpage\r\n"));
+    const std::string bad = dir.Write("bad.ps", "not PostScript\r\n");
+
+    // A terminal: the sheet is refused after 400 KiB of it were made.
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(slave, 1);
+        ::execl(kCli.c_str(), kCli.c_str(), "-o", "-", bad.c_str(), bigBottom.c_str(), nullptr);
+        std::_Exit(127);
+    }
+    ::close(slave);
+    // Read what reaches the terminal while the run goes on, so that it never
+    // waits on a full terminal.
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    std::size_t shown = 0;
+    int status = 0;
+    char got[65536];
+    for (;;) {
+        for (ssize_t n; (n = ::read(master, got, sizeof got)) > 0;)
+            shown += static_cast<std::size_t>(n);
+        if (::waitpid(child, &status, WNOHANG) == child) break;
+        ::usleep(10'000);
+    }
+    for (ssize_t n; (n = ::read(master, got, sizeof got)) > 0;)
+        shown += static_cast<std::size_t>(n);
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(shown, 0u) << "the terminal got part of a refused sheet";
+    ::close(master);
+
+    // Appended to: cut back to exactly what it held.
+    const std::string log = dir.Write("log.PS", "held before\r\n");
+    ProcessResult r = RunProcess(
+        {"/bin/sh", "-c", "exec '" + kCli + "' -o - bad.ps big.ps >> log.PS"}, dir.Path(""));
+    EXPECT_EQ(r.status, 1);
+    r = RunProcess({"/bin/sh", "-c", "exec '" + kCli + "' -o - left.ps big.ps >> log.PS"},
+                   dir.Path(""));
+    EXPECT_EQ(r.status, 0);
+    r = RunProcess({"/bin/sh", "-c", "exec '" + kCli + "' -o - big.ps bad.ps >> log.PS"},
+                   dir.Path(""));
+    EXPECT_EQ(r.status, 1);
+    const std::string sheet = Cli({"-o", "-", "left.ps", "big.ps"}).out;
+    EXPECT_TRUE(ReadBytes(log) == "held before\r\n" + sheet) << "cut back wrong";
+
+    for (const auto& [mask, mode] : {std::pair{"022", 0644}, std::pair{"077", 0600}}) {
+        const std::string name = std::string("mode") + mask + ".PS";
+        r = RunProcess({"/bin/sh", "-c",
+                        std::string("umask ") + mask + "; exec '" + kCli + "' -o " + name +
+                            " left.ps right.ps"},
+                       dir.Path(""));
+        EXPECT_EQ(r.status, 0) << r.err;
+        struct stat st {};
+        ASSERT_EQ(::stat(dir.Path(name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, static_cast<mode_t>(mode)) << "umask " << mask;
+    }
+
+    const std::string fifo = dir.Path("fifo.PS");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    testing::FifoReader reader(fifo);
+    r = Cli({"-o", fifo, "left.ps", "right.ps"});
+    EXPECT_TRUE(reader.Finish()) << "the FIFO was never closed";
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(reader.received(), expected);
+}
+
+// What a replaced file keeps: a link to it stays a link (the file it points
+// to gets the sheet), and a file rewritten in place keeps no tail of its own.
+TEST_F(CliTest, LinksAndLongerOldContentsAreHandledWhole) {
+    const std::string real = dir.Write("real.PS", "old");
+    ASSERT_EQ(::symlink("real.PS", dir.Path("link.PS").c_str()), 0);
+    ProcessResult r = Cli({"--force", "-o", "link.PS", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.Path("link.PS").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link was replaced by a file";
+    EXPECT_EQ(ReadBytes(real), expected);
+
+    const std::string linked = dir.Write("linked.PS", std::string(expected.size() * 3, 'o'));
+    ASSERT_EQ(::link(linked.c_str(), dir.Path("linked too.PS").c_str()), 0);
+    r = Cli({"--force", "-o", "linked.PS", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(linked), expected);
+    EXPECT_EQ(ReadBytes(dir.Path("linked too.PS")), expected);
+}
+
+// The new file is flushed to the disk before it takes the target's name.
+TEST_F(CliTest, TheSheetIsOnTheDiskBeforeItTakesItsName) {
+    if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+    dir.Write("out.PS", "old");
+    const ProcessResult r = RunProcess(
+        {"/usr/bin/strace", "-f", "-e", "trace=fdatasync,fsync,rename,renameat,renameat2,linkat",
+         "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0",  // LeakSanitizer cannot run traced
+         kCli, "--force", "-o", "out.PS", "left.ps", "right.ps"},
+        dir.Path(""));
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::size_t synced = r.err.find("fdatasync(");
+    const std::size_t named = r.err.find("rename");
+    ASSERT_NE(named, std::string::npos) << r.err;
+    EXPECT_LT(synced, named) << r.err;
+    EXPECT_EQ(ReadBytes(dir.Path("out.PS")), expected);
 }
 
 TEST_F(CliTest, HelpAndVersion) {

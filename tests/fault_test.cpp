@@ -1,12 +1,21 @@
 // Faults really caused: a full disk, a folder the user may not write, inputs
-// that change between drop and merge, FIFOs and devices, a 1 GiB line.
+// that change between drop and merge, FIFOs and devices, a 1 GiB line, kills,
+// races, file systems that cannot reserve room, limits.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <fstream>
+
+#include <poll.h>
 
 #include <chrono>
 #include <filesystem>
@@ -33,7 +42,8 @@ using testing::ReadBytes;
 using testing::RunProcess;
 using testing::TempFolder;
 
-const std::string kCli = A5MERGE_CLI;
+// The program the tests run: the one built, unless A5MERGE_CLI_UNDER_TEST names another.
+const std::string kCli = testing::ProgramUnderTest(A5MERGE_CLI, "A5MERGE_CLI_UNDER_TEST");
 
 // An input of about `kib` KiB that the check accepts.
 std::string BigInput(int kib, char mark) {
@@ -45,6 +55,78 @@ std::string BigInput(int kib, char mark) {
     }
     return AcceptedInput(body + "showpage\r\n");
 }
+
+// Writes an accepted input of about `mib` MiB to `name` in `dir`, its lines
+// marked `mark`; returns its path.
+std::string WriteBigInput(const TempFolder& dir, const std::string& name, int mib, char mark) {
+    const std::string path = dir.Path(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << AcceptedInput("");
+    std::string block;
+    while (block.size() < (1u << 20)) {
+        block += "newpath 10 10 moveto 200 200 lineto stroke % ";
+        block += mark;
+        block += "\r\n";
+    }
+    for (int i = 0; i < mib; ++i) out << block;
+    out << "showpage\r\n";
+    return path;
+}
+
+// Starts `argv` with its standard output to `out`; returns its process id.
+pid_t Start(const std::vector<std::string>& argv, const std::string& out = "/dev/null") {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// The exit status of `pid`, or minus the signal that ended it.
+int WaitFor(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// The first inotify event of `mask` on `path` after it is made.
+class Watch {
+public:
+    Watch(const std::string& path, std::uint32_t mask)
+        : fd_(::inotify_init1(IN_CLOEXEC)), wd_(::inotify_add_watch(fd_, path.c_str(), mask)) {}
+    ~Watch() { ::close(fd_); }
+    bool Wait(int seconds) {
+        pollfd in{fd_, POLLIN, 0};
+        return wd_ >= 0 && ::poll(&in, 1, seconds * 1000) == 1;
+    }
+
+private:
+    int fd_;
+    int wd_;
+};
+
+// Where in the file `path` process `pid` reads now, or -1.
+long long ReadPosition(pid_t pid, const std::string& path) {
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+        if (std::filesystem::read_symlink(entry.path(), error) != path) continue;
+        std::ifstream info("/proc/" + std::to_string(pid) + "/fdinfo/" +
+                           entry.path().filename().string());
+        std::string key;
+        long long pos = -1;
+        if (info >> key >> pos && key == "pos:") return pos;
+    }
+    return -1;
+}
+
+bool CanMount() { return RunProcess({"/usr/bin/unshare", "--mount", "true"}).status == 0; }
 
 // `sh -c script`, with $CLI, $TOP, $BOTTOM and $DIR set; in a mount namespace
 // of its own when `ownMounts`.
@@ -158,7 +240,7 @@ TEST_F(FaultTest, TargetsThatAreNotRegularFiles) {
 
 TEST_F(FaultTest, FileSizeLimit) {
     const std::string out = dir.Write("out.PS", "precious");
-    const ProcessResult r = Shell(
+    ProcessResult r = Shell(
         "trap '' XFSZ; ulimit -f 100; exec \"$CLI\" --force -o \"${DIR}out.PS\" \"$TOP\" "
         "\"$BOTTOM\"",
         dir, top, bottom);
@@ -167,6 +249,25 @@ TEST_F(FaultTest, FileSizeLimit) {
     EXPECT_EQ(ReadBytes(out), "precious");
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"lower.ps", "out.PS", "upper.ps"}));
     ExpectInputsUntouched();
+
+    // A sheet smaller than one buffer: its only write is the last one.
+    const std::string smallTop = dir.Write("small top.ps", ReadBytes(testing::TestData("top.ps")));
+    const std::string smallBottom =
+        dir.Write("small bottom.ps", ReadBytes(testing::TestData("bottom.ps")));
+    r = Shell("ulimit -f 1; exec \"$CLI\" --force -o \"${DIR}out.PS\" \"$TOP\" \"$BOTTOM\"", dir,
+              smallTop, smallBottom);
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_EQ(ReadBytes(out), "precious");
+
+    // An input that is the output too, failing while it is read: its failed
+    // write is a failed write, not a refusal of the input.
+    const std::string bigBottom = dir.Write("big-bottom.ps", BigInput(600, 'B'));
+    const std::string before = ReadBytes(bigBottom);
+    r = Shell("ulimit -f 100; exec \"$CLI\" --force -o \"$BOTTOM\" \"$TOP\" \"$BOTTOM\"", dir, top,
+              bigBottom);
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_EQ(r.err, "a5merge-cli: Could not save " + bigBottom + ": File too large\n");
+    EXPECT_TRUE(ReadBytes(bigBottom) == before);
 }
 
 TEST_F(FaultTest, FolderWithoutWritePermission) {
@@ -273,6 +374,297 @@ TEST_F(FaultTest, ASingleLineOfOneGibibyte) {
     EXPECT_EQ(std::filesystem::file_size(huge), hugeSize);
     std::filesystem::remove(dir.Path("sheet.PS"));
     std::filesystem::remove(huge);
+}
+
+// A kill at any moment of an in-place rewrite (a target with a second link)
+// leaves either the old content or the whole new sheet under a name the
+// README gives: the target's own name, or it with ".a5merge-new" added.
+TEST_F(FaultTest, AKillDuringAnInPlaceRewriteLeavesAWholeSheetToFind) {
+    const std::string bigTop = WriteBigInput(dir, "bigtop.ps", 40, 'T');
+    const std::string bigBottom = WriteBigInput(dir, "bigbottom.ps", 40, 'B');
+    const std::string sheet = RunProcess({kCli, "-o", "-", bigTop, bigBottom}).out;
+    ASSERT_GT(sheet.size(), 80u << 20);
+    const std::string old(1 << 20, 'o');
+    for (const int sig : {SIGKILL, SIGTERM, SIGINT}) {
+        SCOPED_TRACE(strsignal(sig));
+        const std::string target = dir.Write("linked.PS", old);
+        ASSERT_EQ(::link(target.c_str(), dir.Path("second name.PS").c_str()), 0);
+        Watch changed(target, IN_MODIFY);
+        const pid_t pid = Start({kCli, "--force", "-o", target, bigTop, bigBottom});
+        ASSERT_TRUE(changed.Wait(120)) << "the target was never written";
+        ::kill(pid, sig);
+        WaitFor(pid);
+        const std::string now = ReadBytes(target);
+        if (now != old && now != sheet) {
+            ASSERT_TRUE(std::filesystem::exists(target + ".a5merge-new")) << "no whole sheet left";
+            EXPECT_TRUE(ReadBytes(target + ".a5merge-new") == sheet);
+        }
+        for (const char* name : {"linked.PS", "second name.PS", "linked.PS.a5merge-new"}) {
+            std::filesystem::remove(dir.Path(name));
+        }
+    }
+}
+
+// Where room cannot be reserved (ext2) or overwriting takes new room (btrfs),
+// a disk too full for the rewrite leaves a linked target as it was.
+TEST_F(FaultTest, AFullExt2OrBtrfsLeavesALinkedTargetAsItWas) {
+    if (!CanMount()) GTEST_SKIP() << "no mount namespace here (needs root)";
+    const std::string midTop = dir.Write("midtop.ps", BigInput(1536, 'T'));
+    const std::string midBottom = dir.Write("midbottom.ps", BigInput(1536, 'B'));
+    for (const auto& [kind, size] : {std::pair{"ext2", "16M"}, std::pair{"btrfs", "120M"}}) {
+        SCOPED_TRACE(kind);
+        if (::access((std::string("/usr/sbin/mkfs.") + kind).c_str(), X_OK) != 0) {
+            ADD_FAILURE() << "mkfs." << kind << " is missing (install-deps installs it)";
+            continue;
+        }
+        const ProcessResult r = Shell(
+            std::string("set -e; I=\"${DIR}") + kind + ".img\"; D=\"${DIR}" + kind +
+                "\"; truncate -s " + size + " \"$I\"; mkfs." + kind +
+                " -q \"$I\" >/dev/null 2>&1; mkdir \"$D\"; mount --make-rprivate /; "
+                "mount -o loop \"$I\" \"$D\"; printf old > \"$D/t.PS\"; "
+                "ln \"$D/t.PS\" \"$D/u.PS\"; sync; "
+                "free=$(df --output=avail -B1 \"$D\" | tail -1); "
+                "head -c $((free - 4718592)) /dev/zero > \"$D/filler\" || true; sync; set +e; "
+                "\"$CLI\" --force -o \"$D/t.PS\" \"$TOP\" \"$BOTTOM\"; echo \"status=$?\"; "
+                "head -c 40 \"$D/t.PS\"; echo; head -c 40 \"$D/u.PS\"; echo; ls -A \"$D\" | grep "
+                "-v lost+found; "
+                "umount \"$D\"",
+            dir, midTop, midBottom, true);
+        EXPECT_NE(r.out.find("status=4\nold\nold\nfiller\nt.PS\nu.PS\n"), std::string::npos)
+            << r.out << r.err;
+        EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    }
+}
+
+// Two --force runs on one linked target: it ends as one whole sheet, never
+// a mixture; a run that finds the other rewriting it says so.
+TEST_F(FaultTest, TwoForcedRunsOnALinkedTargetNeverMixTheirSheets) {
+    const std::string topA = WriteBigInput(dir, "topA.ps", 40, 'a');
+    const std::string bottomA = WriteBigInput(dir, "bottomA.ps", 40, 'A');
+    const std::string topB = WriteBigInput(dir, "topB.ps", 40, 'b');
+    const std::string bottomB = WriteBigInput(dir, "bottomB.ps", 40, 'B');
+    const std::string sheetA = RunProcess({kCli, "-o", "-", topA, bottomA}).out;
+    const std::string sheetB = RunProcess({kCli, "-o", "-", topB, bottomB}).out;
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        const std::string target = dir.Write("shared.PS", "old");
+        std::filesystem::remove(dir.Path("shared link.PS"));
+        ASSERT_EQ(::link(target.c_str(), dir.Path("shared link.PS").c_str()), 0);
+        const pid_t a = Start({kCli, "--force", "-o", target, topA, bottomA});
+        const pid_t b = Start({kCli, "--force", "-o", target, topB, bottomB});
+        const int statusA = WaitFor(a);
+        const int statusB = WaitFor(b);
+        const std::string now = ReadBytes(target);
+        EXPECT_TRUE(now == sheetA || now == sheetB) << "attempt " << attempt << ": a mixture";
+        EXPECT_TRUE(statusA == 0 || statusB == 0) << statusA << " " << statusB;
+        EXPECT_EQ(ReadBytes(dir.Path("shared link.PS")), now);
+    }
+}
+
+// A FIFO target replaced by a file during the merge: the file is not written
+// into; the run says the target changed.
+TEST_F(FaultTest, AFifoReplacedByAFileDuringTheMergeIsNotWrittenInto) {
+    const std::string bigTop = WriteBigInput(dir, "bigtop.ps", 40, 'T');
+    const std::string bigBottom = WriteBigInput(dir, "bigbottom.ps", 40, 'B');
+    const std::string target = dir.Path("out.PS");
+    ASSERT_EQ(::mkfifo(target.c_str(), 0600), 0);
+    Watch opened(bigBottom, IN_OPEN);  // the output is opened before the inputs
+    const pid_t pid = Start({kCli, "-o", target, bigTop, bigBottom});
+    ASSERT_TRUE(opened.Wait(60));
+    std::filesystem::remove(target);
+    const std::string precious = "a file made meanwhile, with a tail that must stay\n";
+    dir.Write("out.PS", precious);
+    // A reader for the FIFO, should the run still write into it.
+    const int status = WaitFor(pid);
+    EXPECT_EQ(status, 4);
+    EXPECT_TRUE(ReadBytes(target) == precious) << "the sheet was written into the new file";
+}
+
+// Standard output opened for reading and writing (1<>FILE): a refused input
+// leaves FILE as it was; only what this run wrote is ever cut back.
+TEST_F(FaultTest, StandardOutputOpenedReadWriteKeepsWhatItHeld) {
+    const std::string precious = dir.Write("precious.PS", "precious bytes\r\n");
+    const std::string bad = dir.Write("bad.ps", "not PostScript\r\n");
+    ProcessResult r =
+        Shell("exec \"$CLI\" -o - \"$TOP\" \"$BOTTOM\" 1<> \"${DIR}precious.PS\"", dir, top, bad);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(ReadBytes(precious), "precious bytes\r\n");
+
+    // -o naming the standard output itself, appended to: appended to.
+    const std::string log = dir.Write("log", "earlier\n");
+    const std::string sheet = RunProcess({kCli, "-o", "-", top, bottom}).out;
+    for (const std::string& name : {std::string("/dev/stdout"), dir.Path("log")}) {
+        r = Shell("exec \"$CLI\" -o '" + name + "' \"$TOP\" \"$BOTTOM\" >> \"${DIR}log\"", dir, top,
+                  bottom);
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    EXPECT_TRUE(ReadBytes(log) == "earlier\n" + sheet + sheet) << "the log was replaced";
+}
+
+// A line longer than the read buffer is read once: a change behind the
+// reader never reaches the output.
+TEST_F(FaultTest, WhatIsWrittenIsWhatWasCheckedInALongLine) {
+    const std::string head = AcceptedInput("");
+    const std::string longLine = dir.Write("long.ps", head);
+    constexpr off_t kLine = off_t{256} << 20;  // NULs, without a line end
+    ASSERT_EQ(::truncate(longLine.c_str(), static_cast<off_t>(head.size()) + kLine), 0);
+    std::ofstream(longLine, std::ios::app | std::ios::binary) << "\r\nshowpage\r\n";
+
+    const std::string out = dir.Path("sheet.PS");
+    const pid_t pid = Start({kCli, "-o", "-", top, longLine}, out);
+    // Once the reader is past the first MiB of the line, "showpage" is put there.
+    const long long mark = static_cast<long long>(head.size()) + (1 << 20);
+    long long at = -1;
+    for (int i = 0; i < 20000 && at < mark + (1 << 20); ++i) {
+        at = ReadPosition(pid, longLine);
+        if (at < mark + (1 << 20)) ::usleep(500);
+    }
+    {
+        std::fstream change(longLine, std::ios::in | std::ios::out | std::ios::binary);
+        change.seekp(mark);
+        change << "showpage";
+    }
+    EXPECT_EQ(WaitFor(pid), 0);
+    const std::string sheet = ReadBytes(out);
+    const std::size_t bottomEnd = sheet.find("%%  invoegbestand");
+    ASSERT_NE(bottomEnd, std::string::npos);
+    EXPECT_EQ(sheet.substr(0, bottomEnd).find("showpage"), std::string::npos)
+        << "a BOTTOM line holding showpage was written";
+    std::filesystem::remove(out);
+    std::filesystem::remove(longLine);
+}
+
+// A file that claims to be regular but whose reads wait (the kernel's trace
+// pipe, through a link) is refused at once, not waited on for ever.
+TEST_F(FaultTest, AnInputWhoseReadsWouldWaitIsRefused) {
+    if (!CanMount()) GTEST_SKIP() << "no mount namespace here (needs root) for tracefs";
+    const ProcessResult r = Shell(
+        "set -e; T=\"${DIR}trace\"; mkdir \"$T\"; mount --make-rprivate /; "
+        "mount -t tracefs nodev \"$T\"; ln -s \"$T/trace_pipe\" \"${DIR}pipe.ps\"; set +e; "
+        "timeout 20 \"$CLI\" --check \"${DIR}pipe.ps\"; echo \"check=$?\"; "
+        "timeout 20 \"$CLI\" \"$TOP\" \"${DIR}pipe.ps\"; echo \"merge=$?\"",
+        dir, top, bottom, true);
+    EXPECT_NE(r.out.find("check=1\n"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("merge=1\n"), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.err.find("pipe.ps: BOTTOM.PS file check NOT OK"), std::string::npos) << r.err;
+}
+
+// Where unnamed files cannot be named (here /proc is hidden), the output is
+// made under a temporary name of ours: removed on SIGTERM, SIGINT and
+// SIGHUP; one left by SIGKILL is removed by the next run in that folder,
+// but never one of a run still alive.
+TEST_F(FaultTest, TemporaryNamesDoNotOutliveTheirRun) {
+    if (!CanMount()) GTEST_SKIP() << "no mount namespace here (needs root) to hide /proc";
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer cannot start without /proc";
+#endif
+    const std::string bigTop = WriteBigInput(dir, "bigtop.ps", 60, 'T');
+    const std::string bigBottom = WriteBigInput(dir, "bigbottom.ps", 60, 'B');
+    ::mkdir(dir.Path("out").c_str(), 0755);
+    const std::string script =
+        "O=\"${DIR}out\"; mount --make-rprivate /; mount -t tmpfs none /proc; "
+        "temp() { for i in $(seq 1 2000); do ls -A \"$O\" | grep -q '^\\.a5merge-' && return 0; "
+        "sleep 0.01; done; return 1; }; "
+        "for s in TERM INT HUP; do env --default-signal=INT \"$CLI\" --force -o \"$O/out.PS\" "
+        "\"$TOP\" \"$BOTTOM\" & p=$!; "
+        "temp || echo no-temp; kill -$s $p; wait $p; echo \"$s left $(ls -A \"$O\" | grep -c "
+        "a5merge)\"; done; "
+        "\"$CLI\" --force -o \"$O/out.PS\" \"$TOP\" \"$BOTTOM\" & p=$!; temp; kill -KILL $p; wait "
+        "$p; "
+        "echo \"KILL left $(ls -A \"$O\" | grep -c a5merge)\"; "
+        "\"$CLI\" --force -o \"$O/out.PS\" \"$TOP\" \"$BOTTOM\" >/dev/null & p=$!; temp; kill "
+        "-STOP $p; "
+        "\"$CLI\" --force -o \"$O/small.PS\" \"${DIR}upper.ps\" \"${DIR}lower.ps\" >/dev/null; "
+        "echo \"live kept $(ls -A \"$O\" | grep -c a5merge)\"; kill -CONT $p; wait $p; "
+        "echo \"live=$? left $(ls -A \"$O\" | grep -c a5merge)\"";
+    const ProcessResult r = Shell(script, dir, bigTop, bigBottom, true);
+    EXPECT_EQ(r.out,
+              "TERM left 0\nINT left 0\nHUP left 0\nKILL left 1\nlive kept 1\nlive=0 left 0\n")
+        << r.err;
+}
+
+// A file of another owner, in a folder this user may write, is not written:
+// never silently given a new owner, never split from its other links.
+TEST_F(FaultTest, AFileOfAnotherOwnerIsNeverGivenAwaySilently) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files as another user";
+    const std::string shared = dir.Path("shared");
+    ::mkdir(shared.c_str(), 0777);
+    ::chmod(shared.c_str(), 0777);
+    dir.OpenToAll();
+    ::chmod(top.c_str(), 0644);
+    ::chmod(bottom.c_str(), 0644);
+    const std::string theirs = dir.Write("shared/theirs.PS", "precious");
+    const std::string linked = dir.Write("shared/linked.PS", "precious");
+    ASSERT_EQ(::link(linked.c_str(), (shared + "/linked too.PS").c_str()), 0);
+    for (const std::string& target : {theirs, linked}) {
+        ::chmod(target.c_str(), 0644);
+        const ProcessResult r =
+            RunProcess({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                        kCli, "--force", "-o", target, top, bottom});
+        EXPECT_EQ(r.status, 4) << target;
+        EXPECT_EQ(r.err.rfind("a5merge-cli: Could not save " + target + ": ", 0), 0u) << r.err;
+        EXPECT_EQ(ReadBytes(target), "precious");
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, 0u) << "the file changed hands";
+    }
+    EXPECT_EQ(ReadBytes(shared + "/linked too.PS"), "precious");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"lower.ps", "shared", "upper.ps"}));
+}
+
+// Honest reasons: a temporary folder that is full is named; a limit on open
+// files, on memory or on file size is said as such, with the path; a folder
+// renamed during a run is followed to where the sheet really is.
+TEST_F(FaultTest, LimitsAndTroublesAreSaidAsTheyAre) {
+    ProcessResult r =
+        Shell("ulimit -f 100; exec \"$CLI\" --force -o \"${DIR}out.PS\" \"$TOP\" \"$BOTTOM\"", dir,
+              top, bottom);
+    EXPECT_EQ(r.status, 4) << "SIGXFSZ must not kill it";
+    EXPECT_EQ(r.err, "a5merge-cli: Could not save " + dir.Path("out.PS") + ": File too large\n");
+
+#if !defined(__SANITIZE_ADDRESS__)  // UBSan's own checks need a free descriptor
+    r = Shell("ulimit -n 5; exec \"$CLI\" -o \"${DIR}n.PS\" \"$TOP\" \"$BOTTOM\"", dir, top,
+              bottom);
+    EXPECT_NE(r.err.find("Too many open files"), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, 4);
+#endif
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer cannot run under a memory limit
+    r = Shell("ulimit -v 40000; exec \"$CLI\" -o \"${DIR}v.PS\" \"$TOP\" \"$BOTTOM\"", dir, top,
+              bottom);
+    if (r.status != 0) {
+        EXPECT_EQ(r.status, 4) << r.err;
+        EXPECT_EQ(r.err.rfind("a5merge-cli: Could not save " + dir.Path("v.PS") + ": ", 0), 0u)
+            << r.err;
+    }
+#endif
+
+    if (CanMount()) {
+        r = Shell(
+            "set -e; T=\"${DIR}tmp\"; mkdir \"$T\"; mount --make-rprivate /; "
+            "mount -t tmpfs -o size=64k tmpfs \"$T\"; set +e; "
+            "TMPDIR=\"$T\" \"$CLI\" -o - \"$TOP\" \"$BOTTOM\" | cat > /dev/null",
+            dir, top, bottom, true);
+        EXPECT_NE(r.err.find(dir.Path("tmp") + ": No space left on device"), std::string::npos)
+            << r.err;
+    }
+    for (const std::string& tmp : {std::string("/nonexistent"), top}) {
+        r = Shell(
+            "TMPDIR='" + tmp + "' \"$CLI\" -o - \"$TOP\" \"$BOTTOM\" | cat > /dev/null; echo $?",
+            dir, top, bottom);
+        EXPECT_EQ(r.err, "") << "TMPDIR=" << tmp;
+    }
+
+    // The folder renamed while the sheet is made: the path printed is where it is.
+    const std::string bigTop = WriteBigInput(dir, "bigtop.ps", 30, 'T');
+    const std::string bigBottom = WriteBigInput(dir, "bigbottom.ps", 30, 'B');
+    ::mkdir(dir.Path("before").c_str(), 0755);
+    Watch opened(bigBottom, IN_OPEN);
+    const std::string printed = dir.Path("printed");
+    const pid_t pid = Start({kCli, "-o", dir.Path("before/out.PS"), bigTop, bigBottom}, printed);
+    ASSERT_TRUE(opened.Wait(60));
+    std::filesystem::rename(dir.Path("before"), dir.Path("after"));
+    EXPECT_EQ(WaitFor(pid), 0);
+    EXPECT_EQ(ReadBytes(printed), dir.Path("after/out.PS") + "\n");
 }
 
 }  // namespace

@@ -420,6 +420,17 @@ TEST_F(Form1Test, AClickOnAZoneOpensItsDialog) {
     EXPECT_EQ(Control<QWidget>("frmBottom")->accessibleName(), "BOTTOM drop zone");
 }
 
+// A press inside a zone that is released outside it chooses nothing.
+TEST_F(Form1Test, APressReleasedOutsideAZoneOpensNothing) {
+    ShowActive();
+    auto* frmTop = Control<QWidget>("frmTop");
+    QTest::mousePress(frmTop, Qt::LeftButton, {}, QPoint(5, 60));
+    QTest::mouseRelease(frmTop, Qt::LeftButton, {}, QPoint(5, frmTop->height() + 40));
+    EXPECT_TRUE(desktop.openDialogs.empty());
+    QTest::mouseClick(frmTop, Qt::LeftButton, {}, QPoint(5, 60));
+    EXPECT_EQ(desktop.openDialogs.size(), 1u);
+}
+
 // Space or Enter on a zone that has the keyboard focus opens its dialog.
 TEST_F(Form1Test, SpaceOrEnterOnAZoneOpensItsDialog) {
     ShowActive();

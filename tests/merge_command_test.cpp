@@ -1,7 +1,12 @@
 #include "merge/merge_command.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <string>
@@ -184,6 +189,33 @@ TEST_F(MergeCommandTest, ShortTopPathEndsTheProgramBeforeTheDialog) {
     EXPECT_THROW(cmdMerge_Click(form), ProgramEnded);
     EXPECT_EQ(desktop.Texts(), Texts{"Invalid file processing detected\r\nProgram will close"});
     EXPECT_TRUE(desktop.dialogs.empty());
+}
+
+// A FIFO or a device chosen in the save dialog is refused with a message:
+// the window never waits for a program to read what it writes.
+TEST_F(MergeCommandTest, TheWindowNeverWaitsOnAFifo) {
+    Accept(dir.Write("left.ps", AcceptedInput()), dir.Write("right.ps", AcceptedInput()));
+    const std::string fifo = dir.Path("pipe.PS");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Should the command wait for a reader, one comes after 5 s.
+    std::thread reader([&] {
+        ::usleep(5'000'000);
+        const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+        char buf[4096];
+        ::usleep(200'000);
+        while (::read(fd, buf, sizeof buf) > 0) {
+        }
+        ::close(fd);
+    });
+    desktop.saveAnswers = {fifo};
+    const auto start = std::chrono::steady_clock::now();
+    cmdMerge_Click(form);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    reader.join();
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text.rfind("Could not save " + fifo + "\r\n", 0), 0u)
+        << desktop.boxes[0].text;
+    EXPECT_TRUE(captions.changes.empty());
 }
 
 // Save as PDF and Print, the window's ways to a sheet that prints whole:

@@ -1,7 +1,10 @@
 #include "platform/text_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <thread>
 
 #include <unistd.h>
 #include <cerrno>
@@ -312,6 +315,21 @@ TEST(TextFilesTest, OnlyRegularFilesOpenForInputAndNothingBlocks) {
         EXPECT_THROW(files.OpenInput(1, dir.Path(name)), RuntimeError) << name;
         EXPECT_FALSE(files.IsOpen(1));
     }
+}
+
+// A FIFO output is closed once written, so that its reader sees the end
+// while the writing program goes on (as the window would).
+TEST(TextFilesTest, AFifoOutputIsClosedOnceWritten) {
+    TempFolder dir;
+    const std::string fifo = dir.Path("fifo.PS");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    testing::FifoReader reader(fifo);
+    TextFiles files;
+    files.OpenOutput(1, fifo);
+    files.PrintLine(1, "the sheet");
+    files.Close(1);
+    EXPECT_TRUE(reader.Finish()) << "the FIFO was left open";
+    EXPECT_EQ(reader.received(), "the sheet\r\n");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "platform/text_search.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <random>
 #include <string>
@@ -123,6 +125,32 @@ TEST(MultiSearchTest, BothPathsFindWhatAByteByByteSearchFinds) {
         }
     }
     SetSearchPath(SearchPath::Vector);
+}
+
+// A block that ends where memory ends (at a page that may not be read):
+// no path reads a byte past it.
+TEST(MultiSearchTest, NoPathReadsPastTheBlock) {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    char* memory = static_cast<char*>(
+        ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(memory, MAP_FAILED);
+    ASSERT_EQ(::mprotect(memory + page, page, PROT_NONE), 0);
+    const Needle showpage("showpage"), box("%%BoundingBox"), eot("\x04");
+    const MultiSearch search({&eot, &showpage, &box});
+    std::vector<MultiSearch::Event> events;
+    const std::string text = "x showpage\r %%BoundingBox\rshowpag";
+    for (const SearchPath path : {SearchPath::Vector, SearchPath::BaseVector, SearchPath::Plain}) {
+        SetSearchPath(path);
+        for (std::size_t size = 1; size <= 100; ++size) {
+            char* block = memory + page - size;
+            for (std::size_t i = 0; i < size; ++i) block[i] = text[i % text.size()];
+            search.Scan(std::string_view(block, size), events);
+            EXPECT_EQ(events, Reference(std::string(block, size), {&eot, &showpage, &box}))
+                << "size " << size;
+        }
+    }
+    SetSearchPath(SearchPath::Vector);
+    ::munmap(memory, 2 * page);
 }
 
 }  // namespace

@@ -6,10 +6,13 @@ set -eu
 # lintian, and psutils and groff installed, so that it sees any name of ours
 # that an installed package already uses. Ghostscript and bubblewrap make
 # PDFs and renders; poppler-utils lets the tests look at those PDFs; CUPS
-# (its library to build, its server, client and filters for the print test).
+# (its library to build, its server, client and filters for the print test);
+# file-system tools and strace for the fault tests (full ext2 and btrfs
+# images, the order of a flush and a rename).
 pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine
       dpkg-dev file desktop-file-utils lintian psutils groff ghostscript bubblewrap
-      poppler-utils libcups2-dev cups cups-client cups-filters $*"
+      poppler-utils libcups2-dev cups cups-client cups-filters e2fsprogs btrfs-progs
+      strace $*"
 
 missing=""
 for p in $pkgs; do

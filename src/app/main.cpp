@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include <csignal>
 #include <cstdio>
 
 #include "app/command_line.h"
@@ -12,6 +13,8 @@
 #include "platform/text_files.h"
 
 int main(int argc, char* argv[]) {
+    // A file-size limit makes a save fail with "File too large", said as such.
+    ::signal(SIGXFSZ, SIG_IGN);
     using Action = a5merge::WindowCommandLine::Action;
     const a5merge::WindowCommandLine commandLine = a5merge::ParseWindowCommandLine(argc, argv);
     switch (commandLine.action) {

@@ -1,9 +1,12 @@
 // a5merge-cli: the window's input check and merge, from a shell.
 
 #include <getopt.h>
+#include <signal.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <optional>
 #include <string>
@@ -73,11 +76,14 @@ struct Options {
     std::vector<std::string> files;
 };
 
-// How the argument that getopt_long just refused is named in a message.
+std::string Shown(const std::string& name);
+
+// How the argument that getopt_long just refused is named in a message:
+// quoted, as names are, when it holds control characters or more.
 std::string RefusedOption(char** argv) {
     const std::string arg = argv[optind - 1];
-    if (arg.rfind("--", 0) == 0) return arg.substr(0, arg.find('='));
-    return std::string{'-', static_cast<char>(optopt)};
+    if (arg.rfind("--", 0) == 0) return Shown(arg.substr(0, arg.find('=')));
+    return Shown(std::string{'-', static_cast<char>(optopt)});
 }
 
 // Options, or the usage error that stopped reading them.
@@ -153,30 +159,55 @@ std::optional<Options> Parse(int argc, char** argv, std::string& error) {
     return options;
 }
 
-// The bytes of a UTF-8 sequence that starts with `lead`, or 0 when `lead`
-// starts none.
-std::size_t SequenceLength(unsigned char lead) {
+// The length of the well-formed UTF-8 character at the start of `bytes`, or
+// 0 when none starts there (a stray byte, an overlong form, a surrogate, a
+// code point past U+10FFFF, a cut sequence).
+std::size_t CharacterLength(std::string_view bytes) {
+    const auto at = [&bytes](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = at(0);
     if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) return 2;
-    if (lead >= 0xE0 && lead <= 0xEF) return 3;
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    return 0;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // shorter forms are overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || at(1) < low || at(1) > high) return 0;
+    for (std::size_t k = 2; k < length; ++k) {
+        if ((at(k) & 0xC0) != 0x80) return 0;
+    }
+    return length;
 }
 
-// `name` as messages show it: as it is, unless it holds control characters
-// or bytes that are not UTF-8. Then it is quoted as GNU tools quote names for
-// a shell ('a'$'\n''b'), so that it can be told apart and typed back.
+// Whether a shell takes the ASCII character `c` as it is, unquoted.
+bool PlainForAShell(unsigned char c) {
+    return std::isalnum(c) != 0 || std::strchr("_-.,:/+@%=", c) != nullptr;
+}
+
+// `name` as messages show it: as it is, unless a shell would not take it so
+// (a space, a quote or another character a shell reads), or it holds control
+// characters or bytes that are not UTF-8. Then it is quoted as GNU tools
+// quote names for a shell ('a b', 'a'$'\n''b', 'it'\''s'), so that it can be
+// told apart and typed back.
 std::string Shown(const std::string& name) {
     std::vector<bool> special(name.size(), false);
     bool any = false;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x80 && !PlainForAShell(u)) any = true;
+    }
     for (std::size_t i = 0; i < name.size();) {
         const auto c = static_cast<unsigned char>(name[i]);
-        std::size_t length = SequenceLength(c);
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= name.size() || (static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) {
-                length = 0;
-            }
-        }
+        std::size_t length = CharacterLength(std::string_view(name).substr(i));
         if (length == 0 || c < 0x20 || c == 0x7F) {
             special[i] = any = true;
             length = 1;
@@ -293,7 +324,14 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
     if (!options.output) {
         job.output =
             CombiNameFor(*top, format == SheetFormat::Pdf ? kPdfCombiEnding : kCombiEnding);
-    } else if (*options.output == kStandardOutput) {
+    } else if (*options.output != kStandardOutput) {
+        const std::optional<std::string> output = Resolved(*options.output);
+        if (!output) return kRefused;
+        job.output = *output;
+    }
+    // "-", or a name of the open standard output itself (/dev/stdout, or the
+    // file it appends to), is standard output.
+    if (options.output && (*options.output == kStandardOutput || IsStandardOutput(job.output))) {
         job.output = kStandardOutput;
         files.SetStandardOutputName(kStandardOutput);
         for (const std::string& input : {*top, *bottom}) {
@@ -302,10 +340,6 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
                 return kWriteFailed;
             }
         }
-    } else {
-        const std::optional<std::string> output = Resolved(*options.output);
-        if (!output) return kRefused;
-        job.output = *output;
     }
 
     const SheetWritten written =
@@ -314,7 +348,11 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
     const SheetResult& result = written.sheet;
     switch (result.outcome) {
         case SheetResult::Outcome::Written:
-            if (job.output != kStandardOutput) std::printf("%s\n", Shown(job.output).c_str());
+            if (job.output != kStandardOutput) {
+                const std::string& where =
+                    result.writtenPath.empty() ? job.output : result.writtenPath;
+                std::printf("%s\n", Shown(where).c_str());
+            }
             for (const std::string& problem : written.problems) Refuse(job.output, problem);
             return written.problems.empty() ? kDone : kWillNotPrint;
         case SheetResult::Outcome::InputRefused:
@@ -337,6 +375,8 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit makes writes fail with "File too large", said as such.
+    ::signal(SIGXFSZ, SIG_IGN);
     std::string error;
     const std::optional<Options> options = Parse(argc, argv, error);
     if (!options) {

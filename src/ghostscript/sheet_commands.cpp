@@ -33,10 +33,12 @@ void WritePdf(FormContext& form, const Ghostscript& ghostscript, const std::stri
               IfExists ifExists) {
     MergeState& state = form.state;
     SheetWritten written;
+    // As MERGE + SAVE, FIFOs and devices are refused: the window never waits.
+    SheetJob job{state.topFile, state.bottomFile, output, ifExists, false};
+    job.special = SpecialFiles::Refuse;
     form.desktop.WhileBusy(kMakingThePdf, [&](const std::atomic<bool>& cancel) {
-        written = WriteSheetAs(state, form.files,
-                               {state.topFile, state.bottomFile, output, ifExists, false},
-                               SheetFormat::Pdf, false, ghostscript, &cancel);
+        written =
+            WriteSheetAs(state, form.files, job, SheetFormat::Pdf, false, ghostscript, &cancel);
     });
     if (const auto& error = written.sheet.error) {
         if (error->systemError() != ECANCELED) {

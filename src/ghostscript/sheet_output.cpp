@@ -114,8 +114,9 @@ SheetWritten WriteSheetAs(MergeState& state, TextFiles& files, const SheetJob& j
         std::unique_ptr<OutputFile> out =
             files.NamesStandardOutput(job.output)
                 ? OutputFile::StandardOutput(job.output)
-                : std::make_unique<OutputFile>(job.output, job.ifExists);
+                : std::make_unique<OutputFile>(job.output, job.ifExists, job.special);
         CopyInto(document, *out);
+        written.sheet.writtenPath = out->WrittenPath();
     } catch (const RuntimeError& error) {
         return fail(error);
     }

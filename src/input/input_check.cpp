@@ -87,7 +87,11 @@ void Test(MergeState& state, TextFiles& files, const std::string& PSbestand) {
                 check.Feed(block);
             }
             flags = check.Finish();
-        } catch (const RuntimeError&) {
+        } catch (const RuntimeError& error) {
+            if (IsShortage(error.systemError())) {  // no verdict on the file: said as it is
+                files.CloseAll();
+                throw;
+            }
             flags = kUnreadable;
         }
     }

@@ -73,7 +73,8 @@ private:
 // from line 3 on holds the marker) and dubbel (1 when such a line holds the
 // already-merged marker). A file that cannot be found (no ordinary file) or
 // read to its end, is empty, or has no second line, records foutefile 1 and
-// both others 0. Closes every open file at the end.
+// both others 0. Closes every open file at the end. A shortage of this
+// process (too many open files, no memory) throws RuntimeError instead.
 void Test(MergeState& state, TextFiles& files, const std::string& PSbestand);
 
 }  // namespace a5merge

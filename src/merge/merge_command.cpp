@@ -41,8 +41,10 @@ void cmdMerge_Click(FormContext& form) {
     // The dialog asked before replacing a file; a name that was free then
     // must still be free when the sheet takes it.
     const IfExists ifExists = NamesSomething(state.outFile) ? IfExists::Replace : IfExists::Fail;
-    const SheetResult result =
-        WriteSheet(state, form.files, {state.topFile, state.bottomFile, state.outFile, ifExists});
+    // The window never waits for a FIFO's reader: FIFOs and devices are refused.
+    SheetJob job{state.topFile, state.bottomFile, state.outFile, ifExists};
+    job.special = SpecialFiles::Refuse;
+    const SheetResult result = WriteSheet(state, form.files, job);
     if (result.error) {
         form.desktop.MsgBox(SaveFailedText(state.outFile, *result.error, state.lineBreak),
                             kMbSystemModal);

@@ -11,7 +11,6 @@ inline constexpr const char* kInputsNotCorrect = "Sorry input *.PS files not cor
 inline constexpr const char* kAllLooksOk = "All looks OK!  ";
 inline constexpr const char* kOkTitle = "OK!";
 
-
 // The output MERGE + SAVE proposes for `topFile`: its folder, its bare name,
 // then `ending` ("_Combi" and ".PS"); sets workDir to that folder. A TOP
 // path of 10 characters or fewer ends the program.

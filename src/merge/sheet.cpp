@@ -1,7 +1,12 @@
 #include "merge/sheet.h"
 
+#include <cerrno>
+#include <new>
+#include <system_error>
+
 #include "input/path_helpers.h"
 #include "merge/writer.h"
+#include "platform/text_files.h"
 
 namespace a5merge {
 
@@ -11,13 +16,21 @@ SheetResult WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job)
     state.outFile = job.output;
     SheetResult result;
     ReadChecks checks;
-    try {
-        WriteMerged(state, files, job.ifExists, job.checkInputs ? &checks : nullptr);
-    } catch (const RuntimeError& error) {
+    const auto fail = [&result](RuntimeError error) {
         result.outcome = SheetResult::Outcome::Failed;
-        result.error = error;
+        result.error = std::move(error);
         return result;
+    };
+    try {
+        WriteMerged(state, files, job.ifExists, job.checkInputs ? &checks : nullptr, job.special);
+    } catch (const RuntimeError& error) {
+        return fail(error);
+    } catch (const std::bad_alloc&) {  // a memory limit, said with the output's name
+        return fail(RuntimeError::FromSystem(job.output, ENOMEM));
+    } catch (const std::system_error& error) {  // no thread for the writer, say
+        return fail(RuntimeError(job.output, error.code().message(), error.code().value()));
     }
+    result.writtenPath = files.LastWrittenPath();
     if (checks.bottom) result.bottom = VerdictOf(*checks.bottom);
     if (checks.top) result.top = VerdictOf(*checks.top);
     for (const auto& verdict : {result.bottom, result.top}) {

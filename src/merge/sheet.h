@@ -19,6 +19,7 @@ struct SheetJob {
     std::string output;
     IfExists ifExists = IfExists::Replace;  // Fail: write only while the name is free
     bool checkInputs = false;               // check each input as it is read (see WriteMerged)
+    SpecialFiles special = SpecialFiles::WriteInto;  // a FIFO or device as output
 };
 
 // How writing a sheet ended.
@@ -34,6 +35,7 @@ struct SheetResult {
     std::optional<DropVerdict> top;
     std::optional<DropVerdict> bottom;
     std::optional<RuntimeError> error;
+    std::string writtenPath;  // where the sheet is, once Written
 };
 
 // Writes the sheet of `job`: the step that the window's MERGE + SAVE and

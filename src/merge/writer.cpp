@@ -74,22 +74,24 @@ Line LineAround(std::string_view block, std::size_t at) {
         line.end = block.size();
     } else {
         line.next = line.end + 1 < block.size() && block[line.end + 1] == '\n' ? line.end + 2
-                                                                              : line.end + 1;
+                                                                               : line.end + 1;
     }
     return line;
 }
 
-// A line too long for the read buffer: searched as it streams by, then, when
-// it is kept as it stands, read again from its start and copied in pieces.
+// A line too long for the read buffer, read once: searched as it streams by
+// and kept aside meanwhile (memory bounded, the rest in a temporary file),
+// then written as it was read when the pass keeps it as it stands.
 void CopyLongLine(TextFiles& files, int in, int out, const PassRules& rules, std::string& lineBuf,
                   InputCheck* check) {
-    const std::uint64_t start = files.InputPosition(in);
     std::vector<StreamSearch> searches;
     for (const Needle* needle : rules.drop) searches.emplace_back(*needle);
     if (rules.widen != nullptr) searches.emplace_back(*rules.widen);
-    const bool ended = files.StreamLine(in, [&searches, check](std::string_view piece) {
+    Spool line;
+    const bool ended = files.StreamLine(in, [&searches, check, &line](std::string_view piece) {
         for (StreamSearch& search : searches) search.Feed(piece);
         if (check != nullptr) check->Feed(piece);
+        line.Append(piece);
     });
     if (check != nullptr && ended) check->Feed("\r");
     bool dropped = false;
@@ -98,8 +100,7 @@ void CopyLongLine(TextFiles& files, int in, int out, const PassRules& rules, std
     if (widened) {
         files.PrintLine(out, kA4BoundingBox);
     } else if (!dropped) {
-        files.SeekInput(in, start);
-        files.StreamLine(in, [&files, out](std::string_view piece) { files.Print(out, piece); });
+        line.ForEach([&files, out](std::string_view piece) { files.Print(out, piece); });
         files.Print(out, "\r\n");
     }
     lineBuf = widened ? kA4BoundingBox : std::string_view();  // too long to keep
@@ -194,8 +195,9 @@ public:
     OpenedHere& operator=(const OpenedHere&) = delete;
 
     int Input(const std::string& path) { return Open(path, false); }
-    int Output(const std::string& path, IfExists ifExists) {
+    int Output(const std::string& path, IfExists ifExists, SpecialFiles special) {
         ifExists_ = ifExists;
+        special_ = special;
         return Open(path, true);
     }
 
@@ -208,7 +210,7 @@ private:
     int Open(const std::string& path, bool output) {
         const int no = files_.FreeFile();
         if (output) {
-            files_.OpenOutput(no, path, ifExists_);
+            files_.OpenOutput(no, path, ifExists_, special_);
         } else {
             files_.OpenInput(no, path);
         }
@@ -218,6 +220,7 @@ private:
 
     TextFiles& files_;
     IfExists ifExists_ = IfExists::Replace;
+    SpecialFiles special_ = SpecialFiles::WriteInto;
     int numbers_[3] = {};
     int count_ = 0;
 };
@@ -243,7 +246,10 @@ bool CopyInput(OpenedHere& opened, TextFiles& files, const std::string& path, in
         opened.Close(fileNo);
         *flags = check.Finish();
     } catch (const RuntimeError& error) {
-        if (error.path() != path || path == state.outFile) throw;  // the output failed
+        // The output failed, or this process ran short: no verdict on the file.
+        if (error.path() != path || path == state.outFile || IsShortage(error.systemError())) {
+            throw;
+        }
         *flags = kUnreadable;
     }
     Record(**flags, state);
@@ -252,9 +258,10 @@ bool CopyInput(OpenedHere& opened, TextFiles& files, const std::string& path, in
 
 }  // namespace
 
-void WriteMerged(MergeState& state, TextFiles& files, IfExists ifExists, ReadChecks* checks) {
+void WriteMerged(MergeState& state, TextFiles& files, IfExists ifExists, ReadChecks* checks,
+                 SpecialFiles special) {
     OpenedHere opened(files);
-    const int outNo = opened.Output(state.outFile, ifExists);
+    const int outNo = opened.Output(state.outFile, ifExists, special);
 
     // A refused input leaves the output to be dropped with the files opened here.
     if (!CopyInput(opened, files, state.bottomFile, state.bottomFileNo, outNo, kBottomPass, state,

@@ -39,7 +39,9 @@ struct ReadChecks {
 // as Test, so that what is written is exactly what was checked: an input the
 // check refuses stops the write, its output is dropped and the rest is not
 // read. The check flags of `state` then describe the last input read.
+// A FIFO or device as the output is written into, or, with
+// SpecialFiles::Refuse, refused.
 void WriteMerged(MergeState& state, TextFiles& files, IfExists ifExists = IfExists::Replace,
-                 ReadChecks* checks = nullptr);
+                 ReadChecks* checks = nullptr, SpecialFiles special = SpecialFiles::WriteInto);
 
 }  // namespace a5merge

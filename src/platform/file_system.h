@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,7 +11,8 @@
 namespace a5merge {
 
 // Paths are bytes, handed to the system as they are: nothing here decodes
-// them or resolves "." and ".." by text.
+// them or resolves "." and ".." by text. A path holding a NUL byte names
+// nothing (the system would read only its part before the NUL).
 
 // Attribute bits as the attribute query reports them.
 inline constexpr int kAttrReadOnly = 1;  // the user may not write it
@@ -78,8 +80,30 @@ private:
     std::string path_;
 };
 
+// Bytes kept aside in order: in memory up to `memoryLimit`, the rest in an
+// unnamed file in TemporaryFolder(). Failures throw RuntimeError naming that
+// folder.
+class Spool {
+public:
+    explicit Spool(std::size_t memoryLimit = std::size_t{1} << 20);
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    void Append(std::string_view bytes);
+    // Hands everything kept, in order and in pieces, to `sink`.
+    void ForEach(const std::function<void(std::string_view)>& sink) const;
+
+private:
+    std::size_t memoryLimit_;
+    std::string memory_;
+    int fd_ = -1;
+    std::string folder_;
+};
+
 // A regular file open for reading. Opening anything else (a folder, a FIFO, a
-// device, also through a link) fails at once, without blocking.
+// device, also through a link) fails at once, without blocking, and so does a
+// read that would wait (a file that only claims to be regular).
 class InputFile {
 public:
     explicit InputFile(const std::string& path);  // throws RuntimeError
@@ -100,6 +124,12 @@ private:
     std::unique_ptr<Handle> handle_;
 };
 
+// What an output does with a FIFO or a character device at its path.
+enum class SpecialFiles {
+    WriteInto,  // writes the content into it, once complete (waiting for a FIFO's reader)
+    Refuse,     // refuses it when opened: for a window, which must never wait
+};
+
 // What an output does when its path already names a file.
 enum class IfExists {
     Replace,  // the file is replaced
@@ -117,13 +147,24 @@ enum class IfExists {
 //   file replaced keeps its mode bits, owner and group. Where the new file
 //   cannot carry them (another owner or a group the process may not set) or
 //   the file has more than one hard link, Commit instead rewrites the file
-//   in place from the finished content, so that every link and setting stays.
+//   in place from the finished content, so that every link and setting stays:
+//   under a lock (another run rewriting it makes this one fail), only when
+//   there is room for all of it, and with the whole content kept beside it
+//   as NAME.a5merge-new until the rewrite is on the disk. A file it may not
+//   write in place is refused, never given to another owner.
+// - Where an unnamed file cannot be named later, the new file has a hidden
+//   name of ours (.a5merge-XXXXXXXX), locked while this run lives, removed
+//   on SIGINT, SIGTERM or SIGHUP; ones left by killed runs are removed by
+//   the next output made in that folder.
 // - A FIFO or a character device is written into, not replaced, and only by
-//   Commit: until then the content waits in a temporary file.
+//   Commit, into the very one that was there when it was opened: until then
+//   the content waits in a temporary file. With SpecialFiles::Refuse, it is
+//   refused when opened.
 // - A folder, a socket or a block device is refused when opened.
 class OutputFile {
 public:
-    OutputFile(const std::string& path, IfExists ifExists);
+    OutputFile(const std::string& path, IfExists ifExists,
+               SpecialFiles special = SpecialFiles::WriteInto);
     // The process's standard output, named `name` in messages. A regular
     // file gets the content as it comes, from where it stands, and is cut
     // back to that length when the output is dropped; anything else (a pipe,
@@ -135,6 +176,9 @@ public:
 
     void Write(std::string_view bytes);
     void Commit();
+    // Once committed: where the content is now, as a path (its folder may
+    // have been renamed meanwhile); the path given when that cannot be told.
+    const std::string& WrittenPath() const;
 
 private:
     struct Impl;

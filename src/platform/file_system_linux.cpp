@@ -44,9 +44,11 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
     return p == pattern.size();
 }
 
+bool HasNul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return !HasNul(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -54,6 +56,7 @@ bool IsRegularFile(const std::string& path) {
 char PlatformSeparator() { return '/'; }
 
 std::string Dir(const std::string& pattern) {
+    if (HasNul(pattern)) return {};
     const auto slash = pattern.rfind('/');
     const std::string prefix = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
     const std::string namePattern =
@@ -82,6 +85,7 @@ std::string Dir(const std::string& pattern) {
 
 int GetAttr(const std::string& path) {
     struct stat st {};
+    if (HasNul(path)) throw RuntimeError::FromSystem(path, ENOENT);
     if (::stat(path.c_str(), &st) != 0) throw RuntimeError::FromSystem(path, errno);
 
     std::string_view name = path;
@@ -109,20 +113,20 @@ std::string AbsolutePath(const std::string& path) {
 
 std::optional<FileStamp> StampOf(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    if (HasNul(path) || ::stat(path.c_str(), &st) != 0) return std::nullopt;
     return FileStamp{static_cast<std::uint64_t>(st.st_size),
                      std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
 }
 
 bool NamesSomething(const std::string& path) {
     struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    return !HasNul(path) && ::lstat(path.c_str(), &st) == 0;
 }
 
 bool IsStandardOutput(const std::string& path) {
     struct stat out {};
     struct stat file {};
-    return ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(path.c_str(), &file) == 0 &&
+    return !HasNul(path) && ::fstat(STDOUT_FILENO, &out) == 0 && ::stat(path.c_str(), &file) == 0 &&
            out.st_dev == file.st_dev && out.st_ino == file.st_ino;
 }
 
@@ -162,12 +166,58 @@ PrivateFolder::~PrivateFolder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+Spool::Spool(std::size_t memoryLimit) : memoryLimit_(memoryLimit) {}
+
+Spool::~Spool() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void Spool::Append(std::string_view bytes) {
+    if (fd_ < 0 && memory_.size() + bytes.size() <= memoryLimit_) {
+        memory_.append(bytes);
+        return;
+    }
+    if (fd_ < 0) {
+        folder_ = TemporaryFolder();
+        fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0) {  // no unnamed files there: a name, gone at once
+            std::string name = folder_ + "/a5merge-spool-XXXXXX";
+            fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+            if (fd_ >= 0) ::unlink(name.c_str());
+        }
+        if (fd_ < 0) throw RuntimeError::FromSystem(folder_, errno);
+    }
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw RuntimeError::FromSystem(folder_, n < 0 ? errno : EIO);
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void Spool::ForEach(const std::function<void(std::string_view)>& sink) const {
+    if (!memory_.empty()) sink(memory_);
+    if (fd_ < 0) return;
+    char buf[64 * 1024];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd_, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw RuntimeError::FromSystem(folder_, errno);
+        if (n == 0) return;
+        sink({buf, static_cast<std::size_t>(n)});
+        at += n;
+    }
+}
+
 struct InputFile::Handle {
     int fd = -1;
 };
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(std::make_unique<Handle>()) {
-    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer.
+    // O_NONBLOCK keeps the open of a FIFO from waiting for a writer, and
+    // stays: a regular file's reads never wait, so one that would (a kernel
+    // pipe that only claims to be a file) is no ordinary file.
+    if (HasNul(path)) throw RuntimeError::FromSystem(path, ENOENT);
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw RuntimeError::FromSystem(path, errno);
     struct stat st {};
@@ -181,7 +231,6 @@ InputFile::InputFile(const std::string& path) : path_(path), handle_(std::make_u
         if (S_ISDIR(st.st_mode)) throw RuntimeError::FromSystem(path, EISDIR);
         throw RuntimeError(path, "Not a regular file");
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     handle_->fd = fd;
 }
@@ -192,6 +241,7 @@ std::size_t InputFile::Read(char* buf, std::size_t size) {
     for (;;) {
         const ssize_t n = ::read(handle_->fd, buf, size);
         if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EAGAIN) throw RuntimeError(path_, "Not a regular file: reading it would wait");
         if (errno != EINTR) throw RuntimeError::FromSystem(path_, errno);
     }
 }

@@ -1,14 +1,26 @@
 // Outputs put in place whole, on Linux: an unnamed file (O_TMPFILE) in the
-// target's folder, linked or renamed into place once complete.
+// target's folder, linked or renamed into place once complete; where that is
+// not possible, a locked file under a temporary name of ours.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <random>
 
 #include "platform/file_system.h"
@@ -17,6 +29,10 @@
 namespace a5merge {
 
 namespace {
+
+constexpr const char* kTempPrefix = ".a5merge-";
+constexpr std::size_t kTempNameLength = 9 + 8;  // the prefix and eight hex digits
+constexpr const char* kNewCopySuffix = ".a5merge-new";
 
 void Close(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -64,31 +80,115 @@ bool CanNameUnnamedFiles() {
     return can;
 }
 
+std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 std::string RandomTempName() {
     static std::mt19937 random{std::random_device{}()};
     char name[32];
-    std::snprintf(name, sizeof name, ".a5merge-%08x", static_cast<unsigned>(random()));
+    std::snprintf(name, sizeof name, "%s%08x", kTempPrefix, static_cast<unsigned>(random()));
     return name;
 }
 
-// A new file in folder `dirFd`, open for reading and writing: unnamed where
-// the file system allows it, else under a hidden temporary name (`tempName`).
-int MakeFileIn(int dirFd, std::string& tempName, const std::string& path) {
-    if (CanNameUnnamedFiles()) {
-        const int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-            throw RuntimeError::FromSystem(path, errno);
+bool IsTempName(const char* name) {
+    if (std::strncmp(name, kTempPrefix, std::strlen(kTempPrefix)) != 0) return false;
+    if (std::strlen(name) != kTempNameLength) return false;
+    return std::all_of(name + std::strlen(kTempPrefix), name + kTempNameLength,
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Temporary names in use, removed should SIGINT, SIGTERM or SIGHUP end the
+// program: fixed slots, so that the signal handler touches nothing else.
+struct TempSlot {
+    std::atomic<int> dirFd{-1};
+    char name[32] = {};
+};
+std::array<TempSlot, 16> tempSlots;
+
+void RemoveTempNames(int sig) {
+    for (TempSlot& slot : tempSlots) {
+        const int dirFd = slot.dirFd.load();
+        if (dirFd >= 0) ::unlinkat(dirFd, slot.name, 0);
+    }
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+void InstallTempCleanup() {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction now {};
+            // A signal ignored at start (a job in the background) stays so.
+            if (::sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) {
+                struct sigaction cleanup {};
+                cleanup.sa_handler = RemoveTempNames;
+                sigemptyset(&cleanup.sa_mask);
+                ::sigaction(sig, &cleanup, nullptr);
+            }
         }
+    });
+}
+
+int RegisterTempName(int dirFd, const std::string& name) {
+    InstallTempCleanup();
+    for (std::size_t i = 0; i < tempSlots.size(); ++i) {
+        TempSlot& slot = tempSlots[i];
+        int free = -1;
+        if (slot.dirFd.load() != -1) continue;
+        std::snprintf(slot.name, sizeof slot.name, "%s", name.c_str());
+        if (slot.dirFd.compare_exchange_strong(free, dirFd)) return static_cast<int>(i);
     }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempName = RandomTempName();
+    return -1;  // every slot taken: it is still removed on failure, just not on a signal
+}
+
+void UnregisterTempName(int& slot) {
+    if (slot >= 0) tempSlots[static_cast<std::size_t>(slot)].dirFd = -1;
+    slot = -1;
+}
+
+// Removes files under temporary names of ours that no live run holds (each
+// run locks its own): what killed runs left in the folder.
+void RemoveStaleTempNames(int dirFd) {
+    const int listing = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0) return;
+    DIR* dir = ::fdopendir(listing);
+    if (dir == nullptr) {
+        ::close(listing);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsTempName(entry->d_name)) continue;
         const int fd =
-            ::openat(dirFd, tempName.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
-        if (fd >= 0) return fd;
-        if (errno != EEXIST) throw RuntimeError::FromSystem(path, errno);
+            ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            ::unlinkat(dirFd, entry->d_name, 0);
+        }
+        ::close(fd);
     }
-    throw RuntimeError::FromSystem(path, EEXIST);
+    ::closedir(dir);
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Flushes the folder's entries to the disk: names made or removed stay so.
+void SyncFolder(int dirFd) {
+    const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// File systems on which overwriting a block takes a new one.
+bool CopiesOnWrite(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0) return false;
+    constexpr long kBtrfs = 0x9123683E, kZfs = 0x2FC12FC1, kBcachefs = 0xCA451A4E;
+    return fs.f_type == kBtrfs || fs.f_type == kZfs || fs.f_type == kBcachefs;
 }
 
 }  // namespace
@@ -100,33 +200,82 @@ struct OutputFile::Impl {
         AsItComes  // standard output that is a regular file, cut back if dropped
     };
 
-    std::string path;  // as given, for messages
+    std::string path;       // as given, for messages
+    std::string errorPath;  // named by a failed write
     Kind kind = Kind::Aside;
     IfExists ifExists = IfExists::Replace;
     int fd = -1;  // where the content goes now
     bool committed = false;
+    std::string writtenPath;
 
     // Aside: the target's folder and name there, and the new file's name
-    // while it has one of its own.
+    // while it has one of its own (and its slot for signals).
     int dirFd = -1;
     std::string name;
     std::string tempName;
+    int tempSlot = -1;
 
-    // Spooled: the destination, opened at Commit unless it is standard output.
+    // Spooled: the destination, unless it is standard output: the FIFO or
+    // device that was there when opened (a path, not opened for writing).
     bool toStandardOutput = false;
+    int special = -1;
 
-    // AsItComes: the length standard output is cut back to when dropped.
+    // AsItComes: the length standard output is cut back to when dropped,
+    // once something was written.
     off_t cutBack = 0;
+    bool wrote = false;
 
     ~Impl() {
         if (!committed) Drop();
+        UnregisterTempName(tempSlot);
         Close(fd);
         Close(dirFd);
+        Close(special);
     }
 
     void Drop() {
         if (kind == Kind::Aside && !tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);
-        if (kind == Kind::AsItComes) (void)!::ftruncate(STDOUT_FILENO, cutBack);
+        if (kind == Kind::AsItComes && wrote && ::ftruncate(STDOUT_FILENO, cutBack) == 0) {
+            ::lseek(STDOUT_FILENO, cutBack, SEEK_SET);
+        }
+    }
+
+    // A new file in folder `dirFd`, open for reading and writing, locked:
+    // unnamed where the file system allows it, else under a temporary name
+    // of ours. `where` names the folder in messages.
+    void MakeFile(const std::string& where) {
+        if (CanNameUnnamedFiles()) {
+            fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                ::flock(fd, LOCK_EX | LOCK_NB);
+                return;
+            }
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+                throw RuntimeError::FromSystem(where, errno);
+            }
+        }
+        RemoveStaleTempNames(dirFd);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = RandomTempName();
+            const int made =
+                ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+            if (made < 0 && errno == EEXIST) continue;
+            if (made < 0) throw RuntimeError::FromSystem(where, errno);
+            // Locked, and still under its name: another run's clean-up may
+            // have taken it between the two.
+            struct stat mine {
+            }, named{};
+            if (::flock(made, LOCK_EX | LOCK_NB) == 0 && ::fstat(made, &mine) == 0 &&
+                ::fstatat(dirFd, candidate.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                SameFile(mine, named)) {
+                fd = made;
+                tempName = candidate;
+                tempSlot = RegisterTempName(dirFd, tempName);
+                return;
+            }
+            ::close(made);
+        }
+        throw RuntimeError::FromSystem(where, EEXIST);
     }
 
     void OpenAside(const std::string& place) {
@@ -138,16 +287,20 @@ struct OutputFile::Impl {
         if (name.empty()) throw RuntimeError::FromSystem(path, ENOENT);
         dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0) throw RuntimeError::FromSystem(path, errno);
-        fd = MakeFileIn(dirFd, tempName, path);
+        RemoveStaleTempNames(dirFd);
+        MakeFile(path);
     }
 
+    // A temporary file for content that goes elsewhere at Commit: failures
+    // name the temporary folder, where the room is missing.
     void OpenSpool() {
         kind = Kind::Spooled;
-        const std::string folder = TemporaryFolder();
-        dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd < 0) throw RuntimeError::FromSystem(folder, errno);
-        fd = MakeFileIn(dirFd, tempName, path);
+        errorPath = TemporaryFolder();
+        dirFd = ::open(errorPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (dirFd < 0) throw RuntimeError::FromSystem(errorPath, errno);
+        MakeFile(errorPath);
         if (!tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);  // open, it stays
+        UnregisterTempName(tempSlot);
         tempName.clear();
     }
 
@@ -155,25 +308,14 @@ struct OutputFile::Impl {
     // is there, or (`replace` false) only while the name is free.
     void Place(const char* target, bool replace) {
         if (tempName.empty()) {
-            char self[64];
-            std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
             if (!replace) {
-                if (::linkat(AT_FDCWD, self, dirFd, target, AT_SYMLINK_FOLLOW) != 0) {
+                if (::linkat(AT_FDCWD, ProcPath(fd).c_str(), dirFd, target, AT_SYMLINK_FOLLOW) !=
+                    0) {
                     throw RuntimeError::FromSystem(path, errno);
                 }
                 return;
             }
-            // A name of its own first, then renamed over the target.
-            for (int attempt = 0;; ++attempt) {
-                tempName = RandomTempName();
-                if (::linkat(AT_FDCWD, self, dirFd, tempName.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-                    break;
-                }
-                if (errno != EEXIST || attempt == 100) {
-                    tempName.clear();
-                    throw RuntimeError::FromSystem(path, errno);
-                }
-            }
+            NameUnnamed();
         }
         if (replace) {
             if (::renameat(dirFd, tempName.c_str(), dirFd, target) != 0) {
@@ -188,7 +330,22 @@ struct OutputFile::Impl {
             }
             ::unlinkat(dirFd, tempName.c_str(), 0);
         }
+        UnregisterTempName(tempSlot);
         tempName.clear();
+    }
+
+    // Gives the unnamed new file a temporary name of its own.
+    void NameUnnamed() {
+        for (int attempt = 0;; ++attempt) {
+            const std::string candidate = RandomTempName();
+            if (::linkat(AT_FDCWD, ProcPath(fd).c_str(), dirFd, candidate.c_str(),
+                         AT_SYMLINK_FOLLOW) == 0) {
+                tempName = candidate;
+                tempSlot = RegisterTempName(dirFd, tempName);
+                return;
+            }
+            if (errno != EEXIST || attempt == 100) throw RuntimeError::FromSystem(path, errno);
+        }
     }
 
     // Makes the new file carry the owner, group and mode of `target`;
@@ -201,58 +358,149 @@ struct OutputFile::Impl {
                (now.st_mode & 07777) == wanted;
     }
 
-    // Writes the finished content over the target itself. Room is reserved
-    // first, so that a full disk leaves the target as it was. False when the
-    // process may not write the target.
+    // Whether the file system has room to rewrite `out` (now `oldBlocks`
+    // 512-byte blocks) with `size` bytes; throws ENOSPC when it has not.
+    void EnsureRoom(int out, off_t size, blkcnt_t oldBlocks) {
+        const bool copies = CopiesOnWrite(out);
+        if (!copies && size > 0 && ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, size) == 0) return;
+        if (!copies && size > 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
+            throw RuntimeError::FromSystem(path, errno);
+        }
+        // No reservation: what is free must hold what the rewrite may take,
+        // all of it where every block written is a new one. There the count
+        // of free blocks leaves out the new file until its transaction is on
+        // the disk: it is put there first.
+        if (copies) ::syncfs(out);
+        struct statvfs fs {};
+        if (::fstatvfs(out, &fs) != 0) throw RuntimeError::FromSystem(path, errno);
+        const auto free = static_cast<unsigned long long>(fs.f_bavail) * fs.f_frsize;
+        const auto held = static_cast<unsigned long long>(oldBlocks) * 512;
+        const auto wanted = static_cast<unsigned long long>(size);
+        const auto margin = (1ull << 20) + wanted / 64;
+        const auto need = copies ? wanted + margin : (wanted > held ? wanted - held : 0) + margin;
+        if (free < need) throw RuntimeError::FromSystem(path, ENOSPC);
+    }
+
+    // Writes the finished content over the target itself: under a lock, once
+    // there is room, with the whole content kept as NAME.a5merge-new until
+    // the rewrite is on the disk. False when the process may not write it.
     bool RewriteInPlace() {
         int out = ::openat(dirFd, name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
         if (out < 0) {
             if (errno == EACCES || errno == EPERM) return false;
             throw RuntimeError::FromSystem(path, errno);
         }
+        const std::string copy = name + kNewCopySuffix;
+        bool copyMade = false;
         try {
-            struct stat st {};
-            if (::fstat(fd, &st) != 0) throw RuntimeError::FromSystem(path, errno);
-            if (st.st_size > 0 && ::fallocate(out, FALLOC_FL_KEEP_SIZE, 0, st.st_size) != 0 &&
-                errno != EOPNOTSUPP && errno != ENOSYS) {
+            if (::flock(out, LOCK_EX | LOCK_NB) != 0) {
+                throw RuntimeError(path, "another run is rewriting it; nothing was written",
+                                   EWOULDBLOCK);
+            }
+            struct stat target {
+            }, content{};
+            if (::fstat(out, &target) != 0 || ::fstat(fd, &content) != 0) {
                 throw RuntimeError::FromSystem(path, errno);
             }
+            EnsureRoom(out, content.st_size, target.st_blocks);
+
+            if (tempName.empty()) NameUnnamed();
+            if (::renameat(dirFd, tempName.c_str(), dirFd, copy.c_str()) != 0) {
+                throw RuntimeError::FromSystem(path, errno);
+            }
+            UnregisterTempName(tempSlot);
+            tempName.clear();
+            copyMade = true;
+            SyncFolder(dirFd);
+
             CopyAll(fd, out, path);
-            if (::ftruncate(out, st.st_size) != 0 || ::fdatasync(out) != 0) {
+            if (::ftruncate(out, content.st_size) != 0 || ::fdatasync(out) != 0) {
                 throw RuntimeError::FromSystem(path, errno);
             }
-        } catch (...) {
+            WrittenAt(out);
+        } catch (const RuntimeError& error) {
             Close(out);
-            throw;
+            if (!copyMade) throw;
+            // The target may hold part of it now: the whole stays beside it.
+            throw RuntimeError(
+                error.path(),
+                error.reason() + "; the whole new sheet is in " + path + kNewCopySuffix,
+                error.systemError());
         }
         Close(out);
+        ::unlinkat(dirFd, copy.c_str(), 0);
+        SyncFolder(dirFd);
         return true;
+    }
+
+    // Records where the file open as `written` now is: the path given while
+    // it names that file, else its folder as the system sees it now.
+    void WrittenAt(int written) {
+        writtenPath = path;
+        struct stat mine {
+        }, named{};
+        if (::fstat(written, &mine) == 0 && ::stat(path.c_str(), &named) == 0 &&
+            SameFile(mine, named)) {
+            return;
+        }
+        char folder[4096];
+        const ssize_t n = ::readlink(ProcPath(dirFd).c_str(), folder, sizeof folder - 1);
+        if (n > 0) writtenPath = std::string(folder, static_cast<std::size_t>(n)) + "/" + name;
     }
 
     void CommitAside() {
         if (::fdatasync(fd) != 0) throw RuntimeError::FromSystem(path, errno);
-        if (ifExists == IfExists::Fail) return Place(name.c_str(), false);
-
+        if (ifExists == IfExists::Fail) {
+            Place(name.c_str(), false);
+            return WrittenAt(fd);
+        }
         struct stat target {};
         if (::fstatat(dirFd, name.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(target.st_mode)) {
             const bool keepsEverything = target.st_nlink == 1 && TakeOver(target);
-            if (!keepsEverything && RewriteInPlace()) {
-                if (!tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);
-                tempName.clear();
-                return;
+            if (!keepsEverything) {
+                if (RewriteInPlace()) return;
+                // A new file would split the links or change the owner.
+                throw RuntimeError(
+                    path,
+                    target.st_nlink > 1
+                        ? "has " + std::to_string(target.st_nlink) +
+                              " hard links and this user may not write it, so it cannot be "
+                              "rewritten in place; nothing was written"
+                        : std::string("belongs to another user or group and this user may not "
+                                      "write it; a new file would change its owner, so nothing "
+                                      "was written"),
+                    EACCES);
             }
-            if (!keepsEverything) ::fchmod(fd, target.st_mode & 07777);  // what can be kept
         }
         Place(name.c_str(), true);
+        WrittenAt(fd);
     }
 
     void CommitSpooled() {
         int out = STDOUT_FILENO;
         if (!toStandardOutput) {
+            // Into the very FIFO or device that was checked: one put there
+            // since is not written into.
+            struct stat checked {
+            }, now{};
+            if (::fstat(special, &checked) != 0 || ::stat(path.c_str(), &now) != 0 ||
+                !SameFile(checked, now)) {
+                throw RuntimeError(path,
+                                   "was replaced while the sheet was made; nothing was "
+                                   "written into what is there now");
+            }
             // A FIFO waits here for its reader, as it does for any writer.
-            out = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+            out = CanNameUnnamedFiles() ? ::open(ProcPath(special).c_str(), O_WRONLY | O_CLOEXEC)
+                                        : ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
             if (out < 0) throw RuntimeError::FromSystem(path, errno);
+            struct stat opened {};
+            if (::fstat(out, &opened) != 0 || !SameFile(opened, checked)) {
+                ::close(out);
+                throw RuntimeError(path,
+                                   "was replaced while the sheet was made; nothing was "
+                                   "written into what is there now");
+            }
         }
         try {
             CopyAll(fd, out, path);
@@ -260,17 +508,19 @@ struct OutputFile::Impl {
             if (!toStandardOutput) ::close(out);
             throw;
         }
-        if (!toStandardOutput) ::close(out);
+        if (!toStandardOutput && ::close(out) != 0) throw RuntimeError::FromSystem(path, errno);
+        writtenPath = path;
     }
 };
 
 OutputFile::OutputFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-OutputFile::OutputFile(const std::string& path, IfExists ifExists)
+OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles special)
     : impl_(std::make_unique<Impl>()) {
     Impl& out = *impl_;
-    out.path = path;
+    out.path = out.errorPath = path;
     out.ifExists = ifExists;
+    if (path.find('\0') != std::string::npos) throw RuntimeError::FromSystem(path, ENOENT);
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         // Nothing there (or a link to nothing): a new name. Any other failure
@@ -281,6 +531,12 @@ OutputFile::OutputFile(const std::string& path, IfExists ifExists)
     }
     if (S_ISDIR(st.st_mode)) throw RuntimeError(path, "is a folder", EISDIR);
     if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
+        if (special == SpecialFiles::Refuse) {
+            throw RuntimeError(path, S_ISFIFO(st.st_mode) ? "is a FIFO, not a file"
+                                                          : "is a character device, not a file");
+        }
+        out.special = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+        if (out.special < 0) throw RuntimeError::FromSystem(path, errno);
         out.OpenSpool();
         return;
     }
@@ -302,15 +558,17 @@ OutputFile::OutputFile(const std::string& path, IfExists ifExists)
 
 std::unique_ptr<OutputFile> OutputFile::StandardOutput(const std::string& name) {
     auto out = std::make_unique<Impl>();
-    out->path = name;
+    out->path = out->errorPath = name;
     struct stat st {};
     if (::fstat(STDOUT_FILENO, &st) != 0) throw RuntimeError::FromSystem(name, errno);
-    if (S_ISREG(st.st_mode)) {
+    const bool appends = (::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) != 0;
+    const off_t at = appends ? st.st_size : ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    // A regular file written at its end gets the sheet as it comes; one
+    // written from inside (1<>FILE) would lose bytes it holds to a refused
+    // sheet, so it waits, as a pipe does.
+    if (S_ISREG(st.st_mode) && at >= 0 && at >= st.st_size) {
         out->kind = Impl::Kind::AsItComes;
-        const off_t at = (::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) != 0
-                             ? st.st_size
-                             : ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
-        out->cutBack = at < 0 ? st.st_size : at;
+        out->cutBack = at;
         out->fd = ::dup(STDOUT_FILENO);
         if (out->fd < 0) throw RuntimeError::FromSystem(name, errno);
     } else {
@@ -322,7 +580,10 @@ std::unique_ptr<OutputFile> OutputFile::StandardOutput(const std::string& name) 
 
 OutputFile::~OutputFile() = default;
 
-void OutputFile::Write(std::string_view bytes) { WriteAll(impl_->fd, bytes, impl_->path); }
+void OutputFile::Write(std::string_view bytes) {
+    impl_->wrote = impl_->wrote || !bytes.empty();
+    WriteAll(impl_->fd, bytes, impl_->errorPath);
+}
 
 void OutputFile::Commit() {
     switch (impl_->kind) {
@@ -333,9 +594,14 @@ void OutputFile::Commit() {
             impl_->CommitSpooled();
             break;
         case Impl::Kind::AsItComes:
+            impl_->writtenPath = impl_->path;
             break;
     }
     impl_->committed = true;
+}
+
+const std::string& OutputFile::WrittenPath() const {
+    return impl_->writtenPath.empty() ? impl_->path : impl_->writtenPath;
 }
 
 }  // namespace a5merge

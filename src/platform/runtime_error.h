@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -30,5 +31,12 @@ private:
     std::string reason_;
     int systemError_;
 };
+
+// Whether `systemError` is a shortage of this process or system (open files,
+// memory) rather than something about the file: such a failure is a failed
+// run, never a verdict on the file.
+inline bool IsShortage(int systemError) {
+    return systemError == EMFILE || systemError == ENFILE || systemError == ENOMEM;
+}
 
 }  // namespace a5merge

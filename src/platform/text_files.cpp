@@ -189,13 +189,15 @@ public:
         }
     }
 
-    void Commit() {
+    // Puts the output in place; returns where it is.
+    std::string Commit() {
         if (used_ > 0) HandOver();
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return writing_ == kNone; });
         if (error_) std::rethrow_exception(error_);
         lock.unlock();
         file_->Commit();
+        return file_->WrittenPath();
     }
 
 private:
@@ -284,10 +286,11 @@ void TextFiles::OpenInput(int no, const std::string& path) {
     FreeSlot(no).in = std::make_unique<Reader>(path, bufferSize_);
 }
 
-void TextFiles::OpenOutput(int no, const std::string& path, IfExists ifExists) {
+void TextFiles::OpenOutput(int no, const std::string& path, IfExists ifExists,
+                           SpecialFiles special) {
     Slot& slot = FreeSlot(no);
     auto file = NamesStandardOutput(path) ? OutputFile::StandardOutput(path)
-                    : std::make_unique<OutputFile>(path, ifExists);
+                                          : std::make_unique<OutputFile>(path, ifExists, special);
     slot.out = std::make_unique<Writer>(std::move(file), bufferSize_);
 }
 
@@ -317,7 +320,7 @@ void TextFiles::Close(int no) {
     if (!IsOpen(no)) throw Misuse(no, "not open");
     Slot& slot = slots_[no];
     slot.in.reset();
-    if (auto out = std::move(slot.out)) out->Commit();
+    if (auto out = std::move(slot.out)) lastWritten_ = out->Commit();
 }
 
 void TextFiles::Abandon(int no) {

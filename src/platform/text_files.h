@@ -44,7 +44,8 @@ public:
     void OpenInput(int no, const std::string& path);
     // Starts a new content for `path`; what was there stays until Close(),
     // which with IfExists::Fail puts it in place only while the name is free.
-    void OpenOutput(int no, const std::string& path, IfExists ifExists = IfExists::Replace);
+    void OpenOutput(int no, const std::string& path, IfExists ifExists = IfExists::Replace,
+                    SpecialFiles special = SpecialFiles::WriteInto);
     // From now on an output opened under `name` is the process's standard
     // output, written as it comes. No name is set at first.
     void SetStandardOutputName(std::string name) { stdoutName_ = std::move(name); }
@@ -79,6 +80,8 @@ public:
 
     // Closes `no`; an output replaces its target now (throws when that fails).
     void Close(int no);
+    // Where the output closed last is now (OutputFile::WrittenPath).
+    const std::string& LastWrittenPath() const { return lastWritten_; }
     // Closes `no`; an output is dropped and its target left as it was.
     void Abandon(int no);
     // Closes every file; outputs not yet closed are dropped.
@@ -99,6 +102,7 @@ private:
     std::size_t bufferSize_;
     std::array<Slot, kMaxFileNo + 1> slots_;
     std::string stdoutName_;
+    std::string lastWritten_;
 };
 
 }  // namespace a5merge

@@ -15,6 +15,11 @@
 
 namespace a5merge::testing {
 
+std::string ProgramUnderTest(const char* built, const char* override) {
+    const char* other = std::getenv(override);
+    return other != nullptr && *other != '\0' ? other : built;
+}
+
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd) {
     TempFolder capture;
     const std::string outPath = capture.Path("out");
@@ -26,8 +31,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     const pid_t child = ::fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // Close-on-exec: the program gets descriptors 0, 1 and 2 only.
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) std::_Exit(127);
         if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) std::_Exit(127);
         ::execv(args[0], args.data());

@@ -12,6 +12,10 @@ struct ProcessResult {
     long maxRssKiB = 0;  // peak memory
 };
 
+// `built`, or the program the environment variable `override` names when it
+// is set (to run the same tests against another build).
+std::string ProgramUnderTest(const char* built, const char* override);
+
 // Runs `argv` in `cwd` (the current folder when empty) and waits for it.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "");
 

@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,32 @@ std::string ReadBytes(const std::string& path) {
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
+}
+
+FifoReader::FifoReader(const std::string& path, int seconds)
+    : thread_([this, path, seconds] {
+          const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+          char buf[65536];
+          for (;;) {
+              pollfd in{fd, POLLIN, 0};
+              if (::poll(&in, 1, seconds * 1000) <= 0) break;
+              const ssize_t n = ::read(fd, buf, sizeof buf);
+              if (n <= 0) {
+                  ended_ = n == 0;
+                  break;
+              }
+              received_.append(buf, static_cast<std::size_t>(n));
+          }
+          ::close(fd);
+      }) {}
+
+FifoReader::~FifoReader() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool FifoReader::Finish() {
+    if (thread_.joinable()) thread_.join();
+    return ended_;
 }
 
 int AsUnprivileged(const std::function<int()>& work) {

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace a5merge::testing {
 
@@ -37,6 +39,22 @@ private:
 };
 
 std::string ReadBytes(const std::string& path);
+
+// Reads the FIFO `path` on a thread of its own until its end, or until
+// nothing comes for `seconds`.
+class FifoReader {
+public:
+    explicit FifoReader(const std::string& path, int seconds = 20);
+    ~FifoReader();
+    // Waits until it stops reading; whether it reached the end.
+    bool Finish();
+    const std::string& received() const { return received_; }
+
+private:
+    std::string received_;
+    bool ended_ = false;
+    std::thread thread_;
+};
 
 // Runs `work` as an unprivileged user (in a child process when this one runs
 // as root, so that permissions apply) and returns its result (0 to 255).
