@@ -3,12 +3,16 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run test test-sanitize fuzz bench package screenshot clean
+.PHONY: all deps deps-run configure build run test test-sanitize fuzz bench package screenshot clean
 
 all: build
 
 deps:
 	@sh tools/install-deps.sh
+
+# Only what building and running the window needs.
+deps-run:
+	@sh tools/install-deps.sh --run
 
 configure: deps
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
@@ -16,7 +20,10 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
+# The window alone: no test, benchmark or fuzz program is built for it.
+run: deps-run
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target a5merge
 	$(BUILD_DIR)/src/app/a5merge
 
 test: build

@@ -14,6 +14,8 @@ string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded when printing, so no library links it: named here, with the linked ones.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcups2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ghostscript, bubblewrap")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

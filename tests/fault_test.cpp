@@ -571,6 +571,8 @@ TEST_F(FaultTest, TemporaryNamesDoNotOutliveTheirRun) {
         "\"$CLI\" --force -o \"$O/out.PS\" \"$TOP\" \"$BOTTOM\" & p=$!; temp; kill -KILL $p; wait "
         "$p; "
         "echo \"KILL left $(ls -A \"$O\" | grep -c a5merge)\"; "
+        "\"$CLI\" --force -o \"$O/small.PS\" \"${DIR}upper.ps\" \"${DIR}lower.ps\" >/dev/null; "
+        "echo \"next run left $(ls -A \"$O\" | grep -c a5merge)\"; "
         "\"$CLI\" --force -o \"$O/out.PS\" \"$TOP\" \"$BOTTOM\" >/dev/null & p=$!; temp; kill "
         "-STOP $p; "
         "\"$CLI\" --force -o \"$O/small.PS\" \"${DIR}upper.ps\" \"${DIR}lower.ps\" >/dev/null; "
@@ -578,7 +580,8 @@ TEST_F(FaultTest, TemporaryNamesDoNotOutliveTheirRun) {
         "echo \"live=$? left $(ls -A \"$O\" | grep -c a5merge)\"";
     const ProcessResult r = Shell(script, dir, bigTop, bigBottom, true);
     EXPECT_EQ(r.out,
-              "TERM left 0\nINT left 0\nHUP left 0\nKILL left 1\nlive kept 1\nlive=0 left 0\n")
+              "TERM left 0\nINT left 0\nHUP left 0\nKILL left 1\nnext run left 0\nlive kept "
+              "1\nlive=0 left 0\n")
         << r.err;
 }
 

@@ -24,8 +24,16 @@ check_tree() {  # the files every installation holds, under $1
         [ -f "$1/share/icons/hicolor/${size}x${size}/apps/a5merge.png" ] ||
             fail "no ${size}x${size} icon under $1"
     done
+    for program in a5merge a5merge-cli; do
+        ! readelf -d "$1/bin/$program" | grep -qE 'R(UN)?PATH' ||
+            fail "$1/bin/$program has a run path"
+    done
     desktop-file-validate "$1/share/applications/a5merge.desktop" ||
         fail "the desktop entry does not validate"
+    # Offered for PostScript files, but below any viewer.
+    grep -qx 'MimeType=application/postscript;' "$1/share/applications/a5merge.desktop" &&
+        grep -qx 'InitialPreference=0' "$1/share/applications/a5merge.desktop" ||
+        fail "the desktop entry does not offer itself for PostScript at the lowest preference"
 }
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null

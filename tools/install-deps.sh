@@ -2,17 +2,23 @@
 # Installs the Debian packages that building and testing need, when any is missing.
 set -eu
 
-# Arguments name packages needed besides these. The package test also wants
-# lintian, and psutils and groff installed, so that it sees any name of ours
-# that an installed package already uses. Ghostscript and bubblewrap make
-# PDFs and renders; poppler-utils lets the tests look at those PDFs; CUPS
-# (its library to build, its server, client and filters for the print test);
-# file-system tools and strace for the fault tests (full ext2 and btrfs
-# images, the order of a flush and a rename).
-pkgs="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev fonts-wine
-      dpkg-dev file desktop-file-utils lintian psutils groff ghostscript bubblewrap
-      poppler-utils libcups2-dev cups cups-client cups-filters e2fsprogs btrfs-progs
-      strace $*"
+# What building and running the programs needs ("--run": only that), then
+# what the tests need besides: lintian, and psutils and groff installed so
+# that the package test sees any name of ours that an installed package
+# already uses; poppler-utils to look at PDFs; CUPS's server, client and
+# filters for the print test; file-system tools and strace for the fault
+# tests (full ext2 and btrfs images, the order of a flush and a rename).
+# Further arguments name packages needed besides these.
+run="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libcups2-dev fonts-wine
+     ghostscript bubblewrap"
+tests="dpkg-dev file desktop-file-utils lintian psutils groff poppler-utils cups cups-client
+       cups-filters e2fsprogs btrfs-progs strace"
+if [ "${1:-}" = "--run" ]; then
+    shift
+    pkgs="$run $*"
+else
+    pkgs="$run $tests $*"
+fi
 
 missing=""
 for p in $pkgs; do

@@ -2,7 +2,74 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
 namespace a5merge {
+
+namespace {
+
+// The options QApplication takes (Qt 6 on X11 and Wayland), those that take a
+// value first. Qt reads each with one dash or two.
+constexpr const char* kQtWithValue[] = {"platform",
+                                        "platformpluginpath",
+                                        "platformtheme",
+                                        "plugin",
+                                        "qwindowgeometry",
+                                        "qwindowicon",
+                                        "qwindowtitle",
+                                        "session",
+                                        "display",
+                                        "geometry",
+                                        "style",
+                                        "stylesheet",
+                                        "name",
+                                        "title",
+                                        "visual",
+                                        "ncols",
+                                        "cmap",
+                                        "im",
+                                        "inputstyle"};
+constexpr const char* kQtFlags[] = {"reverse", "widgetcount", "nograb",
+                                    "dograb",  "sync",        "testability"};
+
+// The Qt option `arg` is, without its dashes; empty for any other argument.
+std::string_view QtOption(std::string_view arg) {
+    if (arg.size() < 2 || arg[0] != '-') return {};
+    arg.remove_prefix(arg[1] == '-' ? 2 : 1);
+    const std::string_view word = arg.substr(0, arg.find('='));
+    const auto is = [word](const char* name) { return word == name; };
+    if (std::any_of(std::begin(kQtWithValue), std::end(kQtWithValue), is) ||
+        std::any_of(std::begin(kQtFlags), std::end(kQtFlags), is) || word == "qmljsdebugger") {
+        return arg;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::vector<char*> WithoutQtOptions(int argc, char** argv) {
+    std::vector<char*> kept(argv, argv + std::min(argc, 1));
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") {  // the end of all options
+            kept.insert(kept.end(), argv + i, argv + argc);
+            break;
+        }
+        const std::string_view option = QtOption(arg);
+        if (option.empty()) {
+            kept.push_back(argv[i]);
+            continue;
+        }
+        const bool takesValue = option.find('=') == std::string_view::npos &&
+                                std::any_of(std::begin(kQtWithValue), std::end(kQtWithValue),
+                                            [option](const char* name) { return option == name; });
+        if (takesValue) ++i;  // and its value
+    }
+    return kept;
+}
 
 WindowCommandLine ParseWindowCommandLine(int argc, char** argv) {
     enum { kHelp = 'h', kVersion = 'V' };
@@ -50,14 +117,15 @@ WindowCommandLine ParseWindowCommandLine(int argc, char** argv) {
 }
 
 std::string WindowHelpText() {
-    return "Usage: a5merge [TOP.ps [BOTTOM.ps]]\n"
+    return "Usage: a5merge [Qt's options] [TOP.ps [BOTTOM.ps]]\n"
            "       a5merge --help | --version\n"
            "\n"
            "Opens the PS merge window. Give it the PostScript file for the upper half of\n"
            "an A4 sheet on TOP and the one for the lower half on BOTTOM: drop them, click\n"
            "a zone (or Space or Enter on it) to choose one, paste one with Ctrl+V, or\n"
            "name them here. MERGE + SAVE writes the sheet. a5merge-cli does the same\n"
-           "from a shell.\n";
+           "from a shell. Qt's own options (-platform xcb, -style, -reverse...) are\n"
+           "taken as Qt takes them.\n";
 }
 
 std::string WindowVersionText() { return "a5merge " A5MERGE_VERSION "\n"; }

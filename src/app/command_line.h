@@ -14,7 +14,13 @@ struct WindowCommandLine {
     std::string error;               // for UsageError
 };
 
+// Reads the window's own options and files. Qt's own options are for
+// QApplication: call it with the arguments QApplication leaves, or, before
+// QApplication runs, with WithoutQtOptions.
 WindowCommandLine ParseWindowCommandLine(int argc, char** argv);
+
+// `argv` without the options QApplication takes and their values.
+std::vector<char*> WithoutQtOptions(int argc, char** argv);
 
 // The texts printed for --help and --version.
 std::string WindowHelpText();

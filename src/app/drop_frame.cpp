@@ -1,5 +1,7 @@
 #include "app/drop_frame.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -95,7 +97,47 @@ std::vector<std::string> PastedFiles(const QMimeData* data) {
     return paths;
 }
 
-DropFrame::DropFrame(const QString& title, QWidget* parent) : QGroupBox(title, parent) {
+namespace {
+
+// A zone as assistive technology sees it: a button whose press chooses a
+// file, named and described by the window.
+class ZoneAccessible : public QAccessibleWidget {
+public:
+    explicit ZoneAccessible(DropFrame* zone) : QAccessibleWidget(zone, QAccessible::Button) {}
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    QString localizedActionDescription(const QString& name) const override {
+        return name == pressAction() ? QStringLiteral("Chooses a file") : QString();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction()) static_cast<DropFrame*>(widget())->Choose();
+    }
+    QStringList keyBindingsForAction(const QString& name) const override {
+        return name == pressAction()
+                   ? QStringList{QStringLiteral("Space"), QStringLiteral("Return")}
+                   : QStringList();
+    }
+};
+
+QAccessibleInterface* ZoneInterface(const QString&, QObject* object) {
+    if (auto* zone = dynamic_cast<DropFrame*>(object)) return new ZoneAccessible(zone);
+    return nullptr;
+}
+
+}  // namespace
+
+DropFrame::DropFrame(const QString& title, QWidget* parent) : QGroupBox(parent) {
+    static const bool installed = (QAccessible::installFactory(ZoneInterface), true);
+    (void)installed;
+    // The title only now: with a screen reader running, setting it makes Qt
+    // ask for (and keep) the interface, which must be a zone's.
+    setTitle(title);
+    if (QAccessible::isActive()) {
+        if (QAccessibleInterface* early = QAccessible::queryAccessibleInterface(this);
+            early != nullptr && dynamic_cast<ZoneAccessible*>(early) == nullptr) {
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(early));
+        }
+    }
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
 }

@@ -31,6 +31,9 @@ public:
     DropFrame(const QString& title, QWidget* parent);
     void SetDropHandler(Handler handler) { handler_ = std::move(handler); }
     void SetChooseHandler(std::function<void()> handler) { choose_ = std::move(handler); }
+    // What a click, Space or Enter does: the choose handler. Assistive
+    // technology reaches it as the zone's press action.
+    void Choose();
 
 protected:
     bool event(QEvent* event) override;
@@ -44,8 +47,6 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
-    void Choose();
-
     Handler handler_;
     std::function<void()> choose_;
 };

@@ -8,7 +8,10 @@ namespace a5merge {
 QList<int> RegisterTahoma(const QString& folder) {
     QList<int> ids;
     if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) return ids;
-    for (const char* file : {"tahoma.ttf", "tahomabd.ttf"}) {
+    // Only the regular face: Wine's tahomabd.ttf has the regular outlines,
+    // only spaced wider (its bitmaps alone are bold), so Qt would draw bold
+    // captions regular. Without it, Qt emboldens the regular face.
+    for (const char* file : {"tahoma.ttf"}) {
         const QString path = folder + QLatin1Char('/') + QLatin1String(file);
         if (!QFileInfo::exists(path)) continue;
         const int id = QFontDatabase::addApplicationFont(path);

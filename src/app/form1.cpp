@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFontInfo>
 #include <QLabel>
 #include <QMenu>
@@ -80,6 +81,11 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     setWindowTitle(QStringLiteral("PS merge"));
     setFont(Tahoma(8.25, false));
     setFixedSize(Px(2415), Px(5025));
+    // Fixed in size: no maximise button, which some window managers offer
+    // for any window that does not say so.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     // The zones show their drawings also while the preview has the focus.
     setAttribute(Qt::WA_AlwaysShowToolTips);
 
@@ -123,6 +129,10 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     contextMenu_->addAction(AddAction("savePdfAction", "Save as PDF...",
                                       {QKeySequence(QStringLiteral("Ctrl+Shift+S"))},
                                       [this] { SaveAsPdf(); }));
+    contextMenu_->addSeparator();
+    contextMenu_->addAction(AddAction("swapAction", "Swap TOP and BOTTOM",
+                                      {QKeySequence(QStringLiteral("Ctrl+Shift+X"))},
+                                      [this] { Swap(); }));
     AddAction("contextMenuKeys", "Context menu",
               {QKeySequence(Qt::Key_Menu), QKeySequence(QStringLiteral("Shift+F10"))}, [this] {
                   QWidget* at = QApplication::focusWidget();
@@ -172,6 +182,20 @@ void Form1::Preview() {
             connect(preview_, &PreviewWindow::saveAsPdfRequested, this, [this] { SaveAsPdf(); });
         }
         preview_->Show(Sources());
+    });
+}
+
+// Each zone is given the other's file, through the drop procedure.
+void Form1::Swap() {
+    Guarded([&] {
+        if (state_.topOK == 0 || state_.bottomOK == 0) {
+            desktop_.MsgBox(kInputsNotCorrect, kMbSystemModal);
+            return;
+        }
+        const std::string top = state_.topFile;
+        const std::string bottom = state_.bottomFile;
+        TakeFiles(Zone::Top, {bottom});
+        TakeFiles(Zone::Bottom, {top});
     });
 }
 
@@ -240,17 +264,26 @@ void Form1::Remember(Zone zone, DropVerdict verdict) {
         lastFolder_ = PathOnly(zone == Zone::Top ? state_.topFile : state_.bottomFile);
         if (lastFolder_.empty()) lastFolder_ = std::string(1, PlatformSeparator());
         ShowTooltip(zone);
+        Describe();
         if (preview_ != nullptr) preview_->SetSources(Sources());
     }
 }
 
+// After start-up and once the window is on the screen (it has painted, so the
+// window manager has placed it): a refusal then shows centred over it.
 void Form1::TakeFilesOnceShown(std::vector<std::string> files) {
     if (files.empty()) return;
-    // After start-up and once the window is there, so a refusal shows over it.
-    QTimer::singleShot(0, this, [this, files = std::move(files)] {
+    waiting_.push_back(std::move(files));
+    if (iconGiven_) QTimer::singleShot(0, this, [this] { TakeWaitingFiles(); });
+}
+
+void Form1::TakeWaitingFiles() {
+    std::vector<std::vector<std::string>> waiting;
+    waiting.swap(waiting_);
+    for (const std::vector<std::string>& files : waiting) {
         TakeFiles(Zone::Top, {files[0]});
         if (files.size() > 1) TakeFiles(Zone::Bottom, {files[1]});
-    });
+    }
 }
 
 void Form1::cmdMerge_Click() {
@@ -284,6 +317,7 @@ void Form1::paintEvent(QPaintEvent* event) {
         QTimer::singleShot(0, this, [this] {
             setWindowIcon(AppIcon());
             QApplication::setWindowIcon(AppIcon());
+            TakeWaitingFiles();
         });
     }
     QWidget::paintEvent(event);
@@ -294,16 +328,22 @@ void Form1::SetCaption(Label label, const std::string& text) {
     Describe();
 }
 
-// What a screen reader says of each control: a zone's state follows its label.
+// What a screen reader says of each control. A zone's name holds its state
+// and its file's name ("TOP drop zone, left.ps"), which screen readers speak
+// when it changes; the state is the zone's file, not its label, which MERGE
+// + SAVE sets back while the files stay chosen.
 void Form1::Describe() {
-    const auto zone = [](DropFrame* frame, QLabel* label, Zone which, const char* name) {
-        frame->setAccessibleName(QString::fromLatin1(name));
-        const bool accepted = label->text().toStdString() == AcceptedCaption(which);
-        frame->setAccessibleDescription(accepted ? QStringLiteral("file accepted")
-                                                 : QStringLiteral("no file"));
+    const auto zone = [](DropFrame* frame, const char* name, std::int16_t accepted,
+                         const std::string& file) {
+        const QString state =
+            accepted != 0 ? QFile::decodeName(FileOnly(file).c_str()) : QStringLiteral("no file");
+        frame->setAccessibleName(QString::fromLatin1(name) + QStringLiteral(", ") + state);
+        frame->setAccessibleDescription(
+            QStringLiteral("Space or Enter chooses a file; a file can also be dropped or pasted "
+                           "here"));
     };
-    zone(frmTop_, lblTop_, Zone::Top, "TOP drop zone");
-    zone(frmBottom_, lblBottom_, Zone::Bottom, "BOTTOM drop zone");
+    zone(frmTop_, "TOP drop zone", state_.topOK, state_.topFile);
+    zone(frmBottom_, "BOTTOM drop zone", state_.bottomOK, state_.bottomFile);
     cmdMerge_->setAccessibleName(QStringLiteral("Merge and save"));
     cmdMerge_->setAccessibleDescription(
         QStringLiteral("Writes the TOP and BOTTOM files as one A4 sheet, asking where"));

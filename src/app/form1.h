@@ -59,6 +59,9 @@ public:
     void Preview();
     void Print();
     void SaveAsPdf();
+    // "Swap TOP and BOTTOM" (Ctrl+Shift+X): each zone takes the other's
+    // file, as a drop; refused as MERGE + SAVE refuses before both hold one.
+    void Swap();
 
     // What renders and prints; before the first use. The window's own are
     // Ghostscript as the environment sets it and the system's CUPS.
@@ -79,6 +82,7 @@ private:
     void FitCaptions();
     void Guarded(const std::function<void()>& handler);
     void TakeFiles(Zone zone, const std::vector<std::string>& paths);
+    void TakeWaitingFiles();
     void ChooseFile(Zone zone);
     void Remember(Zone zone, DropVerdict verdict);
     void Describe();
@@ -92,7 +96,8 @@ private:
     TextFiles& files_;
     InstanceTest& instances_;
     MergeState state_;
-    bool iconGiven_ = false;
+    bool iconGiven_ = false;                         // once the window has painted
+    std::vector<std::vector<std::string>> waiting_;  // files to take once it has
     std::string lastFolder_;  // of the last file accepted, where the Open dialog starts
 
     std::unique_ptr<Ghostscript> ownGhostscript_;

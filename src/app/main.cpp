@@ -1,9 +1,12 @@
 #include <QApplication>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 #include "app/command_line.h"
+#include "app/file_channel.h"
 #include "app/fonts.h"
 #include "app/form1.h"
 #include "app/qt_desktop.h"
@@ -16,7 +19,11 @@ int main(int argc, char* argv[]) {
     // A file-size limit makes a save fail with "File too large", said as such.
     ::signal(SIGXFSZ, SIG_IGN);
     using Action = a5merge::WindowCommandLine::Action;
-    const a5merge::WindowCommandLine commandLine = a5merge::ParseWindowCommandLine(argc, argv);
+    // Before Qt starts, so that --help, --version and our usage errors need
+    // no display: Qt's own options are passed over here.
+    std::vector<char*> ours = a5merge::WithoutQtOptions(argc, argv);
+    a5merge::WindowCommandLine commandLine =
+        a5merge::ParseWindowCommandLine(static_cast<int>(ours.size()), ours.data());
     switch (commandLine.action) {
         case Action::PrintHelp:
             std::fputs(a5merge::WindowHelpText().c_str(), stdout);
@@ -31,14 +38,34 @@ int main(int argc, char* argv[]) {
             break;
     }
 
-    // Qt reads no options of its own here: everything on the line was ours.
-    int qtArgc = 1;
-    QApplication app(qtArgc, argv);
+    // Qt takes its options; what it leaves is read as ours.
+    QApplication app(argc, argv);
+    commandLine = a5merge::ParseWindowCommandLine(argc, argv);
+    if (commandLine.action != Action::OpenWindow) {
+        std::fprintf(stderr, "a5merge: %s\nTry 'a5merge --help'.\n", commandLine.error.c_str());
+        return 2;
+    }
     QApplication::setApplicationName(QStringLiteral("a5merge"));
     a5merge::RegisterTahoma();
 
+    std::vector<std::string> named;
+    for (const std::string& file : commandLine.files) {
+        try {
+            named.push_back(a5merge::AbsolutePath(file));
+        } catch (const a5merge::RuntimeError&) {
+            named.push_back(file);  // the zone then says it cannot find it
+        }
+    }
+
     a5merge::TextFiles files;
     a5merge::SingleInstance instance;
+    const QString channel = a5merge::FileChannelPath(a5merge::SingleInstance::DefaultLockPath());
+    // A second copy started with files (Open With, say) gives them to the
+    // window that runs; one that cannot says so as any second copy does.
+    if (!named.empty() && instance.AnotherRunning() &&
+        a5merge::SendFilesToRunningCopy(channel, named)) {
+        return 0;
+    }
     a5merge::QtDesktop desktop(QStringLiteral("PS merge"), [&] {
         files.CloseAll();
         instance.Release();
@@ -48,14 +75,19 @@ int main(int argc, char* argv[]) {
     desktop.SetWindow(&form);
     form.Load();
     form.show();
-    std::vector<std::string> named;
-    for (const std::string& file : commandLine.files) {
-        try {
-            named.push_back(a5merge::AbsolutePath(file));
-        } catch (const a5merge::RuntimeError&) {
-            named.push_back(file);  // the zone then says it cannot find it
-        }
-    }
+    // The first copy: files a later one is started with come here, as if
+    // named on its command line, and the window comes to the front. The door
+    // opens once the window is on its way to the screen.
+    std::unique_ptr<a5merge::FileChannel> door;
+    QTimer::singleShot(0, &form, [&] {
+        door = std::make_unique<a5merge::FileChannel>(
+            channel, [&form](const std::vector<std::string>& handed) {
+                form.showNormal();
+                form.raise();
+                form.activateWindow();
+                form.TakeFilesOnceShown(handed);
+            });
+    });
     form.TakeFilesOnceShown(std::move(named));
     return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include "app/icon.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
@@ -75,9 +77,31 @@ std::unique_ptr<QMessageBox> QtDesktop::MakeBox(const std::string& text, int sty
     return box;
 }
 
+// Runs a modal dialog over the window, then makes the window active again
+// and gives the focus back where it was: window managers and screen readers
+// do not always do so (Orca with Qt 6.4 leaves no window active at all).
+template <class Run>
+auto QtDesktop::OverTheWindow(QWidget& dialog, Run run) {
+    QPointer<QWidget> focus = QApplication::focusWidget();
+    if (window_ != nullptr && window_->windowHandle() != nullptr &&
+        window_->windowHandle()->isExposed()) {
+        // Centred over the window, where the window manager has put it.
+        dialog.adjustSize();
+        const QRect over = window_->frameGeometry();
+        dialog.move(over.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+    }
+    auto result = run();
+    if (window_ != nullptr && window_->isVisible()) {
+        window_->activateWindow();
+        window_->raise();
+        if (focus != nullptr && focus->window() == window_) focus->setFocus(Qt::OtherFocusReason);
+    }
+    return result;
+}
+
 int QtDesktop::MsgBox(const std::string& text, int style, const std::optional<std::string>& title) {
     auto box = MakeBox(text, style, title);
-    box->exec();
+    OverTheWindow(*box, [&box] { return box->exec(); });
     return box->clickedButton() == box->button(QMessageBox::Ok) ? kIdOk : kIdCancel;
 }
 
@@ -110,8 +134,8 @@ void Prepare(QFileDialog& dialog, const char* name, const std::string& filter,
 }
 
 // The file chosen, as bytes, or nothing when the dialog was cancelled.
-std::optional<std::string> Answer(QFileDialog& dialog) {
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+std::optional<std::string> Answer(QFileDialog& dialog, int result) {
+    if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
 }
 
@@ -126,7 +150,7 @@ std::optional<std::string> QtDesktop::SaveAs(const SaveDialog& settings) {
     dialog.selectFile(QFile::decodeName(settings.fileName.c_str()));
     dialog.setOption(QFileDialog::DontConfirmOverwrite,
                      (settings.flags & SaveDialog::kOverwritePrompt) == 0);
-    return Answer(dialog);
+    return Answer(dialog, OverTheWindow(dialog, [&dialog] { return dialog.exec(); }));
 }
 
 std::optional<std::string> QtDesktop::OpenFile(const OpenDialog& settings) {
@@ -134,7 +158,7 @@ std::optional<std::string> QtDesktop::OpenFile(const OpenDialog& settings) {
     Prepare(dialog, "openDialog", settings.filter, settings.initDir, QDir::homePath());
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    return Answer(dialog);
+    return Answer(dialog, OverTheWindow(dialog, [&dialog] { return dialog.exec(); }));
 }
 
 std::vector<std::pair<std::string, std::string>> PrintOptionsFor(int copies, bool collate,
@@ -198,7 +222,9 @@ std::optional<PrintChoice> QtDesktop::ChoosePrinter(const std::string& title) {
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
     dialog.setMinMax(1, 1);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    if (OverTheWindow(dialog, [&dialog] { return dialog.exec(); }) != QDialog::Accepted) {
+        return std::nullopt;
+    }
     return PrintChoiceOf(printer);
 }
 
@@ -228,8 +254,11 @@ void QtDesktop::WhileBusy(const std::string& what,
         box.setWindowModality(Qt::ApplicationModal);
         box.setMinimumDuration(0);
         QObject::connect(&box, &QProgressDialog::canceled, [&cancel] { cancel = true; });
-        box.show();
-        while (!done) loop.exec();
+        OverTheWindow(box, [&] {
+            box.show();
+            while (!done) loop.exec();
+            return 0;
+        });
     }
     worker.join();
     if (error) std::rethrow_exception(error);

@@ -48,6 +48,9 @@ protected:
     void EndProgram(int status) override;
 
 private:
+    template <class Run>
+    auto OverTheWindow(QWidget& dialog, Run run);
+
     QPointer<QWidget> window_;
     QString appTitle_;
     std::function<void()> beforeEnd_;

@@ -126,7 +126,7 @@ DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormCon
 
 DropVerdict ChooseForZone(Zone zone, FormContext& form, const std::string& startFolder) {
     const OpenDialog dialog{zone == Zone::Top ? "TOP file" : "BOTTOM file",
-                            "PostScript files (*.ps)|*.ps|All files (*)|*", startFolder};
+                            "Postscript files (*.ps)|*.ps|All files (*)|*", startFolder};
     const std::optional<std::string> chosen = form.desktop.OpenFile(dialog);
     if (!chosen) return DropVerdict::NothingDropped;
     if (MayHaveLostBytes(*chosen)) {

@@ -1,29 +1,38 @@
 #include "platform/single_instance.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace a5merge {
 
-SingleInstance::SingleInstance(const QString& lockPath) : lock_(lockPath) {
-    lock_.setStaleLockTime(0);  // held for as long as the program runs
-}
+SingleInstance::SingleInstance(const QString& lockPath)
+    : path_(QFile::encodeName(lockPath).toStdString()) {}
+
+SingleInstance::~SingleInstance() { Release(); }
 
 SingleInstance::Outcome SingleInstance::Acquire() {
     if (tried_) return outcome_;
     tried_ = true;
-    if (lock_.tryLock(0)) {
-        outcome_ = Outcome::First;
-    } else if (lock_.error() == QLockFile::LockFailedError) {
-        outcome_ = Outcome::AlreadyRunning;
-    } else {
-        outcome_ = Outcome::Unavailable;
-    }
+    // Close-on-exec: a child (Ghostscript) must not hold the lock after us.
+    fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) return outcome_ = Outcome::Unavailable;
+    if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return outcome_ = Outcome::First;
+    outcome_ = errno == EWOULDBLOCK ? Outcome::AlreadyRunning : Outcome::Unavailable;
+    ::close(fd_);
+    fd_ = -1;
     return outcome_;
 }
 
 void SingleInstance::Release() {
-    if (outcome_ == Outcome::First) lock_.unlock();
+    if (fd_ >= 0) ::close(fd_);  // and with it the lock
+    fd_ = -1;
 }
 
 QString SingleInstance::DefaultLockPath() {

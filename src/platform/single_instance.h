@@ -1,7 +1,8 @@
 #pragma once
 
-#include <QLockFile>
 #include <QString>
+
+#include <string>
 
 namespace a5merge {
 
@@ -12,8 +13,9 @@ public:
     virtual bool AnotherRunning() = 0;
 };
 
-// One running copy per user: a lock file in the user's runtime folder, held
-// for the life of the process. A lock left by a killed copy is taken over.
+// One running copy per user: a lock on a file in the user's runtime folder,
+// held for the life of the process. The system lets go of it when the
+// process ends, however it ends, so a killed copy never blocks the next.
 class SingleInstance : public InstanceTest {
 public:
     enum class Outcome {
@@ -23,6 +25,9 @@ public:
     };
 
     explicit SingleInstance(const QString& lockPath = DefaultLockPath());
+    ~SingleInstance();
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Takes the lock on the first call; later calls repeat the outcome.
     Outcome Acquire();
@@ -35,7 +40,8 @@ public:
     static QString DefaultLockPath();
 
 private:
-    QLockFile lock_;
+    std::string path_;
+    int fd_ = -1;
     bool tried_ = false;
     Outcome outcome_ = Outcome::Unavailable;
 };
