@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRect>
 #include <QWidget>
 
 namespace {
@@ -18,6 +19,20 @@ QFont Tahoma(qreal points, bool bold) {
     font.setPointSizeF(points);
     font.setWeight(bold ? QFont::Bold : QFont::Normal);
     return font;
+}
+
+// A label of Qt's own at `place` in `parent`, which owns it.
+void AddLabel(const char* text, QWidget* parent, const QRect& place, const QFont& font) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setGeometry(place);
+    label->setFont(font);
+}
+
+// A drop zone as a plain group box with its big caption.
+void AddZone(QWidget* window, int y, const char* caption, const QRect& captionPlace) {
+    auto* zone = new QGroupBox(QStringLiteral("Drag/Drop"), window);
+    zone->setGeometry(8, y, 145, 89);
+    AddLabel(caption, zone, captionPlace, Tahoma(20.25, true));
 }
 
 }  // namespace
@@ -31,22 +46,10 @@ int main(int argc, char* argv[]) {
     window.setWindowTitle(QStringLiteral("PS merge"));
     window.setFont(Tahoma(8.25, false));
     window.setFixedSize(161, 335);
-    QLabel korva(QStringLiteral("Korvalith Postscript Merge"), &window);
-    korva.setGeometry(8, 8, 153, 17);
-    korva.setFont(Tahoma(8.25, true));
-    QLabel a5(QStringLiteral("2x A5  -->  1x A4"), &window);
-    a5.setGeometry(24, 24, 113, 25);
-    a5.setFont(Tahoma(9.75, true));
-    QGroupBox top(QStringLiteral("Drag/Drop"), &window);
-    top.setGeometry(8, 56, 145, 89);
-    QLabel topLabel(QStringLiteral("TOP"), &top);
-    topLabel.setGeometry(40, 32, 73, 33);
-    topLabel.setFont(Tahoma(20.25, true));
-    QGroupBox bottom(QStringLiteral("Drag/Drop"), &window);
-    bottom.setGeometry(8, 152, 145, 89);
-    QLabel bottomLabel(QStringLiteral("BOTTOM"), &bottom);
-    bottomLabel.setGeometry(8, 32, 129, 41);
-    bottomLabel.setFont(Tahoma(20.25, true));
+    AddLabel("Korvalith Postscript Merge", &window, {8, 8, 153, 17}, Tahoma(8.25, true));
+    AddLabel("2x A5  -->  1x A4", &window, {24, 24, 113, 25}, Tahoma(9.75, true));
+    AddZone(&window, 56, "TOP", {40, 32, 73, 33});
+    AddZone(&window, 152, "BOTTOM", {8, 32, 129, 41});
     QPushButton merge(QStringLiteral("MERGE + SAVE"), &window);
     merge.setGeometry(32, 256, 97, 25);
     QPushButton exit(QStringLiteral("EXIT"), &window);

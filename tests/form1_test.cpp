@@ -30,6 +30,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include "app/command_line.h"
@@ -212,24 +214,22 @@ double Ink(QWidget& widget) {
 TEST_F(Form1Test, BoldCaptionsAreDrawnBold) {
     if (!TahomaAvailable()) GTEST_SKIP() << "no Tahoma (Debian package fonts-wine)";
     for (const char* name : {"lblKorva", "lblA5", "lblTop", "lblBottom"}) {
-        auto* bold = Control<QLabel>(name);
-        QLabel regular(bold->text());
-        QFont font = bold->font();
-        font.setWeight(QFont::Normal);
-        regular.setFont(font);
-        regular.setAlignment(bold->alignment());
-        regular.resize(bold->size());
-        QPalette white = regular.palette();
-        white.setColor(QPalette::Window, Qt::white);
-        regular.setPalette(white);
-        regular.setAutoFillBackground(true);
-        QLabel boldCopy(bold->text());
-        boldCopy.setFont(bold->font());
-        boldCopy.setAlignment(bold->alignment());
-        boldCopy.resize(bold->size());
-        boldCopy.setPalette(white);
-        boldCopy.setAutoFillBackground(true);
-        EXPECT_GT(Ink(boldCopy) / Ink(regular), 1.3) << name;
+        const QLabel* bold = Control<QLabel>(name);
+        // The caption alone, on white, in the given weight.
+        const auto copyIn = [bold](QFont::Weight weight) {
+            auto copy = std::make_unique<QLabel>(bold->text());
+            QFont font = bold->font();
+            font.setWeight(weight);
+            copy->setFont(font);
+            copy->setAlignment(bold->alignment());
+            copy->resize(bold->size());
+            QPalette white = copy->palette();
+            white.setColor(QPalette::Window, Qt::white);
+            copy->setPalette(white);
+            copy->setAutoFillBackground(true);
+            return copy;
+        };
+        EXPECT_GT(Ink(*copyIn(bold->font().weight())) / Ink(*copyIn(QFont::Normal)), 1.3) << name;
     }
 }
 

@@ -15,8 +15,7 @@ struct WindowCommandLine {
 };
 
 // Reads the window's own options and files. Qt's own options are for
-// QApplication: call it with the arguments QApplication leaves, or, before
-// QApplication runs, with WithoutQtOptions.
+// QApplication: call it with what WithoutQtOptions leaves.
 WindowCommandLine ParseWindowCommandLine(int argc, char** argv);
 
 // `argv` without the options QApplication takes and their values.

@@ -69,7 +69,7 @@ std::optional<std::vector<std::string>> FileChannel::FilesOf(std::string_view me
 FileChannel::FileChannel(const QString& path, Take take, QObject* parent)
     : QObject(parent), server_(new QLocalServer(this)), take_(std::move(take)) {
     server_->setSocketOptions(QLocalServer::UserAccessOption);
-    // Only the holder of the lock listens: a socket left by a killed copy goes.
+    // A socket left by a killed copy goes.
     if (!server_->listen(path) && server_->serverError() == QAbstractSocket::AddressInUseError) {
         QLocalServer::removeServer(path);
         server_->listen(path);

@@ -25,6 +25,8 @@ class FileChannel : public QObject {
 public:
     using Take = std::function<void(const std::vector<std::string>& files)>;
 
+    // Only for the holder of the single-copy lock: a socket already at
+    // `path` (left by a killed copy) is taken over.
     FileChannel(const QString& path, Take take, QObject* parent = nullptr);
     ~FileChannel() override;
     bool listening() const;

@@ -20,9 +20,9 @@ int main(int argc, char* argv[]) {
     ::signal(SIGXFSZ, SIG_IGN);
     using Action = a5merge::WindowCommandLine::Action;
     // Before Qt starts, so that --help, --version and our usage errors need
-    // no display: Qt's own options are passed over here.
+    // no display: Qt's own options are passed over here and left to Qt.
     std::vector<char*> ours = a5merge::WithoutQtOptions(argc, argv);
-    a5merge::WindowCommandLine commandLine =
+    const a5merge::WindowCommandLine commandLine =
         a5merge::ParseWindowCommandLine(static_cast<int>(ours.size()), ours.data());
     switch (commandLine.action) {
         case Action::PrintHelp:
@@ -38,13 +38,7 @@ int main(int argc, char* argv[]) {
             break;
     }
 
-    // Qt takes its options; what it leaves is read as ours.
     QApplication app(argc, argv);
-    commandLine = a5merge::ParseWindowCommandLine(argc, argv);
-    if (commandLine.action != Action::OpenWindow) {
-        std::fprintf(stderr, "a5merge: %s\nTry 'a5merge --help'.\n", commandLine.error.c_str());
-        return 2;
-    }
     QApplication::setApplicationName(QStringLiteral("a5merge"));
     a5merge::RegisterTahoma();
 
@@ -77,9 +71,11 @@ int main(int argc, char* argv[]) {
     form.show();
     // The first copy: files a later one is started with come here, as if
     // named on its command line, and the window comes to the front. The door
-    // opens once the window is on its way to the screen.
+    // opens once the window is on its way to the screen, and only for the
+    // holder of the lock (it takes over a socket a killed copy left).
     std::unique_ptr<a5merge::FileChannel> door;
     QTimer::singleShot(0, &form, [&] {
+        if (instance.Acquire() != a5merge::SingleInstance::Outcome::First) return;
         door = std::make_unique<a5merge::FileChannel>(
             channel, [&form](const std::vector<std::string>& handed) {
                 form.showNormal();
