@@ -379,6 +379,13 @@ TEST_F(CliTest, VerifySaysWhatWillNotPrint) {
     EXPECT_EQ(r.out, dir.Path("twice_Combi.pdf") + "\n");
     EXPECT_EQ(r.err, "a5merge-cli: " + dir.Path("twice_Combi.pdf") + ": prints as 2 pages\n");
     EXPECT_TRUE(std::filesystem::exists(dir.Path("twice_Combi.pdf")));
+
+    // Pages without end: the render is stopped at its limit.
+    dir.Write("pages.ps", AcceptedInput("{ showpage } loop\r\n"));
+    r = Cli({"--verify", "pages.ps", "right.ps"});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "a5merge-cli: " + dir.Path("pages_Combi.PS") +
+                         ": Ghostscript made more than 256 MiB\n");
 }
 
 // Ghostscript that hangs or is missing: the limit stops it and nothing is
@@ -416,6 +423,8 @@ TEST_F(CliTest, NamesAreShownSoThatAShellTakesThemBack) {
                                             "over\xc0\x80long.ps",
                                             "over\xe0\x80\x80long.ps",
                                             "surrogate\xed\xa0\x80.ps",
+                                            "past\xf4\x90\x80\x80max.ps",
+                                            "lead\xf5\x80\x80\x80.ps",
                                             "tab\there.ps",
                                             "fine \xc3\xa9t\xc3\xa9.ps"};
     for (const std::string& name : names) {
@@ -530,27 +539,91 @@ TEST_F(CliTest, LinksAndLongerOldContentsAreHandledWhole) {
 
     const std::string linked = dir.Write("linked.PS", std::string(expected.size() * 3, 'o'));
     ASSERT_EQ(::link(linked.c_str(), dir.Path("linked too.PS").c_str()), 0);
+    // A file of the user's under the name of the copy kept beside it.
+    const std::string users = dir.Write("linked.PS.a5merge-new", "the user's own");
     r = Cli({"--force", "-o", "linked.PS", "left.ps", "right.ps"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(linked), expected);
     EXPECT_EQ(ReadBytes(dir.Path("linked too.PS")), expected);
+    EXPECT_EQ(ReadBytes(users), "the user's own");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("linked.PS.a5merge-new-2")));
 }
 
-// The new file is flushed to the disk before it takes the target's name.
+// The new file is flushed to the disk before it takes the target's name,
+// and the folder after, before the run says it is done; a file rewritten in
+// place is on the disk before the whole copy kept beside it is removed.
 TEST_F(CliTest, TheSheetIsOnTheDiskBeforeItTakesItsName) {
     if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
     dir.Write("out.PS", "old");
-    const ProcessResult r = RunProcess(
-        {"/usr/bin/strace", "-f", "-e", "trace=fdatasync,fsync,rename,renameat,renameat2,linkat",
-         "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0",  // LeakSanitizer cannot run traced
-         kCli, "--force", "-o", "out.PS", "left.ps", "right.ps"},
+    const auto traced = [this](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {
+            "/usr/bin/strace",
+            "-f",
+            "-e",
+            "trace=fdatasync,fsync,rename,renameat,renameat2,linkat,unlinkat,write",
+            "/usr/bin/env",
+            "ASAN_OPTIONS=detect_leaks=0",  // LeakSanitizer cannot run traced
+            kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunProcess(argv, dir.Path(""));
+    };
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--force", "-o", "out.PS", "left.ps", "right.ps"},
+                                               {"-o", "new.PS", "left.ps", "right.ps"}}) {
+        const ProcessResult r = traced(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::size_t synced = r.err.find("fdatasync(");
+        std::size_t named = r.err.find("rename");
+        if (named == std::string::npos) named = r.err.find("linkat(");
+        ASSERT_NE(named, std::string::npos) << r.err;
+        EXPECT_LT(synced, named) << r.err;
+        const std::size_t folderSynced = r.err.find("fsync(", named);
+        const std::size_t told = r.err.find("write(1, ");
+        EXPECT_NE(folderSynced, std::string::npos) << "the folder is never flushed: " << r.err;
+        EXPECT_LT(folderSynced, told) << r.err;
+    }
+    EXPECT_EQ(ReadBytes(dir.Path("out.PS")), expected);
+
+    ASSERT_EQ(::link(dir.Path("out.PS").c_str(), dir.Path("second.PS").c_str()), 0);
+    const ProcessResult r = traced({"--force", "-o", "out.PS", "right.ps", "left.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::size_t removed = r.err.find("unlinkat(", r.err.find("out.PS.a5merge-new"));
+    ASSERT_NE(removed, std::string::npos) << r.err;
+    EXPECT_NE(r.err.rfind("fdatasync(", removed), r.err.find("fdatasync("))
+        << "the target was not flushed after the copy: " << r.err;
+    EXPECT_EQ(ReadBytes(dir.Path("second.PS")), ReadBytes(dir.Path("out.PS")));
+}
+
+// Ghostscript's sandbox: where bubblewrap is installed but cannot make its
+// sandbox, the PDF is made all the same and the user is told; where there is
+// no bubblewrap, nothing is said. Standard input and output may be closed.
+TEST_F(CliTest, GhostscriptWithoutItsSandbox) {
+    ::mkdir(dir.Path("bin").c_str(), 0755);
+    ::symlink("/usr/bin/gs", dir.Path("bin/gs").c_str());
+    ProcessResult r = Cli({"/usr/bin/env", "PATH=" + dir.Path("bin"), kCli, "--pdf", "-o",
+                           "plain.pdf", "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string pdf = ReadBytes(dir.Path("plain.pdf"));
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+
+    dir.Write("bin/bwrap",
+              "#!/bin/sh\necho 'bwrap: No permissions to create a new namespace' >&2\nexit 1\n");
+    ::chmod(dir.Path("bin/bwrap").c_str(), 0755);
+    r = Cli({"/usr/bin/env", "PATH=" + dir.Path("bin"), kCli, "--pdf", "-o", "warned.pdf",
+             "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+              "a5merge-cli: warning: bubblewrap cannot make its sandbox here (bwrap: No "
+              "permissions to create a new namespace); Ghostscript runs with -dSAFER and private "
+              "folders only\n");
+    EXPECT_EQ(ReadBytes(dir.Path("warned.pdf")), pdf);
+
+    r = RunProcess(
+        {"/bin/sh", "-c", "exec '" + kCli + "' --pdf -o closed.pdf left.ps right.ps <&- >&-"},
         dir.Path(""));
     EXPECT_EQ(r.status, 0) << r.err;
-    const std::size_t synced = r.err.find("fdatasync(");
-    const std::size_t named = r.err.find("rename");
-    ASSERT_NE(named, std::string::npos) << r.err;
-    EXPECT_LT(synced, named) << r.err;
-    EXPECT_EQ(ReadBytes(dir.Path("out.PS")), expected);
+    EXPECT_EQ(ReadBytes(dir.Path("closed.pdf")), pdf);
 }
 
 TEST_F(CliTest, HelpAndVersion) {

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "ghostscript/ghostscript.h"
 #include "input/drop_zones.h"
 #include "merge/merge_command.h"
 #include "merge/writer.h"
@@ -411,17 +412,32 @@ TEST_F(FaultTest, AFullExt2OrBtrfsLeavesALinkedTargetAsItWas) {
     if (!CanMount()) GTEST_SKIP() << "no mount namespace here (needs root)";
     const std::string midTop = dir.Write("midtop.ps", BigInput(1536, 'T'));
     const std::string midBottom = dir.Write("midbottom.ps", BigInput(1536, 'B'));
-    for (const auto& [kind, size] : {std::pair{"ext2", "16M"}, std::pair{"btrfs", "120M"}}) {
-        SCOPED_TRACE(kind);
-        if (::access((std::string("/usr/sbin/mkfs.") + kind).c_str(), X_OK) != 0) {
+    // The target: a few bytes, or as large as the sheet (which on btrfs
+    // frees nothing for the rewrite: every block written is a new one).
+    const struct {
+        const char* kind;
+        const char* size;
+        const char* target;  // a command that writes it
+        std::string head;    // its first 40 bytes
+    } cases[] = {
+        {"ext2", "16M", "printf old", "old"},
+        {"btrfs", "120M", "printf old", "old"},
+        {"btrfs", "120M", "head -c 3200000 /dev/zero | tr '\\0' o", std::string(40, 'o')},
+    };
+    for (const auto& c : cases) {
+        const std::string kind = c.kind;
+        SCOPED_TRACE(kind + " " + c.target);
+        if (::access(("/usr/sbin/mkfs." + kind).c_str(), X_OK) != 0) {
             ADD_FAILURE() << "mkfs." << kind << " is missing (install-deps installs it)";
             continue;
         }
         const ProcessResult r = Shell(
-            std::string("set -e; I=\"${DIR}") + kind + ".img\"; D=\"${DIR}" + kind +
-                "\"; truncate -s " + size + " \"$I\"; mkfs." + kind +
-                " -q \"$I\" >/dev/null 2>&1; mkdir \"$D\"; mount --make-rprivate /; "
-                "mount -o loop \"$I\" \"$D\"; printf old > \"$D/t.PS\"; "
+            "set -e; I=\"${DIR}" + kind + ".img\"; D=\"${DIR}" + kind +
+                "\"; rm -f \"$I\"; truncate -s " + c.size + " \"$I\"; mkfs." + kind +
+                " -q \"$I\" >/dev/null 2>&1; mkdir -p \"$D\"; mount --make-rprivate /; "
+                "mount -o loop \"$I\" \"$D\"; " +
+                c.target +
+                " > \"$D/t.PS\"; "
                 "ln \"$D/t.PS\" \"$D/u.PS\"; sync; "
                 "free=$(df --output=avail -B1 \"$D\" | tail -1); "
                 "head -c $((free - 4718592)) /dev/zero > \"$D/filler\" || true; sync; set +e; "
@@ -430,7 +446,8 @@ TEST_F(FaultTest, AFullExt2OrBtrfsLeavesALinkedTargetAsItWas) {
                 "-v lost+found; "
                 "umount \"$D\"",
             dir, midTop, midBottom, true);
-        EXPECT_NE(r.out.find("status=4\nold\nold\nfiller\nt.PS\nu.PS\n"), std::string::npos)
+        EXPECT_NE(r.out.find("status=4\n" + c.head + "\n" + c.head + "\nfiller\nt.PS\nu.PS\n"),
+                  std::string::npos)
             << r.out << r.err;
         EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
     }
@@ -486,6 +503,11 @@ TEST_F(FaultTest, StandardOutputOpenedReadWriteKeepsWhatItHeld) {
     const std::string bad = dir.Write("bad.ps", "not PostScript\r\n");
     ProcessResult r =
         Shell("exec \"$CLI\" -o - \"$TOP\" \"$BOTTOM\" 1<> \"${DIR}precious.PS\"", dir, top, bad);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(ReadBytes(precious), "precious bytes\r\n");
+    // TOP refused after a large BOTTOM was read: still nothing written into it.
+    r = Shell("exec \"$CLI\" -o - \"$TOP\" \"$BOTTOM\" 1<> \"${DIR}precious.PS\"", dir, bad,
+              bottom);
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(ReadBytes(precious), "precious bytes\r\n");
 
@@ -566,7 +588,7 @@ TEST_F(FaultTest, TemporaryNamesDoNotOutliveTheirRun) {
         "sleep 0.01; done; return 1; }; "
         "for s in TERM INT HUP; do env --default-signal=INT \"$CLI\" --force -o \"$O/out.PS\" "
         "\"$TOP\" \"$BOTTOM\" & p=$!; "
-        "temp || echo no-temp; kill -$s $p; wait $p; echo \"$s left $(ls -A \"$O\" | grep -c "
+        "temp || echo no-temp; kill -$s $p; wait $p; echo \"$s=$? left $(ls -A \"$O\" | grep -c "
         "a5merge)\"; done; "
         "\"$CLI\" --force -o \"$O/out.PS\" \"$TOP\" \"$BOTTOM\" & p=$!; temp; kill -KILL $p; wait "
         "$p; "
@@ -579,9 +601,10 @@ TEST_F(FaultTest, TemporaryNamesDoNotOutliveTheirRun) {
         "echo \"live kept $(ls -A \"$O\" | grep -c a5merge)\"; kill -CONT $p; wait $p; "
         "echo \"live=$? left $(ls -A \"$O\" | grep -c a5merge)\"";
     const ProcessResult r = Shell(script, dir, bigTop, bigBottom, true);
-    EXPECT_EQ(r.out,
-              "TERM left 0\nINT left 0\nHUP left 0\nKILL left 1\nnext run left 0\nlive kept "
-              "1\nlive=0 left 0\n")
+    EXPECT_EQ(
+        r.out,
+        "TERM=143 left 0\nINT=130 left 0\nHUP=129 left 0\nKILL left 1\nnext run left 0\nlive kept "
+        "1\nlive=0 left 0\n")
         << r.err;
 }
 
@@ -668,6 +691,245 @@ TEST_F(FaultTest, LimitsAndTroublesAreSaidAsTheyAre) {
     std::filesystem::rename(dir.Path("before"), dir.Path("after"));
     EXPECT_EQ(WaitFor(pid), 0);
     EXPECT_EQ(ReadBytes(printed), dir.Path("after/out.PS") + "\n");
+}
+
+// A folder holding only `gs` (a link to the system's): as PATH, it runs
+// Ghostscript without bubblewrap.
+std::string GhostscriptOnly(const TempFolder& dir) {
+    const std::string folder = dir.Path("gs-only");
+    std::filesystem::create_directory(folder);
+    std::filesystem::create_symlink("/usr/bin/gs", folder + "/gs");
+    return folder;
+}
+
+// The processes still running (not zombies) whose file-size limit is `bytes`:
+// what a run whose Ghostscript may write `bytes` left behind.
+int LiveProcessesLimitedTo(std::uint64_t bytes, std::string* which = nullptr) {
+    int live = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream limits(entry.path() / "limits");
+        std::string line;
+        bool ours = false;
+        while (std::getline(limits, line)) {
+            if (line.rfind("Max file size", 0) == 0 &&
+                line.find(" " + std::to_string(bytes) + " ") != std::string::npos) {
+                ours = true;
+            }
+        }
+        std::ifstream stat(entry.path() / "stat");
+        std::string statLine;
+        std::getline(stat, statLine);
+        const std::size_t close = statLine.rfind(')');
+        const bool zombie =
+            close != std::string::npos && close + 2 < statLine.size() && statLine[close + 2] == 'Z';
+        live += ours && !zombie;
+        if (ours && !zombie && which != nullptr) *which += statLine + "\n";
+    }
+    return live;
+}
+
+// Whether process `pid` holds a file under `folder` open, within 4 s.
+bool HoldsAFileIn(pid_t pid, const std::string& folder) {
+    for (int i = 0; i < 200; ++i) {
+        std::error_code error;
+        for (const auto& fd :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+            if (std::filesystem::read_symlink(fd.path(), error).string().rfind(folder + "/", 0) ==
+                0) {
+                return true;
+            }
+        }
+        ::usleep(20'000);
+    }
+    return false;
+}
+
+// A drawing that loops for ever, padded to a size of its own, so that its
+// runs are known by their file-size limit; and that limit.
+std::pair<std::string, std::uint64_t> LoopingDrawing(const TempFolder& dir, const std::string& name,
+                                                     const std::string& bottom) {
+    const std::size_t pad = 1000 + static_cast<std::size_t>(::getpid()) % 4000;
+    const std::string path = dir.Write(
+        name, AcceptedInput("%" + std::string(pad, 'p') + "\r\n{ } loop\r\nshowpage\r\n"));
+    const std::string sheet = RunProcess({kCli, "-o", "-", path, bottom}).out;
+    return {path, GhostscriptWriteLimit(sheet.size())};
+}
+
+// A drawing that fills the temporary folder is stopped at the bound its
+// size gives, with and without bubblewrap: a small temporary folder of its
+// own is never filled, and nothing is left in it.
+TEST_F(FaultTest, WhatGhostscriptWritesIsBounded) {
+    if (!CanMount()) GTEST_SKIP() << "no mount namespace here (needs root) for a small tmpfs";
+    const std::string filler = dir.Write(
+        "filler.ps", AcceptedInput("/s 65536 string def { null (w) .tempfile exch pop /f exch def "
+                                   "0 1 100 { pop f s writestring } for f closefile } loop\r\n"
+                                   "showpage\r\n"));
+    const std::string onlyGs = GhostscriptOnly(dir);
+    const ProcessResult r = Shell(
+        "set -e; T=\"${DIR}tmp\"; mkdir \"$T\"; mount --make-rprivate /; "
+        "mount -t tmpfs -o size=200m tmpfs \"$T\"; set +e; "
+        "for p in \"$PATH\" '" +
+            onlyGs +
+            "'; do "
+            "TMPDIR=\"$T\" PATH=\"$p\" \"$CLI\" --pdf --force -o \"${DIR}out.pdf\" \"$TOP\" "
+            "\"$BOTTOM\"; echo \"status=$? left=$(ls -A \"$T\" | wc -l)\"; done",
+        dir, filler, bottom, true);
+    EXPECT_EQ(r.out, "status=4 left=0\nstatus=4 left=0\n") << r.err;
+    const std::string said = "a5merge-cli: Could not save " + dir.Path("out.pdf") +
+                             ": Ghostscript was stopped: the document made it write more than ";
+    EXPECT_EQ(r.err.find(said), 0u) << r.err;
+    EXPECT_NE(r.err.find(said, 1), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out.pdf")));
+}
+
+// A run ended by SIGTERM, SIGINT or SIGHUP leaves neither its private
+// folders nor a Ghostscript behind, with or without bubblewrap; one killed
+// leaves its folders to the next run, which removes them, and no process.
+TEST_F(FaultTest, NothingOfARunOutlivesIt) {
+    const auto [looping, limit] = LoopingDrawing(dir, "looping.ps", bottom);
+    const std::string tmp = dir.Path("tmp");
+    std::filesystem::create_directory(tmp);
+    const std::string onlyGs = GhostscriptOnly(dir);
+    const auto folders = [&tmp] {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(tmp)) {
+            n += entry.path().filename().string().rfind("a5merge-", 0) == 0;
+        }
+        return n;
+    };
+    for (const std::string& path : {std::string(std::getenv("PATH")), onlyGs}) {
+        for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+            SCOPED_TRACE(std::string(strsignal(sig)) + " with PATH " + path);
+            // Killed once Ghostscript (or bubblewrap) runs.
+            const ProcessResult r = RunProcess(
+                {"/bin/sh", "-c",
+                 "/usr/bin/env --default-signal=INT TMPDIR='" + tmp + "' PATH='" + path +
+                     "' A5MERGE_GHOSTSCRIPT_SECONDS=20 '" + kCli + "' --pdf --force -o '" +
+                     dir.Path("out.pdf") + "' '" + looping + "' '" + bottom +
+                     "' & p=$!; for i in $(seq 200); do "
+                     "for c in $(cat /proc/$p/task/*/children 2>/dev/null); do "
+                     "grep -qx -e gs -e bwrap /proc/$c/comm && break 2; done; sleep 0.02; done; "
+                     "sleep 0.3; kill -" +
+                     std::to_string(sig) + " $p; wait $p; echo $?"});
+            EXPECT_EQ(r.out, std::to_string(128 + sig) + "\n") << r.err;
+            for (int i = 0; i < 250 && LiveProcessesLimitedTo(limit) > 0; ++i) ::usleep(20'000);
+            std::string which;
+            EXPECT_EQ(LiveProcessesLimitedTo(limit, &which), 0)
+                << "Ghostscript or bubblewrap outlived it:\n"
+                << which;
+            if (sig == SIGKILL) {
+                EXPECT_GE(folders(), 1);
+                // The folder of a run that lives is never another run's to remove.
+                const pid_t live =
+                    Start({"/usr/bin/env", "TMPDIR=" + tmp, "PATH=" + path, kCli, "--pdf",
+                           "--force", "-o", dir.Path("live.pdf"), looping, bottom});
+                ASSERT_TRUE(HoldsAFileIn(live, tmp));
+                ASSERT_EQ(::kill(live, SIGSTOP), 0);
+                const ProcessResult next =
+                    RunProcess({"/usr/bin/env", "TMPDIR=" + tmp, kCli, "--pdf", "--force", "-o",
+                                dir.Path("next.pdf"), top, bottom});
+                EXPECT_EQ(next.status, 0) << next.err;
+                EXPECT_GE(folders(), 1) << "the live run's folder was removed";
+                ::kill(live, SIGCONT);
+                ::kill(live, SIGTERM);
+                WaitFor(live);
+            }
+            EXPECT_EQ(folders(), 0) << "a private folder was left";
+        }
+    }
+}
+
+// Killed at any moment of its first 150 ms, a run with Ghostscript never
+// leaves bubblewrap (or Ghostscript) running.
+TEST_F(FaultTest, AnEarlyKillNeverLeavesTheSandboxRunning) {
+    const auto [looping, limit] = LoopingDrawing(dir, "looping.ps", bottom);
+    const std::string onlyGs = GhostscriptOnly(dir);
+    std::srand(static_cast<unsigned>(::getpid()));
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        const std::string path = attempt % 4 == 3 ? onlyGs : std::string(std::getenv("PATH"));
+        const pid_t pid = Start({"/usr/bin/env", "PATH=" + path, kCli, "--pdf", "--force", "-o",
+                                 dir.Path("out.pdf"), looping, bottom});
+        ::usleep(static_cast<useconds_t>(std::rand() % 150'000));
+        ::kill(pid, SIGKILL);
+        WaitFor(pid);
+    }
+    for (int i = 0; i < 250 && LiveProcessesLimitedTo(limit) > 0; ++i) ::usleep(20'000);
+    std::string which;
+    EXPECT_EQ(LiveProcessesLimitedTo(limit, &which), 0)
+        << "a sandbox outlived the run that made it:\n"
+        << which;
+}
+
+// A replaced file keeps its access control list and extended attributes:
+// its permissions are never widened, and no one loses access.
+TEST_F(FaultTest, AReplacedFileKeepsItsAccessControlList) {
+    if (::access("/usr/bin/setfacl", X_OK) != 0) GTEST_SKIP() << "setfacl (package acl) is missing";
+    const std::string target = dir.Write("shared.PS", "old");
+    ::chmod(target.c_str(), 0660);
+    const ProcessResult set =
+        RunProcess({"/bin/sh", "-c",
+                    "setfacl -m g::---,u:65534:rw- '" + target +
+                        "' && setfattr -n user.note -v kept '" + target + "'"});
+    if (set.status != 0) GTEST_SKIP() << "this file system keeps no ACL: " << set.err;
+    const std::string before = RunProcess({"/usr/bin/getfacl", "-c", target}).out;
+    const ProcessResult r = RunProcess({kCli, "--force", "-o", target, top, bottom});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(RunProcess({"/usr/bin/getfacl", "-c", target}).out, before);
+    EXPECT_EQ(RunProcess({"/usr/bin/getfattr", "--only-values", "-n", "user.note", target}).out,
+              "kept");
+    EXPECT_EQ(ReadBytes(target), RunProcess({kCli, "-o", "-", top, bottom}).out);
+}
+
+// A rewrite in place that fails half-way (here the copy into the target)
+// names the whole new sheet it leaves beside it; that copy is no more open
+// than the target, and a file of the user's under that name is never taken.
+TEST_F(FaultTest, ARewriteThatFailsHalfWayNamesTheWholeCopy) {
+    if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+    const std::string target = dir.Write("t.PS", "old");
+    ::chmod(target.c_str(), 0600);
+    ASSERT_EQ(::link(target.c_str(), dir.Path("u.PS").c_str()), 0);
+    const std::string users = dir.Write("t.PS.a5merge-new", "the user's own");
+    const ProcessResult r =
+        RunProcess({"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=sendfile", "-e",
+                    "inject=sendfile:error=EIO", "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0",
+                    kCli, "--force", "-o", target, top, bottom});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, "a5merge-cli: Could not save " + target +
+                         ": Input/output error; the whole new sheet is in " + target +
+                         ".a5merge-new-2\n");
+    EXPECT_EQ(ReadBytes(target + ".a5merge-new-2"), RunProcess({kCli, "-o", "-", top, bottom}).out);
+    EXPECT_EQ(ReadBytes(users), "the user's own");
+    struct stat st {};
+    ASSERT_EQ(::stat((target + ".a5merge-new-2").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the whole sheet was more open than its target";
+}
+
+// A file with a second link is rewritten in place with its new sheet kept
+// beside it: in a folder this user may not write, that is refused with the
+// reason, and nothing is touched.
+TEST_F(FaultTest, ALinkedTargetInAFolderThatMayNotBeWrittenSaysWhy) {
+    const std::string locked = dir.Path("locked");
+    ::mkdir(locked.c_str(), 0755);
+    const std::string target = dir.Write("locked/t.PS", "old");
+    ASSERT_EQ(::link(target.c_str(), dir.Path("locked/u.PS").c_str()), 0);
+    ::chmod(target.c_str(), 0666);
+    ::chmod(locked.c_str(), 0555);
+    dir.OpenToAll();
+    ::chmod(top.c_str(), 0644);
+    ::chmod(bottom.c_str(), 0644);
+    const std::string drop =
+        ::geteuid() == 0 ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups " : "exec ";
+    const ProcessResult r = Shell(
+        drop + "\"$CLI\" --force -o \"${DIR}locked/t.PS\" \"$TOP\" \"$BOTTOM\"", dir, top, bottom);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, "a5merge-cli: Could not save " + target +
+                         ": has 2 hard links, so it is rewritten in place, with the whole new "
+                         "sheet kept beside it meanwhile; this user may not make that file in its "
+                         "folder (Permission denied), so nothing was written\n");
+    EXPECT_EQ(ReadBytes(target), "old");
 }
 
 }  // namespace

@@ -28,7 +28,13 @@
 #include <QWindow>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include <memory>
 
@@ -585,6 +591,7 @@ TEST_F(Form1Test, FilesNamedOnTheCommandLine) {
         {{}, WindowCommandLine::Action::OpenWindow, {}},
         {{"a.ps", "b.ps"}, WindowCommandLine::Action::OpenWindow, {"a.ps", "b.ps"}},
         {{"--", "-x.ps"}, WindowCommandLine::Action::OpenWindow, {"-x.ps"}},
+        {{"--", "-reverse", "b.ps"}, WindowCommandLine::Action::OpenWindow, {"-reverse", "b.ps"}},
         {{"a.ps", "b.ps", "c.ps"}, WindowCommandLine::Action::UsageError, {}},
         {{"a.ps", ""}, WindowCommandLine::Action::UsageError, {}},
         {{"--help", "a.ps"}, WindowCommandLine::Action::UsageError, {}},
@@ -662,6 +669,65 @@ protected:
     TempFolder dir;
 };
 
+// A name ending in .pdf, in any case, gets the sheet as PDF; PDF is the
+// dialog's second type.
+TEST_F(Form1MergeTest, MergeAndSaveIntoAPdfNameWritesAPdf) {
+    DropSamples();
+    desktop.saveAnswers = {dir.Path("sheet.PDF")};
+    QTest::mouseClick(Control<QPushButton>("cmdMerge"), Qt::LeftButton);
+    ASSERT_EQ(desktop.dialogs.size(), 1u);
+    EXPECT_EQ(desktop.dialogs[0].filter, "Postscript (*.PS)|*.PS|PDF (*.pdf)|*.pdf");
+    EXPECT_EQ(ReadBytes(dir.Path("sheet.PDF")).rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"All looks OK!  "});
+    EXPECT_EQ(Control<QLabel>("lblTop")->text(), "TOP");
+}
+
+// A desktop whose boxes each wait a moment in an event loop of their own, as
+// real ones do: what arrives meanwhile is handled inside it.
+class WaitingBoxDesktop : public FakeDesktop {
+public:
+    int MsgBox(const std::string& text, int style,
+               const std::optional<std::string>& title = std::nullopt) override {
+        deepest = std::max(deepest, ++depth);
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+        --depth;
+        return FakeDesktop::MsgBox(text, style, title);
+    }
+    int depth = 0;
+    int deepest = 0;
+};
+
+// A flood of hand-overs naming missing files: each box closes before the next
+// hand-over is taken, and only a few wait; the rest are refused.
+TEST(Form1HandOverTest, HandOversAreTakenOneAtATime) {
+    WaitingBoxDesktop desktop;
+    TextFiles files;
+    ScriptedInstances firstCopy(false);
+    Form1 form(desktop, files, firstCopy);
+    form.Load();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    TempFolder dir;
+    // They arrive as messages do, from the event loop, also while a box is open.
+    int taken = 0, sent = 0;
+    QTimer flood;
+    QObject::connect(&flood, &QTimer::timeout, [&] {
+        taken += form.TakeFilesOnceShown({dir.Path("gone" + std::to_string(sent) + ".ps")});
+        if (++sent == 40) flood.stop();
+    });
+    flood.start(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sent == 40; }, 20000));
+    EXPECT_LT(taken, 40) << "the queue is bounded";
+    EXPECT_GE(taken, 8);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return desktop.boxes.size() == static_cast<std::size_t>(taken); }, 20000));
+    EXPECT_EQ(desktop.deepest, 1) << "a box was opened inside another";
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>(static_cast<std::size_t>(taken),
+                                                        "TOP.PS file check NOT OK"));
+}
+
 TEST_F(Form1MergeTest, DropMergeSaveEndToEnd) {
     DropSamples();
     const std::string out = dir.Path("left_Combi.PS");
@@ -688,11 +754,11 @@ TEST_F(Form1MergeTest, DropMergeSaveEndToEnd) {
 TEST_F(Form1MergeTest, ASecondCopyWithFilesHandsThemToTheRunningWindow) {
     ShowActive();
     TempFolder runtime;  // the runtime folder both copies use
-    const QString lockPath = QString::fromStdString(runtime.Path("a5merge.lock"));
+    const std::string lockPath = runtime.Path("a5merge.lock");
     SingleInstance lock(lockPath);
     ASSERT_EQ(lock.Acquire(), SingleInstance::Outcome::First);
     FileChannel door(FileChannelPath(lockPath), [&](const std::vector<std::string>& handed) {
-        form->TakeFilesOnceShown(handed);
+        return form->TakeFilesOnceShown(handed);
     });
     ASSERT_TRUE(door.listening());
     const std::string top = dir.Write("left.ps", ReadBytes(TestData("top.ps")));
@@ -717,11 +783,25 @@ TEST_F(Form1MergeTest, ASecondCopyWithFilesHandsThemToTheRunningWindow) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return form->state().topFile == top; }));
     EXPECT_EQ(form->state().bottomFile, top);
 
+    // No file: only "come to the front", and nothing is taken.
+    {
+        QLocalSocket socket;
+        socket.connectToServer(FileChannelPath(lockPath));
+        ASSERT_TRUE(socket.waitForConnected(2000));
+        const std::string message = FileChannel::Message({});
+        socket.write(message.data(), static_cast<qint64>(message.size()));
+        QByteArray answer;
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            answer += socket.readAll();
+            return answer.contains('\n');
+        }));
+        EXPECT_EQ(answer, "taken\n");
+    }
+
     // Anything else is refused, and nothing is taken.
-    for (const std::string& message :
-         {std::string("hello"), FileChannel::Message({}), FileChannel::Message({"relative.ps"}),
-          FileChannel::Message({top, bottom, top}),
-          FileChannel::Message({std::string(5000, '/')})}) {
+    for (const std::string& message : {std::string("hello"), FileChannel::Message({"relative.ps"}),
+                                       FileChannel::Message({top, bottom, top}),
+                                       FileChannel::Message({std::string(5000, '/')})}) {
         QLocalSocket socket;
         socket.connectToServer(FileChannelPath(lockPath));
         ASSERT_TRUE(socket.waitForConnected(2000));
@@ -739,9 +819,160 @@ TEST_F(Form1MergeTest, ASecondCopyWithFilesHandsThemToTheRunningWindow) {
     EXPECT_EQ(form->state().topFile, top);
 }
 
+// Starts the window as a process of its own, offscreen, with `runtime` as its
+// runtime folder and `environment` besides.
+std::unique_ptr<QProcess> StartWindow(const QStringList& args, const std::string& runtime,
+                                      const std::string& cwd,
+                                      const std::vector<std::pair<QString, QString>>& more = {}) {
+    auto window = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const auto& [name, value] : more) environment.insert(name, value);
+    window->setProcessEnvironment(environment);
+    window->setWorkingDirectory(QString::fromStdString(cwd));
+    window->start(QStringLiteral(A5MERGE_WINDOW), args);
+    EXPECT_TRUE(window->waitForStarted());
+    return window;
+}
+
+int ExitCodeOf(QProcess& process, int ms = 20000) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, ms));
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+// A window killed with SIGKILL leaves its socket; the next takes it over,
+// and a copy started after it hands its file over.
+TEST_F(Form1MergeTest, AWindowKilledLeavesNothingThatBlocksTheNext) {
+    TempFolder runtime;
+    const std::string socket = runtime.Path("a5merge.socket");
+    auto first = StartWindow({}, runtime.Path(""), dir.Path(""));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(socket); }, 20000));
+    first->kill();
+    first->waitForFinished();
+    ASSERT_TRUE(std::filesystem::exists(socket)) << "the socket of the killed copy stays";
+    auto second = StartWindow({}, runtime.Path(""), dir.Path(""));
+    QTest::qWait(300);
+    dir.Write("left.ps", AcceptedInput());
+    // It answers once its door is open.
+    std::unique_ptr<QProcess> third;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            third = StartWindow({QStringLiteral("left.ps")}, runtime.Path(""), dir.Path(""));
+            return ExitCodeOf(*third) == 0;
+        },
+        30000));
+    EXPECT_EQ(second->state(), QProcess::Running);
+    second->kill();
+    second->waitForFinished();
+}
+
+// A copy started while the first still starts (its door not yet open) tries
+// for a while and hands its files over once it can.
+TEST_F(Form1MergeTest, ACopyStartedWhileTheFirstStartsKeepsItsFiles) {
+    TempFolder runtime;
+    const std::string lockPath = runtime.Path("a5merge.lock");
+    SingleInstance lock(lockPath);
+    ASSERT_EQ(lock.Acquire(), SingleInstance::Outcome::First);
+    const std::string top = dir.Write("left.ps", AcceptedInput());
+    auto copy = StartWindow({QStringLiteral("left.ps")}, runtime.Path(""), dir.Path(""));
+    QTest::qWait(1500);
+    EXPECT_EQ(copy->state(), QProcess::Running) << "it gave up at once";
+    std::vector<std::string> handed;
+    FileChannel door(FileChannelPath(lockPath), [&](const std::vector<std::string>& files) {
+        handed = files;
+        return true;
+    });
+    EXPECT_EQ(ExitCodeOf(*copy), 0);
+    EXPECT_EQ(handed, std::vector<std::string>{top});
+}
+
+// Names are never handed to a door of another user's, whatever it answers.
+TEST(FileChannelTest, NamesGoOnlyToADoorOfThisUser) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to listen as another user";
+    TempFolder dir;
+    ::chmod(dir.Path("").c_str(), 0777);
+    const std::string path = dir.Path("a5merge.socket");
+    int heard[2];
+    ASSERT_EQ(::pipe(heard), 0);
+    const pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        ::signal(SIGPIPE, SIG_IGN);  // the sender may hang up before the answer
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) std::_Exit(1);
+        const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            std::_Exit(2);
+        ::chmod(path.c_str(), 0777);
+        ::listen(server, 1);
+        (void)!::write(heard[1], "l", 1);
+        const int client = ::accept(server, nullptr, nullptr);
+        char buf[8192];
+        ssize_t got = 0;
+        for (ssize_t n; (n = ::read(client, buf, sizeof buf)) > 0;) got += n;
+        (void)!::write(client, "taken\n", 6);
+        const char said = got > 0 ? 'y' : 'n';
+        (void)!::write(heard[1], &said, 1);
+        std::_Exit(0);
+    }
+    ::close(heard[1]);
+    char c = 0;
+    ASSERT_EQ(::read(heard[0], &c, 1), 1) << "the other user could not listen";
+    EXPECT_FALSE(SendFilesToRunningCopy(QString::fromStdString(path), {"/secret/review.ps"}, 2000));
+    ASSERT_EQ(::read(heard[0], &c, 1), 1);
+    EXPECT_EQ(c, 'n') << "a name reached another user's door";
+    ::close(heard[0]);
+    ::waitpid(other, nullptr, 0);
+}
+
+// The window ended by a signal while it renders (here a zone's tooltip of a
+// drawing that loops, with Ghostscript outside the sandbox) leaves neither
+// Ghostscript nor its private folder.
+TEST_F(Form1MergeTest, AWindowEndedWhileItRendersLeavesNothing) {
+    TempFolder runtime;
+    const std::string tmp = dir.Path("tmp");
+    std::filesystem::create_directory(tmp);
+    std::filesystem::create_directory(dir.Path("bin"));
+    std::filesystem::create_symlink("/usr/bin/gs", dir.Path("bin/gs"));
+    dir.Write("looping.ps", AcceptedInput("{ } loop\r\nshowpage\r\n"));
+    const auto folders = [&tmp] {
+        int n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(tmp)) {
+            n += entry.path().filename().string().rfind("a5merge-", 0) == 0;
+        }
+        return n;
+    };
+    auto window = StartWindow({QStringLiteral("looping.ps")}, runtime.Path(""), dir.Path(""),
+                              {{QStringLiteral("TMPDIR"), QString::fromStdString(tmp)},
+                               {QStringLiteral("PATH"), QString::fromStdString(dir.Path("bin"))}});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return folders() > 0; }, 20000)) << "no render started";
+    QTest::qWait(300);
+    const qint64 pid = window->processId();
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    EXPECT_EQ(ExitCodeOf(*window), -1) << "it ended by the signal";
+    EXPECT_EQ(folders(), 0);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return testing::RunProcess({"/usr/bin/pgrep", "-f", dir.Path("bin/gs")}).out.empty();
+        },
+        3000))
+        << "Ghostscript outlived the window";
+}
+
 // Ctrl+Shift+X gives each zone the other's file, as drops: files, labels
 // and what a screen reader hears follow.
 TEST_F(Form1MergeTest, SwapGivesEachZoneTheOthersFile) {
+    ShowActive();
+    const std::string alone = dir.Write("alone.ps", AcceptedInput());
+    DropOn("lblTop", alone);
+    QTest::keyClick(form.get(), Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(desktop.Texts(), std::vector<std::string>{"Sorry input *.PS files not correct"});
+    EXPECT_EQ(form->state().topFile, alone) << "one zone alone is not swapped";
+    EXPECT_EQ(form->state().bottomOK, 0);
+    desktop.boxes.clear();
     DropSamples();
     QTest::keyClick(form.get(), Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(form->state().topFile, dir.Path("right.ps"));
@@ -989,10 +1220,43 @@ TEST_F(Form1MergeTest, PreviewShowsTheSheetAndFollowsTheZones) {
     EXPECT_EQ(
         Differing(shown, 437, RenderedAlone(box).convertToFormat(QImage::Format_RGB32), 437, 405),
         0);
+    // Said while it renders; a TOP with two page ends prints as two pages.
+    const std::string twice =
+        dir.Write("twice.ps", AcceptedInput("0 0 moveto 9 9 lineto stroke showpage\r\n"
+                                            "0 0 moveto 9 9 lineto stroke showpage\r\n"));
+    RenderAfter(preview, [&] {
+        DropOn("lblTop", twice);
+        EXPECT_EQ(preview->statusText(), "Rendering...");
+    });
+    EXPECT_EQ(preview->statusText(), "Will not print right: prints as 2 pages");
     const std::string bad = dir.Write("bad.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"));
     RenderAfter(preview, [&] { DropOn("lblTop", bad); });
     EXPECT_TRUE(preview->picture().isNull());
     EXPECT_EQ(preview->message(), "Ghostscript: Error: /undefined in nosuchoperator");
+
+    // A sandbox that cannot be made here is said.
+    std::filesystem::create_directory(dir.Path("bin"));
+    std::filesystem::create_symlink("/usr/bin/gs", dir.Path("bin/gs"));
+    dir.Write("bin/bwrap",
+              "#!/bin/sh\necho 'bwrap: No permissions to create a new namespace' >&2\nexit 1\n");
+    ::chmod(dir.Path("bin/bwrap").c_str(), 0755);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", dir.Path("bin").c_str(), 1);
+    const Ghostscript unsandboxed;
+    ::setenv("PATH", path.c_str(), 1);
+    {
+        TextFiles otherFiles;
+        Form1 other(desktop, otherFiles, firstCopy);
+        other.UseGhostscript(unsandboxed);
+        other.Load();
+        other.frmTop_OLEDragDrop({top});
+        other.Preview();
+        ASSERT_NE(other.preview(), nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !other.preview()->rendering(); }, 30000));
+        EXPECT_EQ(other.preview()->statusText(),
+                  "TOP only: BOTTOM has no file yet\nGhostscript runs without its sandbox here: "
+                  "bwrap: No permissions to create a new namespace");
+    }
 
     // Without Ghostscript, the package to install.
     GhostscriptSettings settings;
@@ -1036,12 +1300,24 @@ TEST_F(Form1MergeTest, EachZoneShowsItsDrawing) {
     EXPECT_TRUE(InkIn(topPicture, 0, topPicture.height()));
     EXPECT_NE(topPicture, image(frmBottom));
 
-    EXPECT_EQ(form->tooltips()->renders(), 2);
+    // A drawing Ghostscript refuses: its error, and the name as text.
+    const std::string bad = dir.Write("<i>bad.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"));
+    DropOn("lblBottom", bad);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return frmBottom->toolTip().contains(QStringLiteral("Error:")); }, 30000));
+    EXPECT_TRUE(frmBottom->toolTip().contains(QStringLiteral("&lt;i&gt;bad.ps")))
+        << frmBottom->toolTip().toStdString();
+    EXPECT_FALSE(frmBottom->toolTip().contains(QStringLiteral("<i>")));
+    EXPECT_TRUE(frmBottom->toolTip().endsWith(
+        QStringLiteral("<br>Ghostscript: Error: /undefined in nosuchoperator")));
+    DropOn("lblBottom", dir.Path("right.ps"));
+
+    EXPECT_EQ(form->tooltips()->renders(), 3);
     DropOn("lblTop", dir.Path("left.ps"));
-    EXPECT_EQ(form->tooltips()->renders(), 2) << "unchanged: from the cache";
+    EXPECT_EQ(form->tooltips()->renders(), 3) << "unchanged: from the cache";
     dir.Write("left.ps", ReadBytes(TestData("top.ps")) + "% changed\r\n");
     DropOn("lblTop", dir.Path("left.ps"));
-    EXPECT_EQ(form->tooltips()->renders(), 3);
+    EXPECT_EQ(form->tooltips()->renders(), 4);
 }
 
 // Boxes are answered by the script; the print dialog is Qt's own.

@@ -5,6 +5,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,10 +15,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ghostscript/raster.h"
+#include "ghostscript/sandbox.h"
 #include "ghostscript/sheet_output.h"
+#include "platform/child_process.h"
+#include "platform/exit_cleanup.h"
 #include "platform/file_system.h"
 #include "platform/text_files.h"
 #include "support/ps_samples.h"
@@ -65,23 +71,29 @@ TEST(GhostscriptCommandTest, EveryRunIsSafeAndEveryPdfTheSame) {
     sandboxed.program = "/usr/bin/gs";
     const Ghostscript ghostscript(sandboxed);
     if (!ghostscript.Sandboxed()) GTEST_SKIP() << "bubblewrap is not installed or cannot run here";
-    const std::vector<std::string> command = ghostscript.Command(PdfDevice(), "/private/folder");
+    const std::vector<std::string> command = ghostscript.Command(PdfDevice(), 12345678);
     EXPECT_EQ(std::filesystem::path(command.front()).filename(), "bwrap");
-    for (const char* flag : {"--unshare-all", "--die-with-parent", "--new-session"}) {
+    for (const char* flag : {"--unshare-all", "--new-session"}) {
         EXPECT_TRUE(Has(command, flag)) << flag;
     }
     EXPECT_EQ(command[IndexOf(command, "--cap-drop") + 1], "ALL");
-    // The one place it may write is its private folder, seen as /tmp.
-    std::vector<std::string> writable;
-    for (std::size_t i = 0; i + 2 < command.size(); ++i) {
-        if (command[i] == "--bind" || command[i] == "--bind-try")
-            writable.push_back(command[i + 1]);
+    // Nothing of the host may be written: the one place it writes is a /tmp
+    // in memory, as large as the limit given.
+    for (const char* bind : {"--bind", "--bind-try", "--dev-bind", "--dev-bind-try"}) {
+        EXPECT_FALSE(Has(command, bind)) << bind;
     }
-    EXPECT_EQ(writable, std::vector<std::string>{"/private/folder"});
-    EXPECT_EQ(command[IndexOf(command, "--bind") + 2], "/tmp");
+    const std::size_t tmpfs = IndexOf(command, "--tmpfs");
+    ASSERT_LT(tmpfs + 1, command.size());
+    EXPECT_EQ(command[tmpfs + 1], "/tmp");
+    EXPECT_EQ(command[tmpfs - 2], "--size");
+    EXPECT_EQ(command[tmpfs - 1], "12345678");
     EXPECT_FALSE(Has(command, "/home"));
-    const std::size_t program = IndexOf(command, "--") + 1;
-    ASSERT_LT(program, command.size());
+    // A guard that kills the sandbox once its lifeline ends, then Ghostscript.
+    const std::size_t guard = IndexOf(command, "--") + 1;
+    ASSERT_LT(guard + 3, command.size());
+    EXPECT_EQ(command[guard], "/bin/sh");
+    EXPECT_EQ(command[guard + 2], "(read -r line <&4; kill -KILL 0) & exec \"$0\" \"$@\"");
+    const std::size_t program = guard + 3;
     EXPECT_EQ(command[program], "/usr/bin/gs");
     EXPECT_EQ(
         std::vector<std::string>(command.begin() + static_cast<long>(program) + 1, command.end()),
@@ -101,9 +113,31 @@ TEST(GhostscriptCommandTest, ErrorsAreShortened) {
          "GPL Ghostscript 10.00.0: Unrecoverable error, exit code 1"},
         {"Error: /a\x1b[2Jb in x\n", "Error: /a?[2Jb in x"},
         {"Error: " + std::string(300, 'x'), "Error: " + std::string(193, 'x') + "..."},
+        // Cut at 200 bytes, between UTF-8 characters: an é at 199 goes whole.
+        {"Error: " + std::string(192, 'x') + "\xc3\xa9 more",
+         "Error: " + std::string(192, 'x') + "..."},
+        {"Error: " + std::string(191, 'x') + "\xc3\xa9 more",
+         "Error: " + std::string(191, 'x') + "\xc3\xa9..."},
         {"", ""},
     };
     for (const auto& c : cases) EXPECT_EQ(ShortGhostscriptError(c.errors), c.shown) << c.errors;
+}
+
+TEST(GhostscriptCommandTest, WhatARunMayWriteFollowsTheDocument) {
+    constexpr std::uint64_t kMiB = 1 << 20;
+    const struct {
+        std::uint64_t document, limit;
+    } cases[] = {
+        {0, 64 * kMiB},
+        {1000, 64 * kMiB + 4000},
+        {100 * kMiB, 464 * kMiB},
+        {240 * kMiB, 1024 * kMiB},
+        {std::uint64_t{1} << 40, 1024 * kMiB},
+    };
+    for (const auto& c : cases) EXPECT_EQ(GhostscriptWriteLimit(c.document), c.limit) << c.document;
+    EXPECT_EQ(WroteTooMuchText(64 * kMiB + 4000),
+              "Ghostscript was stopped: the document made it write more than 64 MiB of files, the "
+              "most allowed for a document of its size");
 }
 
 TEST(GhostscriptRunTest, MissingGhostscriptNamesThePackage) {
@@ -156,10 +190,12 @@ TEST_P(HostileDrawingTest, NothingHappensAndNothingHangs) {
     const std::string writtenInTmp =
         TemporaryFolder() + "/a5merge-written-" + std::to_string(::getpid()) + ".txt";
 
+    const std::string bounded = "Ghostscript was stopped: the document made it write more than ";
     const struct {
         const char* what;
         std::string drawing;
-        bool fails;  // Ghostscript says so; otherwise it may succeed unharmed
+        bool fails;                // Ghostscript says so; otherwise it may succeed unharmed
+        std::string failure = "";  // how it fails, when that is ours to say
     } cases[] = {
         {"an endless loop", "{ } loop", true},
         {"a memory hog", "0 1 100000000 { pop 10000000 string } for", true},
@@ -170,6 +206,13 @@ TEST_P(HostileDrawingTest, NothingHappensAndNothingHangs) {
         {"deletes in the temporary folder", "(" + systemVictim + ") deletefile", false},
         {"reads a file outside", "(" + secret + ") (r) file 100 string readstring pop print", true},
         {"runs a command", "(%pipe%touch " + writtenHere + ") (w) file", true},
+        {"fills its temporary folder with files",
+         "/s 65536 string def { null (w) .tempfile exch pop /f exch def 0 1 100 { pop f s "
+         "writestring } for f closefile } loop",
+         true, bounded},
+        {"writes one endless file",
+         "/s 65536 string def null (w) .tempfile exch pop /f exch def { f s writestring } loop",
+         true, bounded},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -180,6 +223,7 @@ TEST_P(HostileDrawingTest, NothingHappensAndNothingHangs) {
         if (c.fails) {
             EXPECT_FALSE(result.ok);
         }
+        EXPECT_EQ(result.failure.substr(0, c.failure.size()), c.failure);
         EXPECT_EQ(result.output.find("4711"), std::string::npos);
         EXPECT_EQ(result.failure.find("4711"), std::string::npos);
     }
@@ -193,12 +237,16 @@ TEST_P(HostileDrawingTest, NothingHappensAndNothingHangs) {
 
 TEST(GhostscriptRunTest, LimitsAreSaid) {
     GhostscriptSettings settings;
-    settings.timeLimit = std::chrono::seconds(1);
+    settings.timeLimit = std::chrono::seconds(2);
     const Ghostscript ghostscript(settings);
     TempFolder dir;
     const Document loop(dir, "loop.ps", AcceptedInput("{ } loop\r\n"));
+    auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ghostscript.Run(PdfDevice(), loop.fd()).failure,
-              "Ghostscript did not finish within 1 s");
+              "Ghostscript did not finish within 2 s");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::seconds(2));
+    EXPECT_LT(took, std::chrono::milliseconds(3500)) << "the deadline was not kept";
     // Stopped by the memory limit, long before the time limit.
     settings.timeLimit = std::chrono::seconds(30);
     const Ghostscript patient(settings);
@@ -214,6 +262,155 @@ TEST(GhostscriptRunTest, LimitsAreSaid) {
     const Document slow(dir, "slow.ps", AcceptedInput("{ } loop\r\n"));
     const GhostscriptResult cancelled = ghostscript.Run(PdfDevice(), slow.fd(), -1, &cancel);
     EXPECT_TRUE(cancelled.cancelled);
+}
+
+// Each limit a child runs under ends it, as the kind of ending says.
+TEST(ChildProcessTest, EachLimitEndsTheChild) {
+    TempFolder dir;
+    const auto limits = [&dir](std::uint64_t fileBytes, std::uint64_t folderBytes, int ms) {
+        ChildLimits limits;
+        limits.fileBytes = fileBytes;
+        limits.folder = folderBytes > 0 ? dir.Path("") : "";
+        limits.folderBytes = folderBytes;
+        limits.wallClock = std::chrono::milliseconds(ms);
+        return limits;
+    };
+    const struct {
+        const char* what;
+        std::string script;
+        ChildLimits limits;
+        ChildResult::Ending ending;
+    } cases[] = {
+        {"a file too large", "exec head -c 3000000 /dev/zero > one", limits(1 << 20, 0, 0),
+         ChildResult::Ending::WroteTooMuch},
+        {"too many files in its folder",
+         "for i in 1 2 3 4 5 6; do head -c 500000 /dev/zero > f$i; sleep 0.05; done; sleep 5",
+         limits(0, 1 << 20, 0), ChildResult::Ending::WroteTooMuch},
+        {"many empty files", "i=0; while [ $i -lt 2000 ]; do : > e$i; i=$((i+1)); done; sleep 5",
+         limits(0, 1 << 20, 0), ChildResult::Ending::WroteTooMuch},
+        {"the wall clock", "sleep 5", limits(0, 0, 300), ChildResult::Ending::TimedOut},
+        {"within its limits", "head -c 500000 /dev/zero > small", limits(1 << 20, 1 << 20, 0),
+         ChildResult::Ending::Exited},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const std::string& name : dir.Entries()) std::filesystem::remove(dir.Path(name));
+        ChildRequest request;
+        request.argv = {"/bin/sh", "-c", c.script};
+        request.environment = {"PATH=/usr/bin:/bin"};
+        request.folder = dir.Path("");
+        request.limits = c.limits;
+        const auto start = std::chrono::steady_clock::now();
+        const ChildResult result = RunChild(request);
+        EXPECT_EQ(static_cast<int>(result.ending), static_cast<int>(c.ending)) << result.errors;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+}
+
+// The sandbox itself, with a shell in place of Ghostscript (so that -dSAFER
+// plays no part): no network but loopback, the system read-only, no home
+// folders, and a /tmp in memory no larger than asked for.
+TEST(SandboxTest, WhatRunsInsideSeesNoNetworkAndWritesNothingOfTheHost) {
+    const std::string bwrap = SandboxProgram();
+    if (bwrap.empty()) GTEST_SKIP() << "bubblewrap is not installed";
+    ChildRequest request;
+    request.argv = SandboxedCommand(
+        bwrap,
+        {"/bin/sh", "-c",
+         "ls /sys/class/net 2>/dev/null; cut -d: -f1 /proc/net/dev | tail -n +3 | tr -d ' '; "
+         "touch /usr/a5merge-probe 2>/dev/null && echo wrote-usr; "
+         "ls /home 2>/dev/null && echo sees-home; "
+         "df -k /tmp | tail -1 | awk '{ print \"tmp \" $2 }'; pwd"},
+        8 << 20);
+    request.environment = {"PATH=/usr/bin:/bin"};
+    request.limits.wallClock = std::chrono::seconds(10);
+    request.lifeline = true;
+    const ChildResult result = RunChild(request);
+    if (result.ending != ChildResult::Ending::Exited || result.status != 0) {
+        GTEST_SKIP() << "bubblewrap cannot make its sandbox here: " << result.errors;
+    }
+    EXPECT_EQ(result.output, "lo\ntmp 8192\n/tmp\n");
+    EXPECT_FALSE(std::filesystem::exists("/usr/a5merge-probe"));
+}
+
+// Ghostscript outside /usr, also in a temporary folder (which the sandbox's
+// own /tmp must not hide), still runs in the sandbox.
+TEST(GhostscriptRunTest, AGhostscriptOutsideUsrIsSandboxedToo) {
+    TempFolder dir;
+    const std::string copy = dir.Path("gs");
+    std::filesystem::copy_file("/usr/bin/gs", copy);
+    ::chmod(copy.c_str(), 0755);
+    ::chmod(dir.Path("").c_str(), 0755);
+    GhostscriptSettings settings;
+    settings.program = copy;
+    const Ghostscript ghostscript(settings);
+    ASSERT_TRUE(ghostscript.Found());
+    if (SandboxProgram().empty()) GTEST_SKIP() << "bubblewrap is not installed";
+    std::string why;
+    EXPECT_TRUE(ghostscript.Sandboxed(&why)) << why;
+    EXPECT_EQ(ghostscript.Command(PdfDevice(), 1 << 20).front(), SandboxProgram());
+    const Document sample(dir, "sample.ps", ReadBytes(TestData("top.ps")));
+    const GhostscriptResult result = ghostscript.Run(PdfDevice(), sample.fd());
+    EXPECT_TRUE(result.ok) << result.failure;
+    EXPECT_EQ(result.output.rfind("%PDF-", 0), 0u);
+}
+
+// A drawing replaced by a FIFO after it was accepted: the render says so at
+// once, and never waits for a writer.
+TEST(GhostscriptRunTest, RenderingAFifoFailsAtOnce) {
+    TempFolder dir;
+    const std::string fifo = dir.Path("bottom.ps");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const Ghostscript ghostscript;
+    const auto start = std::chrono::steady_clock::now();
+    for (const RenderedPage& page :
+         {RenderSheet(ghostscript, {std::nullopt, fifo}, 30), RenderDrawing(ghostscript, fifo, 30),
+          RenderSheet(ghostscript, {dir.Write("t.ps", AcceptedInput()), fifo}, 30)}) {
+        EXPECT_FALSE(page.ok);
+        EXPECT_EQ(page.failure, fifo + ": Not a regular file");
+    }
+    EXPECT_EQ(PrintProblems(ghostscript, fifo),
+              std::vector<std::string>{fifo + ": Not a regular file"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// A program that ends at once (the window's EXIT) first kills its children
+// and removes its private folders, as a signal does.
+TEST(GhostscriptRunTest, NothingOutlivesAProgramThatEndsAtOnce) {
+    TempFolder dir;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t program = ::fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+        ::setenv("TMPDIR", dir.Path("").c_str(), 1);
+        PrivateFolder folder;
+        std::ofstream(folder.Path("sheet.ps")) << "a sheet";
+        // A child that would not die with us by itself (one with a
+        // lifeline, as a sandbox is, but that does not watch it).
+        std::thread([] {
+            ChildRequest sleeper;
+            sleeper.argv = {"/bin/sleep", "60"};
+            sleeper.lifeline = true;
+            RunChild(sleeper);
+        }).detach();
+        ::usleep(300'000);
+        (void)!::write(ready[1], "r", 1);
+        ::usleep(100'000);
+        CleanUpBeforeExit();
+        std::_Exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ::waitpid(program, nullptr, 0);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{}) << "the private folder was left";
+    EXPECT_EQ(testing::RunProcess(
+                  {"/bin/sh", "-c", "ps -eo stat,args | grep -c '^[^Z].* /bin/sleep 60$'"})
+                  .out,
+              "0\n")
+        << "the child outlived its parent";
 }
 
 // The sample pair as the merge writes it, and as PDF.

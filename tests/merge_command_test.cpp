@@ -291,6 +291,56 @@ TEST_F(SheetCommandTest, SaveAsPdfAsksAndTellsAsMergeAndSaveDoes) {
     SaveSheetAsPdf(form, ghostscript);
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_FALSE(std::filesystem::exists(dir.Path("stopped.pdf")));
+
+    // A PDF the dialog was told to replace is replaced; a FIFO is refused at
+    // once, without waiting for a reader.
+    desktop.cancelBusy = false;
+    const std::string old = dir.Write("old.pdf", "precious");
+    const std::string fifo = dir.Path("pipe.pdf");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    desktop.saveAnswers = {old, fifo};
+    SaveSheetAsPdf(form, ghostscript);
+    const auto start = std::chrono::steady_clock::now();
+    SaveSheetAsPdf(form, ghostscript);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(desktop.Texts(),
+              (Texts{"All looks OK!  ", "Could not save " + fifo + "\r\nis a FIFO, not a file"}));
+    EXPECT_EQ(ReadBytes(old), ReadBytes(pdf));
+}
+
+// MERGE + SAVE offers PDF as a second type: a name ending in .pdf, in any
+// case, gets the PDF (as Save as PDF writes it), never PostScript.
+TEST_F(SheetCommandTest, MergeAndSaveWritesAPdfForAPdfName) {
+    AcceptSamples();
+    const PdfWriter writePdf = [this](FormContext& inner, const std::string& output,
+                                      IfExists ifExists) {
+        return WriteSheetPdf(inner, ghostscript, output, ifExists);
+    };
+    desktop.saveAnswers = {dir.Path("sheet.PdF"), dir.Path("sheet.PS")};
+    cmdMerge_Click(form, writePdf);
+    cmdMerge_Click(form, writePdf);
+    ASSERT_EQ(desktop.dialogs.size(), 2u);
+    EXPECT_EQ(desktop.dialogs[0].filter, "Postscript (*.PS)|*.PS|PDF (*.pdf)|*.pdf");
+    EXPECT_EQ(desktop.dialogs[0].defaultExt, "PS");
+    EXPECT_EQ(ReadBytes(dir.Path("sheet.PdF")).rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(ReadBytes(dir.Path("sheet.PS")).rfind("%!PS-Adobe", 0), 0u);
+    EXPECT_EQ(desktop.Texts(), (Texts{"All looks OK!  ", "All looks OK!  "}));
+    using Change = std::pair<Label, std::string>;
+    EXPECT_EQ(captions.changes.size(), 4u);
+    EXPECT_EQ(captions.changes[0], (Change{Label::lblBottom, "BOTTOM"}));
+
+    // A PDF that fails is told as a failed save, and the zones keep their captions.
+    captions.changes.clear();
+    desktop.boxes.clear();
+    DropOnZone(Zone::Top, {dir.Write("bad.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"))},
+               form);
+    captions.changes.clear();
+    desktop.saveAnswers = {dir.Path("bad.pdf")};
+    cmdMerge_Click(form, writePdf);
+    EXPECT_EQ(desktop.Texts(), Texts{"Could not save " + dir.Path("bad.pdf") +
+                                     "\r\nGhostscript: Error: /undefined in nosuchoperator"});
+    EXPECT_TRUE(captions.changes.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("bad.pdf")));
 }
 
 TEST_F(SheetCommandTest, PrintHandsThePdfToThePrinterChosen) {
@@ -326,6 +376,31 @@ TEST_F(SheetCommandTest, PrintHandsThePdfToThePrinterChosen) {
               (Texts{"Could not print on office\r\nThe printer is not accepting jobs.",
                      "All looks OK!  "}));
     EXPECT_EQ(ReadBytes(dir.Path("f.pdf")), spooler.jobs[0].bytes);
+
+    // A TOP named too long for a print job's title: the title is cut to what
+    // a print system takes, and nothing of our own folder is ever named.
+    desktop.boxes.clear();
+    spooler.jobs.clear();
+    spooler.refusal.clear();
+    std::string accented;
+    for (int i = 0; i < 125; ++i) accented += "\xc3\xa9";  // é
+    const std::string longTop = dir.Write(accented + ".ps", ReadBytes(testing::TestData("top.ps")));
+    DropOnZone(Zone::Top, {longTop}, form);
+    desktop.printAnswers = {PrintChoice{"office", "", {}}};
+    PrintSheet(form, ghostscript, spooler);
+    EXPECT_EQ(desktop.Texts(), Texts{"Sent to office"});
+    ASSERT_EQ(spooler.jobs.size(), 1u);
+    EXPECT_EQ(spooler.jobs[0].title, accented + "_Comb");
+    DropOnZone(Zone::Top, {dir.Write("bad.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"))},
+               form);
+    desktop.printAnswers = {PrintChoice{"office", "", {}}};
+    PrintSheet(form, ghostscript, spooler);
+    EXPECT_EQ(desktop.Texts().back(),
+              "Could not print on office\r\nGhostscript: Error: /undefined in nosuchoperator");
+    EXPECT_EQ(JobTitle("short.pdf"), "short.pdf");
+    EXPECT_EQ(JobTitle(std::string(254, 'a') + "\xc3\xa9"), std::string(254, 'a'))
+        << "cut between characters";
+    EXPECT_EQ(JobTitle(std::string(253, 'a') + "\xc3\xa9"), std::string(253, 'a') + "\xc3\xa9");
 
     // Without Ghostscript, the package to install.
     desktop.boxes.clear();

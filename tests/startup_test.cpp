@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <memory>
 
 #include "platform/desktop.h"
 #include "platform/single_instance.h"
@@ -48,7 +51,7 @@ TEST(StartupTest, SecondCopyWarnsAndEnds) {
 
 TEST(SingleInstanceTest, OneHolderAtATime) {
     TempFolder dir;
-    const QString lock = QString::fromStdString(dir.Path("app.lock"));
+    const std::string lock = dir.Path("app.lock");
     SingleInstance first(lock);
     EXPECT_EQ(first.Acquire(), SingleInstance::Outcome::First);
     EXPECT_FALSE(first.AnotherRunning());
@@ -64,7 +67,7 @@ TEST(SingleInstanceTest, OneHolderAtATime) {
 
 TEST(SingleInstanceTest, LockOfAKilledCopyDoesNotBlock) {
     TempFolder dir;
-    const QString lock = QString::fromStdString(dir.Path("app.lock"));
+    const std::string lock = dir.Path("app.lock");
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t child = ::fork();
@@ -89,9 +92,86 @@ TEST(SingleInstanceTest, LockOfAKilledCopyDoesNotBlock) {
 }
 
 TEST(SingleInstanceTest, NoLockFolderMeansNothingIsKnown) {
-    SingleInstance nowhere(QStringLiteral("/proc/no-such-folder/app.lock"));
+    SingleInstance nowhere("/proc/no-such-folder/app.lock");
     EXPECT_EQ(nowhere.Acquire(), SingleInstance::Outcome::Unavailable);
     EXPECT_FALSE(nowhere.AnotherRunning());
+}
+
+// The lock and the door for files live only in a folder of this user's own:
+// the runtime folder when no one else may enter it, else one made in the
+// temporary folder, never one another user made first, nor a link.
+TEST(SingleInstanceTest, TheLockIsKeptInAFolderOfTheUsersOwn) {
+    TempFolder dir;
+    const std::string runtime = dir.Path("runtime");
+    const std::string tmp = dir.Path("tmp");
+    ::mkdir(runtime.c_str(), 0700);
+    ::mkdir(tmp.c_str(), 0777);
+    ::chmod(tmp.c_str(), 01777);
+    const std::string own = tmp + "/a5merge-runtime-" + std::to_string(::geteuid());
+    const auto folderWith = [&](const char* xdg) {
+        if (xdg != nullptr) {
+            ::setenv("XDG_RUNTIME_DIR", xdg, 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        return UserOnlyFolder();
+    };
+    EXPECT_EQ(folderWith(runtime.c_str()), runtime);
+    ::chmod(runtime.c_str(), 0755);  // others may enter: not used
+    EXPECT_EQ(folderWith(runtime.c_str()), own);
+    struct stat st {};
+    ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ::chmod(own.c_str(), 0755);  // ours, made too open: closed again
+    EXPECT_EQ(folderWith(nullptr), own);
+    ASSERT_EQ(::lstat(own.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(folderWith("relative/folder"), own);
+
+    ::rmdir(own.c_str());
+    ASSERT_EQ(::symlink(runtime.c_str(), own.c_str()), 0);
+    EXPECT_EQ(folderWith(nullptr), "") << "a link is never taken";
+    ::unlink(own.c_str());
+    if (::geteuid() == 0) {
+        ::mkdir(own.c_str(), 0700);
+        ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(folderWith(nullptr), "") << "another user's folder is never taken";
+        EXPECT_EQ(SingleInstance(SingleInstance::DefaultLockPath()).Acquire(),
+                  SingleInstance::Outcome::Unavailable);
+    }
+    ::unsetenv("TMPDIR");
+    ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(SingleInstanceTest, ALockThatIsALinkOrAnotherUsersIsNotUsed) {
+    TempFolder dir;
+    const std::string target = dir.Write("elsewhere", "");
+    ASSERT_EQ(::symlink(target.c_str(), dir.Path("linked.lock").c_str()), 0);
+    EXPECT_EQ(SingleInstance(dir.Path("linked.lock")).Acquire(),
+              SingleInstance::Outcome::Unavailable);
+    EXPECT_EQ(SingleInstance("").Acquire(), SingleInstance::Outcome::Unavailable);
+    if (::geteuid() != 0) return;
+    const std::string theirs = dir.Write("theirs.lock", "");
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    SingleInstance lock(theirs);
+    EXPECT_EQ(lock.Acquire(), SingleInstance::Outcome::Unavailable);
+    EXPECT_FALSE(lock.AnotherRunning());
+}
+
+// A copy that found another running tries again once that one has ended.
+TEST(SingleInstanceTest, TryingAgainFindsTheLockFree) {
+    TempFolder dir;
+    auto first = std::make_unique<SingleInstance>(dir.Path("app.lock"));
+    ASSERT_EQ(first->Acquire(), SingleInstance::Outcome::First);
+    SingleInstance second(dir.Path("app.lock"));
+    EXPECT_EQ(second.Acquire(), SingleInstance::Outcome::AlreadyRunning);
+    EXPECT_EQ(second.TryAgain(), SingleInstance::Outcome::AlreadyRunning);
+    first.reset();
+    EXPECT_EQ(second.Acquire(), SingleInstance::Outcome::AlreadyRunning)
+        << "the first answer stays";
+    EXPECT_EQ(second.TryAgain(), SingleInstance::Outcome::First);
+    EXPECT_EQ(second.TryAgain(), SingleInstance::Outcome::First);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/file_channel.h"
 
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTimer>
@@ -26,13 +27,13 @@ bool SameUser(const QLocalSocket& socket) {
     socklen_t size = sizeof peer;
     return ::getsockopt(static_cast<int>(socket.socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
                         &size) == 0 &&
-           peer.uid == ::getuid();
+           peer.uid == ::geteuid();
 }
 
 }  // namespace
 
-QString FileChannelPath(const QString& lockPath) {
-    QString path = lockPath;
+QString FileChannelPath(const std::string& lockPath) {
+    QString path = QFile::decodeName(lockPath.c_str());
     if (path.endsWith(QStringLiteral(".lock"))) path.chop(5);
     return path + QStringLiteral(".socket");
 }
@@ -62,7 +63,7 @@ std::optional<std::vector<std::string>> FileChannel::FilesOf(std::string_view me
         files.emplace_back(name);
         message.remove_prefix(end + 1);
     }
-    if (files.empty() || files.size() > 2) return std::nullopt;
+    if (files.size() > 2) return std::nullopt;
     return files;
 }
 
@@ -97,11 +98,11 @@ void FileChannel::Accept() {
                 received->compare(received->size() - 2, 2, std::string("\0\0", 2)) == 0;
             if (!ended && received->size() <= kMaxMessage) return;  // more to come
             const std::optional<std::vector<std::string>> files = FilesOf(*received);
-            socket->write(files ? kTaken : kRefused);
+            // Taking only queues them: what the files bring (a message box)
+            // comes later, after the answer.
+            socket->write(files && take_(*files) ? kTaken : kRefused);
             socket->flush();
             socket->disconnectFromServer();
-            // After the answer: what the files bring (a message box) may wait.
-            if (files) QTimer::singleShot(0, this, [this, files] { take_(*files); });
         });
         // Nothing, or not all of it, within a while: not one of ours.
         QTimer::singleShot(2000, socket, [socket] { socket->abort(); });
@@ -112,7 +113,7 @@ bool SendFilesToRunningCopy(const QString& path, const std::vector<std::string>&
                             int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(path);
-    if (!socket.waitForConnected(timeoutMs)) return false;
+    if (!socket.waitForConnected(timeoutMs) || !SameUser(socket)) return false;
     const std::string message = FileChannel::Message(files);
     socket.write(message.data(), static_cast<qint64>(message.size()));
     if (!socket.waitForBytesWritten(timeoutMs)) return false;

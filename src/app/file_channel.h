@@ -14,16 +14,18 @@ class QLocalServer;
 namespace a5merge {
 
 // Where the running copy listens for files: beside its lock, `a5merge.lock`
-// becoming `a5merge.socket`.
-QString FileChannelPath(const QString& lockPath);
+// becoming `a5merge.socket` (in a folder of the user's own).
+QString FileChannelPath(const std::string& lockPath);
 
 // The running copy's door for files: a local socket only this user may open
 // (and whose peers are checked to be this user). A message holds one or two
-// absolute file names, as bytes; each one taken is handed to `take` (TOP
-// first, then BOTTOM), anything else is refused and nothing is taken.
+// absolute file names, as bytes, handed to `take` (TOP first, then BOTTOM),
+// or none: then the window is only asked to come to the front. Anything
+// else is refused and nothing is taken; so is what `take` cannot take now.
 class FileChannel : public QObject {
 public:
-    using Take = std::function<void(const std::vector<std::string>& files)>;
+    // Takes `files` (none: comes to the front); false when it cannot now.
+    using Take = std::function<bool(const std::vector<std::string>& files)>;
 
     // Only for the holder of the single-copy lock: a socket already at
     // `path` (left by a killed copy) is taken over.
@@ -43,7 +45,8 @@ private:
     Take take_;
 };
 
-// Hands `files` to the copy listening at `path`; true once it has taken them.
+// Hands `files` (none: only "come to the front") to the copy listening at
+// `path`, once it is known to run as this user; true once it has taken them.
 bool SendFilesToRunningCopy(const QString& path, const std::vector<std::string>& files,
                             int timeoutMs = 3000);
 

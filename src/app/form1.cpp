@@ -75,6 +75,7 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
       desktop_(desktop),
       files_(files),
       instances_(instances),
+      handOvers_([this] { QTimer::singleShot(0, this, [this] { TakeHandOver(); }); }),
       ownGhostscript_(std::make_unique<Ghostscript>()),
       ghostscript_(ownGhostscript_.get()) {
     setObjectName(QStringLiteral("Form1"));
@@ -271,37 +272,45 @@ void Form1::Remember(Zone zone, DropVerdict verdict) {
 
 // After start-up and once the window is on the screen (it has painted, so the
 // window manager has placed it): a refusal then shows centred over it.
-void Form1::TakeFilesOnceShown(std::vector<std::string> files) {
-    if (files.empty()) return;
-    waiting_.push_back(std::move(files));
-    if (iconGiven_) QTimer::singleShot(0, this, [this] { TakeWaitingFiles(); });
+bool Form1::TakeFilesOnceShown(std::vector<std::string> files) {
+    return handOvers_.Add(std::move(files));
 }
 
-void Form1::TakeWaitingFiles() {
-    std::vector<std::vector<std::string>> waiting;
-    waiting.swap(waiting_);
-    for (const std::vector<std::string>& files : waiting) {
-        TakeFiles(Zone::Top, {files[0]});
-        if (files.size() > 1) TakeFiles(Zone::Bottom, {files[1]});
-    }
+void Form1::TakeHandOver() {
+    const std::optional<std::vector<std::string>> files = handOvers_.TakeNext();
+    if (!files) return;
+    TakeFiles(Zone::Top, {files->at(0)});
+    if (files->size() > 1) TakeFiles(Zone::Bottom, {files->at(1)});
 }
 
 void Form1::cmdMerge_Click() {
     Guarded([&] {
         FormContext form = Context();
-        a5merge::cmdMerge_Click(form);
+        a5merge::cmdMerge_Click(
+            form, [this](FormContext& inner, const std::string& output, IfExists ifExists) {
+                return WriteSheetPdf(inner, *ghostscript_, output, ifExists);
+            });
     });
 }
 
 void Form1::cmdExit_Click() {
-    if (desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion, "Confirmation") == kIdOk) {
-        desktop_.End(0);
-    }
+    Guarded([&] {
+        if (desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion, "Confirmation") ==
+            kIdOk) {
+            desktop_.End(0);
+        }
+    });
 }
 
 // An exception must not cross Qt's event loop: one that nothing below
-// expected is shown, and the window goes on.
+// expected is shown, and the window goes on. Files handed over meanwhile
+// wait until the handler, and any box it shows, is done.
 void Form1::Guarded(const std::function<void()>& handler) {
+    struct Running {
+        HandOvers& handOvers;
+        explicit Running(HandOvers& h) : handOvers(h) { handOvers.HandlerStarts(); }
+        ~Running() { handOvers.HandlerEnds(); }
+    } running(handOvers_);
     try {
         handler();
     } catch (const std::exception& error) {
@@ -317,7 +326,7 @@ void Form1::paintEvent(QPaintEvent* event) {
         QTimer::singleShot(0, this, [this] {
             setWindowIcon(AppIcon());
             QApplication::setWindowIcon(AppIcon());
-            TakeWaitingFiles();
+            handOvers_.Shown();
         });
     }
     QWidget::paintEvent(event);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ghostscript/sheet_output.h"
+#include "handlers/hand_overs.h"
 #include "input/drop_zones.h"
 #include "platform/desktop.h"
 #include "platform/print_spooler.h"
@@ -48,9 +49,11 @@ public:
     // A click, Space or Enter on a zone: its Open dialog.
     void frmTop_Click();
     void frmBottom_Click();
-    // Files named on the command line: the first goes to TOP and the second to
-    // BOTTOM, each as a drop, once the window has been shown.
-    void TakeFilesOnceShown(std::vector<std::string> files);
+    // Files handed over from outside (the command line, a second copy): the
+    // first goes to TOP and the second to BOTTOM, each as a drop, once the
+    // window has been shown and no box of an earlier hand-over is open.
+    // False when too many wait already (nothing is taken).
+    bool TakeFilesOnceShown(std::vector<std::string> files);
     void cmdMerge_Click();
     void cmdExit_Click();
     // "Preview..." (Ctrl+Shift+P), "Print..." (Ctrl+P), "Save as PDF..."
@@ -82,7 +85,7 @@ private:
     void FitCaptions();
     void Guarded(const std::function<void()>& handler);
     void TakeFiles(Zone zone, const std::vector<std::string>& paths);
-    void TakeWaitingFiles();
+    void TakeHandOver();
     void ChooseFile(Zone zone);
     void Remember(Zone zone, DropVerdict verdict);
     void Describe();
@@ -96,8 +99,8 @@ private:
     TextFiles& files_;
     InstanceTest& instances_;
     MergeState state_;
-    bool iconGiven_ = false;                         // once the window has painted
-    std::vector<std::vector<std::string>> waiting_;  // files to take once it has
+    bool iconGiven_ = false;  // once the window has painted
+    HandOvers handOvers_;
     std::string lastFolder_;  // of the last file accepted, where the Open dialog starts
 
     std::unique_ptr<Ghostscript> ownGhostscript_;

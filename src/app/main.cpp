@@ -1,15 +1,18 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "app/command_line.h"
 #include "app/file_channel.h"
 #include "app/fonts.h"
 #include "app/form1.h"
 #include "app/qt_desktop.h"
+#include "platform/exit_cleanup.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
 #include "platform/single_instance.h"
@@ -53,16 +56,27 @@ int main(int argc, char* argv[]) {
 
     a5merge::TextFiles files;
     a5merge::SingleInstance instance;
-    const QString channel = a5merge::FileChannelPath(a5merge::SingleInstance::DefaultLockPath());
+    const QString channel = a5merge::FileChannelPath(instance.lockPath());
     // A second copy started with files (Open With, say) gives them to the
     // window that runs; one that cannot says so as any second copy does.
-    if (!named.empty() && instance.AnotherRunning() &&
-        a5merge::SendFilesToRunningCopy(channel, named)) {
-        return 0;
+    // The running copy opens its door once its window shows, so a copy
+    // started just after it tries for a while, and runs itself should the
+    // other end meanwhile.
+    if (!named.empty() && instance.AnotherRunning()) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (;;) {
+            if (a5merge::SendFilesToRunningCopy(channel, named, 1000)) return 0;
+            if (instance.TryAgain() != a5merge::SingleInstance::Outcome::AlreadyRunning ||
+                std::chrono::steady_clock::now() >= deadline) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
     a5merge::QtDesktop desktop(QStringLiteral("PS merge"), [&] {
         files.CloseAll();
         instance.Release();
+        a5merge::CleanUpBeforeExit();  // renders under way: their Ghostscript and folders
     });
 
     a5merge::Form1 form(desktop, files, instance);
@@ -81,7 +95,7 @@ int main(int argc, char* argv[]) {
                 form.showNormal();
                 form.raise();
                 form.activateWindow();
-                form.TakeFilesOnceShown(handed);
+                return form.TakeFilesOnceShown(handed);
             });
     });
     form.TakeFilesOnceShown(std::move(named));

@@ -100,6 +100,7 @@ void PreviewWindow::Render() {
         },
         [this](RenderedPage rendered) {
             if (rendered.cancelled) return;
+            rendered_ = true;
             if (rendered.ok) {
                 picture_ = ImageOf(rendered.page);
                 picture_.setDevicePixelRatio(devicePixelRatioF());
@@ -129,6 +130,13 @@ void PreviewWindow::ShowStatus() {
     } else if (!sources_.top || !sources_.bottom) {
         text = sources_.top ? QStringLiteral("TOP only: BOTTOM has no file yet")
                             : QStringLiteral("BOTTOM only: TOP has no file yet");
+    }
+    // A sandbox that cannot be made here is said (known once a render ran).
+    std::string why;
+    if (!run_.Running() && rendered_ && !ghostscript_.Sandboxed(&why) && !why.empty()) {
+        if (!text.isEmpty()) text += QStringLiteral("\n");
+        text += QStringLiteral("Ghostscript runs without its sandbox here: ") +
+                QString::fromStdString(why);
     }
     status_->setText(text);
 }

@@ -60,6 +60,7 @@ private:
     QImage picture_;
     QString message_;  // in place of the picture
     std::vector<std::string> problems_;
+    bool rendered_ = false;  // once, so the sandbox is known
     QLabel* status_;
     QPushButton* print_;
     QPushButton* savePdf_;

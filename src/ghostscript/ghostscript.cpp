@@ -1,5 +1,6 @@
 #include "ghostscript/ghostscript.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -40,7 +41,28 @@ std::string Shown(std::string line) {
 
 std::string Seconds(std::chrono::seconds limit) { return std::to_string(limit.count()) + " s"; }
 
+constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
+
+// The size of the document on `input` when it is a file; 0 otherwise.
+std::uint64_t DocumentBytes(int input) {
+    struct stat st {};
+    if (input < 0 || ::fstat(input, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 }  // namespace
+
+std::uint64_t GhostscriptWriteLimit(std::uint64_t documentBytes) {
+    constexpr std::uint64_t kLeast = 64 * kMiB, kMost = 1024 * kMiB;
+    if (documentBytes >= (kMost - kLeast) / 4) return kMost;
+    return kLeast + 4 * documentBytes;
+}
+
+std::string WroteTooMuchText(std::uint64_t limit) {
+    return "Ghostscript was stopped: the document made it write more than " +
+           std::to_string(limit / kMiB) +
+           " MiB of files, the most allowed for a document of its size";
+}
 
 GhostscriptSettings GhostscriptSettings::FromEnvironment() {
     GhostscriptSettings settings;
@@ -122,13 +144,11 @@ bool Ghostscript::Sandboxed(std::string* why) const {
     // namespaces in a container, say) leaves -dSAFER and the private folders.
     std::call_once(sandbox_->probed, [this] {
         try {
-            PrivateFolder folder;
             ChildRequest probe;
-            probe.argv =
-                SandboxedCommand(sandbox_->program, {program_, "--version"}, folder.path());
+            probe.argv = SandboxedCommand(sandbox_->program, {program_, "--version"}, kMiB);
             probe.environment = {"PATH=/usr/bin:/bin"};
-            probe.folder = folder.path();
             probe.limits.wallClock = std::chrono::seconds(10);
+            probe.lifeline = true;
             const ChildResult result = RunChild(probe);
             sandbox_->works = result.ending == ChildResult::Ending::Exited && result.status == 0;
             if (!sandbox_->works) sandbox_->why = ShortGhostscriptError(result.errors);
@@ -141,11 +161,11 @@ bool Ghostscript::Sandboxed(std::string* why) const {
 }
 
 std::vector<std::string> Ghostscript::Command(const std::vector<std::string>& device,
-                                              const std::string& folder) const {
+                                              std::uint64_t writeLimit) const {
     std::vector<std::string> command = GhostscriptArguments(device);
     command.insert(command.begin(), program_);
     if (!Sandboxed()) return command;
-    return SandboxedCommand(sandbox_->program, command, folder);
+    return SandboxedCommand(sandbox_->program, command, writeLimit);
 }
 
 GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int input, int output,
@@ -155,29 +175,49 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int i
         result.failure = kGhostscriptMissing;
         return result;
     }
-    std::unique_ptr<PrivateFolder> folder;
-    try {
-        folder = std::make_unique<PrivateFolder>();
-    } catch (const RuntimeError& error) {
-        result.failure =
-            "no private folder for Ghostscript in " + error.path() + ": " + error.reason();
-        return result;
-    }
     const bool sandboxed = Sandboxed();
-    const std::string temporary = sandboxed ? kSandboxTemporaryFolder : folder->path();
-
+    const std::uint64_t writeLimit = GhostscriptWriteLimit(DocumentBytes(input));
     ChildRequest request;
-    request.argv = Command(device, folder->path());
+    // In the sandbox it writes into a file system of its own; elsewhere
+    // into a private folder whose files are watched.
+    std::unique_ptr<PrivateFolder> folder;
+    if (!sandboxed) {
+        try {
+            folder = std::make_unique<PrivateFolder>();
+        } catch (const RuntimeError& error) {
+            result.failure =
+                "no private folder for Ghostscript in " + error.path() + ": " + error.reason();
+            return result;
+        }
+        request.folder = folder->path();
+        request.limits.folder = folder->path();
+        request.limits.folderBytes = writeLimit;
+    }
+    const std::string temporary = sandboxed ? kSandboxTemporaryFolder : folder->path();
+    request.argv = Command(device, writeLimit);
     request.environment = {"PATH=/usr/bin:/bin", "HOME=" + temporary, "TMPDIR=" + temporary,
                            "LC_ALL=C"};
-    request.folder = folder->path();
     request.input = input;
     request.output = output;
     request.outputLimit = outputLimit;
     request.limits.wallClock = settings_.timeLimit;
     request.limits.addressSpaceBytes = settings_.memoryLimit;
     request.limits.cpuSeconds = static_cast<std::uint64_t>(settings_.timeLimit.count()) + 5;
+    request.limits.fileBytes = writeLimit;
+    request.lifeline = sandboxed;
     ChildResult child = RunChild(request, cancel);
+    // bubblewrap ends with 128 and the signal that ended what it ran.
+    if (sandboxed && child.ending == ChildResult::Ending::Exited && child.status > 128 &&
+        child.status < 128 + 65) {
+        child.ending = child.status == 128 + SIGXFSZ ? ChildResult::Ending::WroteTooMuch
+                                                     : ChildResult::Ending::Signalled;
+        child.status -= 128;
+    }
+    // Its file system in memory full.
+    if (sandboxed && child.ending == ChildResult::Ending::Exited && child.status != 0 &&
+        child.errors.find("Last OS error: No space left on device") != std::string::npos) {
+        child.ending = ChildResult::Ending::WroteTooMuch;
+    }
 
     using Ending = ChildResult::Ending;
     switch (child.ending) {
@@ -203,6 +243,9 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int i
                           " s of processor time"
                     : "Ghostscript was stopped by signal " + std::to_string(child.status) + " (" +
                           strsignal(child.status) + ")";
+            break;
+        case Ending::WroteTooMuch:
+            result.failure = WroteTooMuchText(writeLimit);
             break;
         case Ending::OutputTooLarge:
             result.failure =

@@ -43,6 +43,14 @@ std::vector<std::string> ColourRasterDevice(double dotsPerInch);
 // where there is one, else its first line; control characters shown as '?'.
 std::string ShortGhostscriptError(const std::string& errors);
 
+// The most one run may write, its temporary files and its result each and
+// together, for a document of `documentBytes`: 64 MiB and four times the
+// document, at most 1 GiB.
+std::uint64_t GhostscriptWriteLimit(std::uint64_t documentBytes);
+
+// What a run that passed that limit is told.
+std::string WroteTooMuchText(std::uint64_t limit);
+
 inline constexpr const char* kGhostscriptMissing =
     "Ghostscript (gs) was not found: install the package ghostscript";
 
@@ -54,12 +62,15 @@ struct GhostscriptResult {
 };
 
 // Runs Ghostscript on documents, one run at a time per call (calls from
-// several threads may run at once). Each run has a private, empty folder as
-// its temporary and current folder, a clean environment, the time limit, a
-// processor-time limit and the memory limit; where bubblewrap (bwrap) is
-// installed and works, it runs inside it: no namespace shared with us, the
-// system read-only, no /home, its private folder as /tmp, no capabilities, a
-// session of its own, killed with its parent.
+// several threads may run at once). Each run has a clean environment, the
+// time limit, a processor-time limit, the memory limit and a limit on what
+// it writes (GhostscriptWriteLimit of the document on its input, when that
+// is a file). Where bubblewrap (bwrap) is installed and works, it runs
+// inside it: no namespace shared with us, the system read-only, no /home, a
+// file system in memory of that limit as its /tmp and current folder, no
+// capabilities, a session of its own, killed once we end. Elsewhere a
+// private, empty folder is its temporary and current folder, watched so
+// that its files never take more than that limit.
 class Ghostscript {
 public:
     explicit Ghostscript(GhostscriptSettings settings = GhostscriptSettings::FromEnvironment());
@@ -81,9 +92,9 @@ public:
                           const std::atomic<bool>* cancel = nullptr,
                           std::size_t outputLimit = std::size_t{256} << 20) const;
 
-    // The whole command of a run whose private folder is `folder`.
+    // The whole command of a run that may write `writeLimit` bytes.
     std::vector<std::string> Command(const std::vector<std::string>& device,
-                                     const std::string& folder) const;
+                                     std::uint64_t writeLimit) const;
 
 private:
     struct Sandbox;

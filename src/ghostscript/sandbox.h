@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,12 +12,15 @@ std::string SandboxProgram();
 
 // `command` (a program's full path and its arguments) run by `sandbox`: in
 // new namespaces of every kind, the system's programs, libraries and font
-// settings read-only and nothing else of the file system, `folder` as its
-// /tmp and current folder, no capabilities, a session of its own, killed
-// when its parent dies.
+// settings read-only and nothing else of the host's file system, a new
+// file system in memory of `temporaryBytes` as its /tmp and current folder
+// (so that all it may write is bounded and gone with it), no capabilities, a
+// session of its own. Run it with a lifeline (ChildRequest::lifeline):
+// everything in the sandbox is killed once that reaches its end, as it does
+// when we end, however we end.
 std::vector<std::string> SandboxedCommand(const std::string& sandbox,
                                           const std::vector<std::string>& command,
-                                          const std::string& folder);
+                                          std::uint64_t temporaryBytes);
 
 // The temporary folder as the sandboxed program sees it.
 inline constexpr const char* kSandboxTemporaryFolder = "/tmp";

@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "ghostscript/sandbox.h"
+#include "platform/child_process.h"
 #include "platform/file_system.h"
 
 namespace a5merge {
@@ -23,10 +26,12 @@ std::string SandboxProgram() { return FindProgram("bwrap"); }
 
 std::vector<std::string> SandboxedCommand(const std::string& sandbox,
                                           const std::vector<std::string>& command,
-                                          const std::string& folder) {
-    std::vector<std::string> args = {sandbox,         "--unshare-all", "--die-with-parent",
-                                     "--new-session", "--cap-drop",    "ALL",
-                                     "--ro-bind",     "/usr",          "/usr"};
+                                          std::uint64_t temporaryBytes) {
+    // Not --die-with-parent: bubblewrap killed with us half-way through
+    // making the sandbox leaves a part of it waiting for good. The guard
+    // below ends the sandbox once we end.
+    std::vector<std::string> args = {sandbox, "--unshare-all", "--new-session", "--cap-drop",
+                                     "ALL",   "--ro-bind",     "/usr",          "/usr"};
     // Merged /usr keeps links at the top; older systems have folders there.
     for (const char* top : kTopFolders) {
         struct stat st {};
@@ -43,12 +48,18 @@ std::vector<std::string> SandboxedCommand(const std::string& sandbox,
     }
     for (const char* path : kReadOnlyIfThere)
         args.insert(args.end(), {"--ro-bind-try", path, path});
-    // A program from outside /usr is shown at its own place.
+    args.insert(args.end(), {"--dev", "/dev", "--proc", "/proc", "--size",
+                             std::to_string(temporaryBytes), "--tmpfs", kSandboxTemporaryFolder});
+    // A program from outside /usr is shown at its own place, also under /tmp:
+    // after the /tmp above, so that it is not hidden by it.
     if (!command.empty() && command.front().rfind("/usr/", 0) != 0) {
         args.insert(args.end(), {"--ro-bind", command.front(), command.front()});
     }
-    args.insert(args.end(), {"--dev", "/dev", "--proc", "/proc", "--bind", folder,
-                             kSandboxTemporaryFolder, "--chdir", kSandboxTemporaryFolder, "--"});
+    // A shell that kills all the sandbox runs once the lifeline ends, then
+    // becomes the command.
+    const std::string guard =
+        "(read -r line <&" + std::to_string(kLifelineFd) + "; kill -KILL 0) & exec \"$0\" \"$@\"";
+    args.insert(args.end(), {"--chdir", kSandboxTemporaryFolder, "--", "/bin/sh", "-c", guard});
     args.insert(args.end(), command.begin(), command.end());
     return args;
 }

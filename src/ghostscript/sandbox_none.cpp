@@ -8,8 +8,7 @@ namespace a5merge {
 std::string SandboxProgram() { return {}; }
 
 std::vector<std::string> SandboxedCommand(const std::string&,
-                                          const std::vector<std::string>& command,
-                                          const std::string&) {
+                                          const std::vector<std::string>& command, std::uint64_t) {
     return command;
 }
 

@@ -27,10 +27,11 @@ bool GhostscriptThere(FormContext& form, const Ghostscript& ghostscript) {
     return false;
 }
 
-// Writes the PDF of the accepted pair to `output` while the window is busy,
-// and tells the outcome as MERGE + SAVE tells it.
-void WritePdf(FormContext& form, const Ghostscript& ghostscript, const std::string& output,
-              IfExists ifExists) {
+}  // namespace
+
+bool WriteSheetPdf(FormContext& form, const Ghostscript& ghostscript, const std::string& output,
+                   IfExists ifExists) {
+    if (!GhostscriptThere(form, ghostscript)) return false;
     MergeState& state = form.state;
     SheetWritten written;
     // As MERGE + SAVE, FIFOs and devices are refused: the window never waits.
@@ -44,14 +45,20 @@ void WritePdf(FormContext& form, const Ghostscript& ghostscript, const std::stri
         if (error->systemError() != ECANCELED) {
             form.desktop.MsgBox(SaveFailedText(output, *error, state.lineBreak), kMbSystemModal);
         }
-        return;
+        return false;
     }
     form.desktop.MsgBox(kAllLooksOk, kMbSystemModal, kOkTitle);
+    return true;
 }
 
-}  // namespace
-
 std::string SentTo(const std::string& printer) { return "Sent to " + printer; }
+
+std::string JobTitle(const std::string& name) {
+    if (name.size() <= kMaxJobTitle) return name;
+    std::size_t cut = kMaxJobTitle;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    return name.substr(0, cut);
+}
 
 void SaveSheetAsPdf(FormContext& form, const Ghostscript& ghostscript) {
     if (!BothAccepted(form) || !GhostscriptThere(form, ghostscript)) return;
@@ -72,8 +79,8 @@ void SaveSheetAsPdf(FormContext& form, const Ghostscript& ghostscript) {
     }
     // As MERGE + SAVE: a name that was free when the dialog closed must
     // still be free when the PDF takes it.
-    WritePdf(form, ghostscript, *chosen,
-             NamesSomething(*chosen) ? IfExists::Replace : IfExists::Fail);
+    WriteSheetPdf(form, ghostscript, *chosen,
+                  NamesSomething(*chosen) ? IfExists::Replace : IfExists::Fail);
 }
 
 void PrintSheet(FormContext& form, const Ghostscript& ghostscript, PrintSpooler& spooler) {
@@ -86,19 +93,21 @@ void PrintSheet(FormContext& form, const Ghostscript& ghostscript, PrintSpooler&
     const std::optional<PrintChoice> choice = form.desktop.ChoosePrinter("Print the sheet");
     if (!choice) return;
     if (!choice->file.empty()) {  // the dialog asked before replacing it
-        WritePdf(form, ghostscript, choice->file, IfExists::Replace);
+        WriteSheetPdf(form, ghostscript, choice->file, IfExists::Replace);
         return;
     }
 
     // The PDF, made where only this run sees it, then handed to CUPS.
-    const std::string title = FileOnly(CombiNameFor(state.topFile, kPdfCombiEnding));
+    const std::string title = JobTitle(FileOnly(CombiNameFor(state.topFile, kPdfCombiEnding)));
     const std::string failed = "Could not print on " + choice->printer + state.lineBreak;
     std::optional<RuntimeError> error;
+    std::string internal;  // our own folder, never named to the user
     PrintJob job;
     form.desktop.WhileBusy(kMakingThePdf, [&](const std::atomic<bool>& cancel) {
         try {
             PrivateFolder work;
-            const std::string pdf = work.Path(title);
+            internal = work.path();
+            const std::string pdf = work.Path("sheet.pdf");
             const SheetWritten written = WriteSheetAs(
                 state, form.files, {state.topFile, state.bottomFile, pdf, IfExists::Fail, false},
                 SheetFormat::Pdf, false, ghostscript, &cancel);
@@ -110,7 +119,9 @@ void PrintSheet(FormContext& form, const Ghostscript& ghostscript, PrintSpooler&
     });
     if (error) {
         if (error->systemError() == ECANCELED) return;
-        form.desktop.MsgBox(failed + error->what(), kMbSystemModal);
+        const bool ours = !internal.empty() && error->path().rfind(internal, 0) == 0;
+        form.desktop.MsgBox(failed + (ours ? error->reason() : std::string(error->what())),
+                            kMbSystemModal);
     } else if (!job.sent) {
         form.desktop.MsgBox(failed + job.reason, kMbSystemModal);
     } else {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ghostscript/ghostscript.h"
+#include "platform/file_system.h"
 #include "state/form_context.h"
 
 namespace a5merge {
@@ -15,6 +16,19 @@ inline constexpr const char* kMakingThePdf = "Making the PDF of the sheet...";
 
 // What printing tells: "Sent to PRINTER".
 std::string SentTo(const std::string& printer);
+
+// A print job's title made of `name`: at most the 255 bytes a print system
+// takes, cut between UTF-8 characters.
+inline constexpr std::size_t kMaxJobTitle = 255;
+std::string JobTitle(const std::string& name);
+
+// Writes the PDF of the accepted pair to `output` (with `ifExists`) while the
+// window says so, and tells the outcome as MERGE + SAVE tells it (without
+// Ghostscript: which package to install); true once it is written. FIFOs
+// and devices are refused: the window never waits. Cancel while busy ends it
+// silently.
+bool WriteSheetPdf(FormContext& form, const Ghostscript& ghostscript, const std::string& output,
+                   IfExists ifExists);
 
 // Save as PDF: as MERGE + SAVE, with a PDF. Refuses until both zones hold an
 // accepted file; asks where (TOP's folder, NAME_Combi.pdf proposed, .pdf added

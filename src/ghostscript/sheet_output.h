@@ -19,9 +19,6 @@ enum class SheetFormat { PostScript, Pdf };
 // name without its extension, then this).
 inline constexpr const char* kPdfCombiEnding = "_Combi.pdf";
 
-// Whether `name` ends in ".pdf", in any case.
-bool NamesPdf(const std::string& name);
-
 // How writing a sheet as PostScript or PDF ended.
 struct SheetWritten {
     SheetResult sheet;                  // as WriteSheet reports it

@@ -14,7 +14,7 @@ std::string ProposedName(const std::string& topFile, FormContext& form, const ch
     return CombiNameFor(topFile, ending);
 }
 
-void cmdMerge_Click(FormContext& form) {
+void cmdMerge_Click(FormContext& form, const PdfWriter& writePdf) {
     MergeState& state = form.state;
     if (state.topOK == 0 || state.bottomOK == 0) {
         form.desktop.MsgBox(kInputsNotCorrect, kMbSystemModal);
@@ -25,6 +25,7 @@ void cmdMerge_Click(FormContext& form) {
     SaveDialog dialog;
     dialog.title = "Korvalith PS file";
     dialog.filter = "Postscript (*.PS)|*.PS";
+    if (writePdf) dialog.filter += "|PDF (*.pdf)|*.pdf";
     dialog.defaultExt = "PS";
     dialog.initDir = state.workDir;
     dialog.fileName = state.defaultName;
@@ -41,6 +42,12 @@ void cmdMerge_Click(FormContext& form) {
     // The dialog asked before replacing a file; a name that was free then
     // must still be free when the sheet takes it.
     const IfExists ifExists = NamesSomething(state.outFile) ? IfExists::Replace : IfExists::Fail;
+    if (writePdf && NamesPdf(state.outFile)) {
+        if (!writePdf(form, state.outFile, ifExists)) return;
+        form.captions.SetCaption(Label::lblBottom, "BOTTOM");
+        form.captions.SetCaption(Label::lblTop, "TOP");
+        return;
+    }
     // The window never waits for a FIFO's reader: FIFOs and devices are refused.
     SheetJob job{state.topFile, state.bottomFile, state.outFile, ifExists};
     job.special = SpecialFiles::Refuse;

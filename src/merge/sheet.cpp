@@ -45,6 +45,13 @@ std::string CombiNameFor(const std::string& topFile, const char* ending) {
     return PathOnly(topFile) + PlatformSeparator() + BareName(topFile) + ending;
 }
 
+bool NamesPdf(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string end = name.substr(name.size() - 4);
+    for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return end == ".pdf";
+}
+
 std::string SaveFailedText(const std::string& outFile, const RuntimeError& error,
                            const std::string& lineBreak) {
     const std::string cause =

@@ -49,6 +49,10 @@ SheetResult WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job)
 inline constexpr const char* kCombiEnding = "_Combi.PS";
 std::string CombiNameFor(const std::string& topFile, const char* ending = kCombiEnding);
 
+// Whether `name` ends in ".pdf", in any case: a name that asks for the
+// sheet as PDF.
+bool NamesPdf(const std::string& name);
+
 // What the user is told when the sheet could not be written: "Could not save
 // PATH", `lineBreak`, then the reason (with the path that failed, when that
 // is not the output).

@@ -63,8 +63,11 @@ std::string TemporaryFolder();
 std::string FindProgram(const std::string& name);
 
 // A new, empty folder that only this user may enter, in TemporaryFolder(),
-// removed with everything in it when dropped. Throws RuntimeError naming the
-// temporary folder when it cannot be made.
+// removed with everything in it when dropped, and also when the process ends
+// by a signal or by CleanUpBeforeExit. Held (locked) while it lives: the
+// first one a process makes first removes those that no live process holds
+// (left by a run that was killed). Throws RuntimeError naming the temporary
+// folder when it cannot be made.
 class PrivateFolder {
 public:
     PrivateFolder();
@@ -74,10 +77,12 @@ public:
 
     const std::string& path() const { return path_; }
     // Full path of `name` inside it.
-    std::string Path(const std::string& name) const { return path_ + "/" + name; }
+    std::string Path(const std::string& name) const { return path_ + PlatformSeparator() + name; }
 
 private:
+    struct Held;
     std::string path_;
+    std::unique_ptr<Held> held_;
 };
 
 // Bytes kept aside in order: in memory up to `memoryLimit`, the rest in an

@@ -4,14 +4,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
+#include <mutex>
 #include <string_view>
 
+#include "platform/cleanup_linux.h"
 #include "platform/runtime_error.h"
 
 namespace a5merge {
@@ -154,16 +158,88 @@ std::string FindProgram(const std::string& name) {
     return {};
 }
 
-PrivateFolder::PrivateFolder() {
+namespace {
+
+constexpr std::string_view kPrivatePrefix = "a5merge-";  // then mkdtemp's six characters
+
+bool IsPrivateFolderName(std::string_view name) {
+    if (name.size() != kPrivatePrefix.size() + 6 || !name.starts_with(kPrivatePrefix)) return false;
+    return std::all_of(name.begin() + kPrivatePrefix.size(), name.end(),
+                       [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes the private folders in `folder` that no live process holds.
+void RemoveStalePrivateFolders(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!IsPrivateFolderName(entry->d_name)) continue;
+        const int fd =
+            ::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            exit_cleanup::EmptyFolder(fd);
+            ::unlinkat(dirFd, entry->d_name, AT_REMOVEDIR);
+        }
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+}  // namespace
+
+struct PrivateFolder::Held {
+    int parentFd = -1;
+    int ownFd = -1;
+    exit_cleanup::Slot slot = -1;
+    ~Held() {
+        exit_cleanup::Remove(slot);
+        if (ownFd >= 0) ::close(ownFd);
+        if (parentFd >= 0) ::close(parentFd);
+    }
+};
+
+PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
     const std::string folder = TemporaryFolder();
-    std::string pattern = folder + "/a5merge-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) throw RuntimeError::FromSystem(folder, errno);
-    path_ = pattern;
+    static std::once_flag swept;
+    std::call_once(swept, [&folder] { RemoveStalePrivateFolders(folder); });
+    held_->parentFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (held_->parentFd < 0) throw RuntimeError::FromSystem(folder, errno);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string pattern = folder + "/" + std::string(kPrivatePrefix) + "XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) throw RuntimeError::FromSystem(folder, errno);
+        const std::string name = pattern.substr(folder.size() + 1);
+        // Removed on a signal from now on, also before it is open.
+        held_->slot = exit_cleanup::AddFolder(held_->parentFd, name.c_str(), -1);
+        const int fd = ::openat(held_->parentFd, name.c_str(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        // Held, and still under its name: another process's clean-up may
+        // have taken it between the two.
+        struct stat mine {
+        }, named{};
+        if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &mine) == 0 &&
+            ::fstatat(held_->parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+            held_->ownFd = fd;
+            exit_cleanup::SetFolderFd(held_->slot, fd);
+            path_ = pattern;
+            return;
+        }
+        exit_cleanup::Remove(held_->slot);
+        if (fd >= 0) ::close(fd);
+    }
+    throw RuntimeError::FromSystem(folder, EEXIST);
 }
 
 PrivateFolder::~PrivateFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    if (held_->ownFd < 0) return;
+    exit_cleanup::Remove(held_->slot);
+    exit_cleanup::EmptyFolder(held_->ownFd);
+    const std::string name = path_.substr(path_.rfind('/') + 1);
+    ::unlinkat(held_->parentFd, name.c_str(), AT_REMOVEDIR);
 }
 
 Spool::Spool(std::size_t memoryLimit) : memoryLimit_(memoryLimit) {}

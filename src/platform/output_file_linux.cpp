@@ -4,25 +4,23 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <random>
 
+#include "platform/cleanup_linux.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
 
@@ -96,55 +94,11 @@ bool IsTempName(const char* name) {
                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
-// Temporary names in use, removed should SIGINT, SIGTERM or SIGHUP end the
-// program: fixed slots, so that the signal handler touches nothing else.
-struct TempSlot {
-    std::atomic<int> dirFd{-1};
-    char name[32] = {};
-};
-std::array<TempSlot, 16> tempSlots;
-
-void RemoveTempNames(int sig) {
-    for (TempSlot& slot : tempSlots) {
-        const int dirFd = slot.dirFd.load();
-        if (dirFd >= 0) ::unlinkat(dirFd, slot.name, 0);
-    }
-    ::signal(sig, SIG_DFL);
-    ::raise(sig);
-}
-
-void InstallTempCleanup() {
-    static std::once_flag installed;
-    std::call_once(installed, [] {
-        for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
-            struct sigaction now {};
-            // A signal ignored at start (a job in the background) stays so.
-            if (::sigaction(sig, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) {
-                struct sigaction cleanup {};
-                cleanup.sa_handler = RemoveTempNames;
-                sigemptyset(&cleanup.sa_mask);
-                ::sigaction(sig, &cleanup, nullptr);
-            }
-        }
-    });
-}
-
 int RegisterTempName(int dirFd, const std::string& name) {
-    InstallTempCleanup();
-    for (std::size_t i = 0; i < tempSlots.size(); ++i) {
-        TempSlot& slot = tempSlots[i];
-        int free = -1;
-        if (slot.dirFd.load() != -1) continue;
-        std::snprintf(slot.name, sizeof slot.name, "%s", name.c_str());
-        if (slot.dirFd.compare_exchange_strong(free, dirFd)) return static_cast<int>(i);
-    }
-    return -1;  // every slot taken: it is still removed on failure, just not on a signal
+    return exit_cleanup::AddFile(dirFd, name.c_str());
 }
 
-void UnregisterTempName(int& slot) {
-    if (slot >= 0) tempSlots[static_cast<std::size_t>(slot)].dirFd = -1;
-    slot = -1;
-}
+void UnregisterTempName(int& slot) { exit_cleanup::Remove(slot); }
 
 // Removes files under temporary names of ours that no live run holds (each
 // run locks its own): what killed runs left in the folder.
@@ -208,9 +162,11 @@ struct OutputFile::Impl {
     bool committed = false;
     std::string writtenPath;
 
-    // Aside: the target's folder and name there, and the new file's name
-    // while it has one of its own (and its slot for signals).
+    // Aside: the target's folder (and its path, as given) and name there,
+    // and the new file's name while it has one of its own (and its slot for
+    // signals).
     int dirFd = -1;
+    std::string folderPath;
     std::string name;
     std::string tempName;
     int tempSlot = -1;
@@ -240,12 +196,13 @@ struct OutputFile::Impl {
         }
     }
 
-    // A new file in folder `dirFd`, open for reading and writing, locked:
-    // unnamed where the file system allows it, else under a temporary name
-    // of ours. `where` names the folder in messages.
-    void MakeFile(const std::string& where) {
+    // A new file in folder `dirFd`, open for reading and writing, locked,
+    // with the permissions `mode` (less the umask): unnamed where the file
+    // system allows it, else under a temporary name of ours. `where` names
+    // the folder in messages.
+    void MakeFile(const std::string& where, mode_t mode = 0666) {
         if (CanNameUnnamedFiles()) {
-            fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+            fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
             if (fd >= 0) {
                 ::flock(fd, LOCK_EX | LOCK_NB);
                 return;
@@ -258,7 +215,7 @@ struct OutputFile::Impl {
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string candidate = RandomTempName();
             const int made =
-                ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0666);
+                ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, mode);
             if (made < 0 && errno == EEXIST) continue;
             if (made < 0) throw RuntimeError::FromSystem(where, errno);
             // Locked, and still under its name: another run's clean-up may
@@ -287,8 +244,32 @@ struct OutputFile::Impl {
         if (name.empty()) throw RuntimeError::FromSystem(path, ENOENT);
         dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0) throw RuntimeError::FromSystem(path, errno);
+        folderPath = folder;
         RemoveStaleTempNames(dirFd);
-        MakeFile(path);
+        // The new content is never more open than the file it replaces, nor
+        // given to another owner, from its first byte.
+        struct stat target {};
+        const bool replaces = ::fstatat(dirFd, name.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
+                              S_ISREG(target.st_mode);
+        try {
+            MakeFile(path, replaces ? target.st_mode & 0777 : 0666);
+        } catch (const RuntimeError& error) {
+            const int why = error.systemError();
+            if (!replaces || target.st_nlink < 2 ||
+                (why != EACCES && why != EPERM && why != EROFS)) {
+                throw;
+            }
+            throw RuntimeError(path,
+                               "has " + std::to_string(target.st_nlink) +
+                                   " hard links, so it is rewritten in place, with the whole new "
+                                   "sheet kept beside it meanwhile; this user may not make that "
+                                   "file in its folder (" +
+                                   error.reason() + "), so nothing was written",
+                               why);
+        }
+        if (replaces && (target.st_uid != ::geteuid() || target.st_gid != ::getegid())) {
+            (void)!::fchown(fd, target.st_uid, target.st_gid);
+        }
     }
 
     // A temporary file for content that goes elsewhere at Commit: failures
@@ -348,14 +329,44 @@ struct OutputFile::Impl {
         }
     }
 
-    // Makes the new file carry the owner, group and mode of `target`;
-    // false where the process may not set them.
+    // Makes the new file carry the owner, group, mode, access control list
+    // and other extended attributes of `target`; false where the process may
+    // not set them all.
     bool TakeOver(const struct stat& target) {
         if (::fchown(fd, target.st_uid, target.st_gid) != 0) return false;
         const mode_t wanted = target.st_mode & 07777;
         struct stat now {};
-        return ::fchmod(fd, wanted) == 0 && ::fstat(fd, &now) == 0 &&
+        return ::fchmod(fd, wanted) == 0 && CopyAttributes(target) && ::fstat(fd, &now) == 0 &&
                (now.st_mode & 07777) == wanted;
+    }
+
+    // Gives the new file every extended attribute of `target` (its access
+    // control list among them); false where one cannot be read or set.
+    bool CopyAttributes(const struct stat& target) {
+        const int held = ::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (held < 0) return false;
+        struct stat st {};
+        const std::string at = CanNameUnnamedFiles() ? ProcPath(held) : folderPath + "/" + name;
+        bool copied = ::fstat(held, &st) == 0 && SameFile(st, target);
+        std::string names(4096, '\0');
+        ssize_t listed = copied ? ::listxattr(at.c_str(), names.data(), names.size()) : -1;
+        if (listed < 0 && errno == ERANGE) {
+            names.resize(static_cast<std::size_t>(
+                std::max<ssize_t>(::listxattr(at.c_str(), nullptr, 0), 0)));
+            listed = ::listxattr(at.c_str(), names.data(), names.size());
+        }
+        if (listed < 0) copied = copied && (errno == ENOTSUP || errno == ENODATA);
+        for (std::size_t i = 0; copied && listed > 0 && i < static_cast<std::size_t>(listed);) {
+            const char* attribute = names.c_str() + i;
+            i += std::strlen(attribute) + 1;
+            const ssize_t size = ::getxattr(at.c_str(), attribute, nullptr, 0);
+            std::string value(static_cast<std::size_t>(std::max<ssize_t>(size, 0)), '\0');
+            copied = size >= 0 &&
+                     ::getxattr(at.c_str(), attribute, value.data(), value.size()) == size &&
+                     ::fsetxattr(fd, attribute, value.data(), value.size(), 0) == 0;
+        }
+        ::close(held);
+        return copied;
     }
 
     // Whether the file system has room to rewrite `out` (now `oldBlocks`
@@ -390,7 +401,7 @@ struct OutputFile::Impl {
             if (errno == EACCES || errno == EPERM) return false;
             throw RuntimeError::FromSystem(path, errno);
         }
-        const std::string copy = name + kNewCopySuffix;
+        std::string copy;
         bool copyMade = false;
         try {
             if (::flock(out, LOCK_EX | LOCK_NB) != 0) {
@@ -404,12 +415,7 @@ struct OutputFile::Impl {
             }
             EnsureRoom(out, content.st_size, target.st_blocks);
 
-            if (tempName.empty()) NameUnnamed();
-            if (::renameat(dirFd, tempName.c_str(), dirFd, copy.c_str()) != 0) {
-                throw RuntimeError::FromSystem(path, errno);
-            }
-            UnregisterTempName(tempSlot);
-            tempName.clear();
+            copy = NameTheCopy();
             copyMade = true;
             SyncFolder(dirFd);
 
@@ -422,15 +428,54 @@ struct OutputFile::Impl {
             Close(out);
             if (!copyMade) throw;
             // The target may hold part of it now: the whole stays beside it.
-            throw RuntimeError(
-                error.path(),
-                error.reason() + "; the whole new sheet is in " + path + kNewCopySuffix,
-                error.systemError());
+            throw RuntimeError(error.path(),
+                               error.reason() + "; the whole new sheet is in " +
+                                   (folderPath == "/" ? "" : folderPath) + "/" + copy,
+                               error.systemError());
         }
         Close(out);
-        ::unlinkat(dirFd, copy.c_str(), 0);
+        // Ours only: the very file written, still under that name.
+        struct stat mine {
+        }, named{};
+        if (::fstat(fd, &mine) == 0 &&
+            ::fstatat(dirFd, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            SameFile(mine, named)) {
+            ::unlinkat(dirFd, copy.c_str(), 0);
+        }
         SyncFolder(dirFd);
         return true;
+    }
+
+    // Gives the finished file the first free name of NAME.a5merge-new,
+    // NAME.a5merge-new-2 ... -9, never taking one that is there; returns it.
+    std::string NameTheCopy() {
+        for (int n = 1; n <= 9; ++n) {
+            const std::string copy =
+                name + kNewCopySuffix + (n == 1 ? std::string() : "-" + std::to_string(n));
+            bool named = false;
+            if (tempName.empty()) {
+                named = ::linkat(AT_FDCWD, ProcPath(fd).c_str(), dirFd, copy.c_str(),
+                                 AT_SYMLINK_FOLLOW) == 0;
+            } else {
+                named = ::renameat2(dirFd, tempName.c_str(), dirFd, copy.c_str(),
+                                    RENAME_NOREPLACE) == 0;
+                if (!named && errno == EINVAL &&
+                    ::linkat(dirFd, tempName.c_str(), dirFd, copy.c_str(), 0) == 0) {
+                    ::unlinkat(dirFd, tempName.c_str(), 0);
+                    named = true;
+                }
+                if (named) {
+                    UnregisterTempName(tempSlot);
+                    tempName.clear();
+                }
+            }
+            if (named) return copy;
+            if (errno != EEXIST) throw RuntimeError::FromSystem(path, errno);
+        }
+        throw RuntimeError(path,
+                           "every name for its new sheet beside it (" + name + kNewCopySuffix +
+                               " to -9) is taken; nothing was written",
+                           EEXIST);
     }
 
     // Records where the file open as `written` now is: the path given while
@@ -452,6 +497,7 @@ struct OutputFile::Impl {
         if (::fdatasync(fd) != 0) throw RuntimeError::FromSystem(path, errno);
         if (ifExists == IfExists::Fail) {
             Place(name.c_str(), false);
+            SyncFolder(dirFd);
             return WrittenAt(fd);
         }
         struct stat target {};
@@ -474,6 +520,7 @@ struct OutputFile::Impl {
             }
         }
         Place(name.c_str(), true);
+        SyncFolder(dirFd);
         WrittenAt(fd);
     }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QString>
-
 #include <string>
 
 namespace a5merge {
@@ -13,33 +11,47 @@ public:
     virtual bool AnotherRunning() = 0;
 };
 
-// One running copy per user: a lock on a file in the user's runtime folder,
-// held for the life of the process. The system lets go of it when the
-// process ends, however it ends, so a killed copy never blocks the next.
+// A folder that belongs to this user alone (no other user may enter or
+// change it, and it is no link): the user's runtime folder when it is so,
+// else one this program makes and checks in the temporary folder. Empty
+// when there is none: then no lock and no door for files are made.
+std::string UserOnlyFolder();
+
+// One running copy per user: a lock on a file in UserOnlyFolder(), held for
+// the life of the process. The system lets go of it when the process ends,
+// however it ends, so a killed copy never blocks the next. A lock file that
+// is a link, or that another user owns, is not used.
 class SingleInstance : public InstanceTest {
 public:
     enum class Outcome {
         First,           // this copy holds the lock
         AlreadyRunning,  // a live copy holds it
-        Unavailable,     // the lock file cannot be made; nothing is known
+        Unavailable,     // the lock file cannot be made or used; nothing is known
     };
 
-    explicit SingleInstance(const QString& lockPath = DefaultLockPath());
+    // `lockPath` empty: Unavailable.
+    explicit SingleInstance(std::string lockPath = DefaultLockPath());
     ~SingleInstance();
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
     // Takes the lock on the first call; later calls repeat the outcome.
     Outcome Acquire();
+    // Tries again after AlreadyRunning (the other copy may have ended).
+    Outcome TryAgain();
     void Release();
 
     // Only a live copy counts: when the lock cannot be made at all the
     // program runs rather than refusing to start.
     bool AnotherRunning() override { return Acquire() == Outcome::AlreadyRunning; }
 
-    static QString DefaultLockPath();
+    const std::string& lockPath() const { return path_; }
+    // "a5merge.lock" in UserOnlyFolder(), or empty.
+    static std::string DefaultLockPath();
 
 private:
+    Outcome Try();
+
     std::string path_;
     int fd_ = -1;
     bool tried_ = false;

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     char c;
     while (::read(0, &c, 1) > 0) {
     }
-    a5merge::SingleInstance instance(QString::fromLocal8Bit(argv[1]));
+    a5merge::SingleInstance instance(argv[1]);
     const auto outcome = instance.Acquire();
     using Outcome = a5merge::SingleInstance::Outcome;
     std::puts(outcome == Outcome::First            ? "first"

@@ -1,27 +1,44 @@
 #include "support/temp_folder.h"
 
-#include <QDir>
-#include <QFile>
-
 #include <fcntl.h>
-#include <poll.h>
 #include <grp.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace a5merge::testing {
 
-TempFolder::TempFolder() : dir_(QDir::tempPath() + QStringLiteral("/a5merge-test-XXXXXX")) {
-    if (!dir_.isValid()) throw std::runtime_error("cannot make a temporary folder");
+TempFolder::TempFolder() {
+    std::string pattern = std::filesystem::temp_directory_path().string() + "/a5merge-test-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    // Folders a test closed to its own user are opened again first.
+    std::error_code ignored;
+    for (auto it = std::filesystem::recursive_directory_iterator(
+             path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            ::chmod(it->path().c_str(), 0700);
+        }
+    }
+    ::chmod(path_.c_str(), 0700);
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::string TempFolder::Path(std::string_view name) const {
-    return dir_.path().toStdString() + "/" + std::string(name);
+    return path_ + "/" + std::string(name);
 }
 
 std::string TempFolder::Write(std::string_view name, std::string_view bytes) const {
@@ -34,18 +51,14 @@ std::string TempFolder::Write(std::string_view name, std::string_view bytes) con
 
 std::vector<std::string> TempFolder::Entries() const {
     std::vector<std::string> names;
-    const auto flags = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    for (const QString& name : QDir(dir_.path()).entryList(flags, QDir::Name)) {
-        names.push_back(name.toStdString());
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+        names.push_back(entry.path().filename().string());
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
-void TempFolder::OpenToAll() const {
-    QFile::setPermissions(dir_.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                           QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
-                                           QFile::ExeOther);
-}
+void TempFolder::OpenToAll() const { ::chmod(path_.c_str(), 0755); }
 
 ShortPathFile::ShortPathFile() {
     for (int attempt = 0; attempt < 1000 && path_.empty(); ++attempt) {

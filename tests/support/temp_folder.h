@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QTemporaryDir>
-
 #include <functional>
 #include <string>
 #include <string_view>
@@ -14,6 +12,9 @@ namespace a5merge::testing {
 class TempFolder {
 public:
     TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     // Full path of `name` inside the folder.
     std::string Path(std::string_view name) const;
     // Writes `bytes` to `name` and returns its full path.
@@ -24,7 +25,7 @@ public:
     void OpenToAll() const;
 
 private:
-    QTemporaryDir dir_;
+    std::string path_;
 };
 
 // An empty file whose full path has 10 characters (/tmp/XX.ps), removed at the end.

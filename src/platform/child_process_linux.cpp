@@ -1,5 +1,5 @@
-// Child processes on POSIX systems: fork, limits, exec; a poll loop that
-// reads what the child says and watches the clock.
+// Child processes on Linux: fork, limits, exec; a poll loop that reads what
+// the child says and watches the clock and the child's folder.
 
 #include "platform/child_process.h"
 
@@ -10,10 +10,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#ifdef __linux__
+#include <dirent.h>
 #include <sys/prctl.h>
-#endif
-
+#include <sys/stat.h>
 #include <sys/syscall.h>
 
 #include <algorithm>
@@ -21,6 +20,8 @@
 #include <csignal>
 #include <cstring>
 #include <optional>
+
+#include "platform/cleanup_linux.h"
 
 namespace a5merge {
 
@@ -55,17 +56,23 @@ void SetLimit(int resource, std::uint64_t value) {
 
 // In the child, between fork and exec: only calls that are safe there.
 [[noreturn]] void BecomeChild(const ChildRequest& request, char* const* argv, char* const* envp,
-                              int input, int output, int errors, int report) {
+                              int input, int output, int errors, int report, int lifeline,
+                              pid_t parent) {
     ::setsid();
-#ifdef __linux__
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-#endif
+    // Killed with its parent; a parent that died before this was set is
+    // never signalled for it, so it is asked again. A child with a lifeline
+    // watches that instead.
+    if (lifeline < 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+    }
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
 
     SetLimit(RLIMIT_AS, request.limits.addressSpaceBytes);
+    SetLimit(RLIMIT_FSIZE, request.limits.fileBytes);
     if (request.limits.cpuSeconds > 0) {
         const rlimit cpu{static_cast<rlim_t>(request.limits.cpuSeconds),
                          static_cast<rlim_t>(request.limits.cpuSeconds + 1)};
@@ -76,15 +83,17 @@ void SetLimit(int resource, std::uint64_t value) {
 
     int fail = 0;
     if (input < 0) input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    // Lifted above 3 first, so that moving one into place never overwrites
+    // Lifted above 4 first, so that moving one into place never overwrites
     // another (our own 0, 1 or 2 may have been closed, and reused by a pipe).
-    int from[4] = {input, output, errors, report};
-    for (int& fd : from) {
-        if (fd >= 0) fd = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
-        if (fd < 0) fail = errno != 0 ? errno : EBADF;
+    static_assert(kLifelineFd == 4, "the lifeline follows the report pipe");
+    const int count = lifeline >= 0 ? 5 : 4;
+    int from[5] = {input, output, errors, report, lifeline};
+    for (int i = 0; i < count; ++i) {
+        if (from[i] >= 0) from[i] = ::fcntl(from[i], F_DUPFD_CLOEXEC, 10);
+        if (from[i] < 0) fail = errno != 0 ? errno : EBADF;
     }
     // dup2 clears close-on-exec on each copy; the report pipe keeps it.
-    for (int place = 0; place < 4 && fail == 0; ++place) {
+    for (int place = 0; place < count && fail == 0; ++place) {
         if (::dup2(from[place], place) < 0) fail = errno;
     }
     if (fail == 0 && ::fcntl(3, F_SETFD, FD_CLOEXEC) < 0) fail = errno;
@@ -92,9 +101,7 @@ void SetLimit(int resource, std::uint64_t value) {
         (void)!::write(report, &fail, sizeof fail);
         ::_exit(127);
     }
-#ifdef __linux__
-    ::syscall(SYS_close_range, 4u, ~0u, 0u);
-#endif
+    ::syscall(SYS_close_range, static_cast<unsigned>(count), ~0u, 0u);
     if (!request.folder.empty() && ::chdir(request.folder.c_str()) != 0) fail = errno;
     if (fail == 0) {
         ::execve(argv[0], argv, envp);
@@ -109,6 +116,23 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings) {
     for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
     pointers.push_back(nullptr);
     return pointers;
+}
+
+// The room the files in `folder` take on the disk, in bytes, counting each
+// at least a block: many empty files are not free either.
+std::uint64_t FolderBytes(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return 0;
+    std::uint64_t bytes = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISDIR(st.st_mode)) {
+            bytes += static_cast<std::uint64_t>(st.st_blocks) * 512 + 4096;
+        }
+    }
+    ::closedir(dir);
+    return bytes;
 }
 
 enum class Read { Some, NothingYet, End };
@@ -141,15 +165,17 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         result.startError = EINVAL;
         return result;
     }
-    Pipe errors, captured, report;
+    Pipe errors, captured, report, lifeline;
     const bool capture = request.output < 0;
-    if (!errors.Open() || !report.Open() || (capture && !captured.Open())) {
+    if (!errors.Open() || !report.Open() || (capture && !captured.Open()) ||
+        (request.lifeline && !lifeline.Open())) {
         result.startError = errno;
         return result;
     }
     std::vector<char*> argv = Pointers(request.argv);
     std::vector<char*> envp = Pointers(request.environment);
 
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
         result.startError = errno;
@@ -157,8 +183,15 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     }
     if (pid == 0) {
         BecomeChild(request, argv.data(), envp.data(), request.input,
-                    capture ? captured.write : request.output, errors.write, report.write);
+                    capture ? captured.write : request.output, errors.write, report.write,
+                    lifeline.read, parent);
     }
+    CloseFd(lifeline.read);  // its write end stays ours until the child is done
+    // Killed should this process end before the child does.
+    struct Registered {
+        exit_cleanup::Slot slot;
+        ~Registered() { exit_cleanup::Remove(slot); }
+    } registered{exit_cleanup::AddChild(pid)};
     CloseFd(errors.write);
     CloseFd(captured.write);
     CloseFd(report.write);
@@ -178,6 +211,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + request.limits.wallClock;
     const bool timed = request.limits.wallClock.count() > 0;
+    const bool watched = !request.limits.folder.empty() && request.limits.folderBytes > 0;
+    auto nextLook = start;  // at the folder
     bool errorsOpen = true, outputOpen = capture, outputOver = false, errorsOver = false;
     int status = 0;
     bool exited = false;
@@ -193,6 +228,11 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
                 killedFor = ChildResult::Ending::TimedOut;
             } else if (outputOver) {
                 killedFor = ChildResult::Ending::OutputTooLarge;
+            } else if (watched && std::chrono::steady_clock::now() >= nextLook) {
+                nextLook = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
+                if (FolderBytes(request.limits.folder) > request.limits.folderBytes) {
+                    killedFor = ChildResult::Ending::WroteTooMuch;
+                }
             }
             if (killedFor) {
                 ::kill(-pid, SIGKILL);
@@ -213,7 +253,7 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         nfds_t count = 0;
         if (errorsOpen) fds[count++] = {errors.read, POLLIN, 0};
         if (outputOpen) fds[count++] = {captured.read, POLLIN, 0};
-        const int wait = count == 0 || killedFor ? 10 : 50;
+        const int wait = count == 0 || killedFor ? 10 : watched ? 20 : 50;
         if (count == 0) {
             ::usleep(wait * 1000);
             continue;
@@ -237,6 +277,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     } else if (WIFEXITED(status)) {
         result.ending = ChildResult::Ending::Exited;
         result.status = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
+        result.ending = ChildResult::Ending::WroteTooMuch;
     } else {
         result.ending = ChildResult::Ending::Signalled;
         result.status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
