@@ -20,10 +20,11 @@ configure: deps
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-# The window alone: no test, benchmark or fuzz program is built for it.
+# The window and a5merge-cli: no test, benchmark or fuzz program is built for them.
 run: deps-run
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target a5merge
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target a5merge a5merge-cli
+	@echo "a5merge-cli is $(BUILD_DIR)/src/cli/a5merge-cli"
 	$(BUILD_DIR)/src/app/a5merge
 
 test: build
@@ -58,8 +59,12 @@ bench: deps
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 	cmake --build $(BUILD_DIR) --target run-bench
 
-# The Debian package, in $(BUILD_DIR); its dependencies come from the libraries linked.
-package: build
+# The Debian package, in $(BUILD_DIR); its dependencies come from the libraries
+# linked. Only what it holds is built.
+package:
+	@sh tools/install-deps.sh --run dpkg-dev file
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target a5merge-installed-files
 	cd $(BUILD_DIR) && cpack -G DEB
 
 # The README's pictures of the window and its preview, drawn by the program's own code.

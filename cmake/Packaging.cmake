@@ -19,3 +19,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcups2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wine, ghostscript, bubblewrap")
 set(CPACK_STRIP_FILES ON)
 include(CPack)
+
+# What the package holds, built without the tests and benchmarks.
+add_custom_target(a5merge-installed-files
+    DEPENDS a5merge a5merge-cli a5merge-icons a5merge-compressed-docs)

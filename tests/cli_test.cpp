@@ -114,12 +114,19 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
         {{"notes.txt", "right.ps"}, notes + ": Sorry only *.PS files"},
         {{"new\nline.txt", "right.ps"},
          "'" + dir.Path("new") + "'$'\\n''line.txt': Sorry only *.PS files"},
-        {{"bad.ps", "right.ps"}, bad + ": TOP.PS file check NOT OK"},
-        {{"left.ps", "bad.ps"}, bad + ": BOTTOM.PS file check NOT OK"},
-        {{"left.ps", "gone.ps"}, dir.Path("gone.ps") + ": BOTTOM.PS file check NOT OK"},
-        {{"left.ps", "left_Combi.PS"}, merged + ": BOTTOM.PS processed before"},
-        {{"left_Combi.PS", "right.ps"}, merged + ": TOP.PS processed before"},
-        {{".hidden.ps", "right.ps"}, dir.Path(".hidden.ps") + ": TOP.PS file check NOT OK"},
+        {{"bad.ps", "right.ps"},
+         bad + ": TOP.PS file check NOT OK: line 1 is not a PostScript header (%!PS-Adobe)"},
+        {{"left.ps", "bad.ps"},
+         bad + ": BOTTOM.PS file check NOT OK: line 1 is not a PostScript header (%!PS-Adobe)"},
+        {{"left.ps", "gone.ps"}, dir.Path("gone.ps") + ": BOTTOM.PS file check NOT OK: not found"},
+        {{"left.ps", "left_Combi.PS"},
+         merged + ": BOTTOM.PS processed before: it is a merged sheet already (a line from line 3 "
+                  "on holds \" 2e A5 \")"},
+        {{"left_Combi.PS", "right.ps"},
+         merged + ": TOP.PS processed before: it is a merged sheet already (a line from line 3 on "
+                  "holds \" 2e A5 \")"},
+        {{".hidden.ps", "right.ps"},
+         dir.Path(".hidden.ps") + ": TOP.PS file check NOT OK: hidden: its name starts with a dot"},
     };
     for (const auto& c : cases) {
         const ProcessResult r = Cli(c.args);
@@ -129,7 +136,9 @@ TEST_F(CliTest, RefusalsUseTheZonesTexts) {
     }
     const ProcessResult both = Cli({"bad.ps", "notes.txt", "--force"});
     EXPECT_EQ(both.status, 1);
-    EXPECT_EQ(both.err, "a5merge-cli: " + bad + ": TOP.PS file check NOT OK\na5merge-cli: " +
+    EXPECT_EQ(both.err, "a5merge-cli: " + bad +
+                            ": TOP.PS file check NOT OK: line 1 is not a PostScript header "
+                            "(%!PS-Adobe)\na5merge-cli: " +
                             notes + ": Sorry only *.PS files\n");
     EXPECT_EQ(dir.Entries().size(), 8u) << "nothing was written";
 }
@@ -294,8 +303,12 @@ TEST_F(CliTest, CheckPrintsALinePerFile) {
     const std::string bad = dir.Write("bad.ps", "x");
     ProcessResult r = Cli({"--check", "left.ps", "bad.ps", "left_Combi.PS", "right.ps"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, top + ": OK\n" + bad + ": file check NOT OK\n" + dir.Path("left_Combi.PS") +
-                         ": processed before\n" + bottom + ": OK\n");
+    EXPECT_EQ(r.out, top + ": OK\n" + bad +
+                         ": file check NOT OK: line 1 is not a PostScript header (%!PS-Adobe)\n" +
+                         dir.Path("left_Combi.PS") +
+                         ": processed before: it is a merged sheet already (a line from line 3 on "
+                         "holds \" 2e A5 \")\n" +
+                         bottom + ": OK\n");
     r = Cli({"--check", "left_Combi.PS"});
     EXPECT_EQ(r.status, 1) << "a merged file alone is refused too";
     r = Cli({"--check", "left.ps", "right.ps"});
@@ -429,7 +442,7 @@ TEST_F(CliTest, NamesAreShownSoThatAShellTakesThemBack) {
                                             "fine \xc3\xa9t\xc3\xa9.ps"};
     for (const std::string& name : names) {
         const ProcessResult r = Cli({"--check", name});
-        const std::string suffix = ": file check NOT OK\n";
+        const std::string suffix = ": file check NOT OK: not found\n";
         ASSERT_GE(r.out.size(), suffix.size()) << r.out;
         const std::string shown = r.out.substr(0, r.out.size() - suffix.size());
         EXPECT_EQ(RunProcess({"/bin/bash", "-c", "printf %s " + shown}).out, dir.Path(name))

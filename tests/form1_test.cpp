@@ -622,6 +622,10 @@ TEST_F(Form1Test, FilesNamedOnTheCommandLine) {
         EXPECT_EQ(line.action, c.action) << ::testing::PrintToString(c.args);
         EXPECT_EQ(line.files, c.files) << ::testing::PrintToString(c.args);
     }
+    for (const char* entry : {"Preview...", "Print...", "Save as PDF...", "Swap TOP and BOTTOM",
+                              "Right click, the Menu key or Shift+F10"}) {
+        EXPECT_NE(WindowHelpText().find(entry), std::string::npos) << entry;
+    }
     for (const char* option : {"--help", "--version"}) {
         const testing::ProcessResult r =
             testing::RunProcess({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
@@ -885,6 +889,18 @@ TEST_F(Form1MergeTest, ACopyStartedWhileTheFirstStartsKeepsItsFiles) {
     });
     EXPECT_EQ(ExitCodeOf(*copy), 0);
     EXPECT_EQ(handed, std::vector<std::string>{top});
+
+    // A copy without files asks the running one to come to the front (a
+    // hand-over of no file), then says it runs.
+    bool asked = false;
+    FileChannel front(FileChannelPath(lockPath), [&](const std::vector<std::string>& files) {
+        asked = files.empty();
+        return true;
+    });
+    auto bare = StartWindow({}, runtime.Path(""), dir.Path(""));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return asked; }, 10000));
+    bare->kill();
+    bare->waitForFinished();
 }
 
 // Names are never handed to a door of another user's, whatever it answers.
@@ -996,6 +1012,8 @@ TEST_F(Form1MergeTest, WhatAScreenReaderHears) {
     EXPECT_EQ(top->text(QAccessible::Name), "TOP drop zone, left.ps");
     EXPECT_EQ(bottom->text(QAccessible::Name), "BOTTOM drop zone, right.ps");
     EXPECT_TRUE(top->text(QAccessible::Description).startsWith("Space or Enter chooses a file"));
+    EXPECT_TRUE(top->text(QAccessible::Description)
+                    .endsWith("Preview, Print, Save as PDF, Swap TOP and BOTTOM"));
     ASSERT_NE(top->actionInterface(), nullptr);
     EXPECT_EQ(top->actionInterface()->actionNames(),
               QStringList{QAccessibleActionInterface::pressAction()});
@@ -1188,6 +1206,20 @@ TEST_F(Form1MergeTest, PreviewShowsTheSheetAndFollowsTheZones) {
     EXPECT_EQ(preview->windowModality(), Qt::NonModal);
     EXPECT_NE(preview->minimumSize(), preview->maximumSize()) << "resizable";
     EXPECT_EQ(preview->windowTitle(), "Preview of the A4 sheet - PS merge");
+    // Beside the main window, not over it; Escape and Ctrl+W close it.
+    EXPECT_FALSE(preview->frameGeometry().intersects(form->frameGeometry()))
+        << "the preview hides the zones";
+    EXPECT_GE(preview->x(), form->frameGeometry().right());
+    for (const QKeySequence& key :
+         {QKeySequence(Qt::Key_Escape), QKeySequence(QStringLiteral("Ctrl+W"))}) {
+        // The offscreen platform activates the window only as far as the
+        // window system goes: the widgets are told so here.
+        QApplication::setActiveWindow(preview);
+        QTest::keySequence(preview, key);
+        EXPECT_FALSE(preview->isVisible()) << key.toString().toStdString();
+        QTest::keyClick(form.get(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_TRUE(preview->isVisible());
+    }
     // A page of 842 pixels: the render is at 72 dots per inch.
     RenderAfter(preview, [&] { preview->resize(623, 900); });
     ASSERT_TRUE(QTest::qWaitFor([&] { return preview->picture().height() == 842; }, 30000));
@@ -1276,9 +1308,17 @@ TEST_F(Form1MergeTest, PreviewShowsTheSheetAndFollowsTheZones) {
 // A zone that holds a file names it in its tooltip with a small render of
 // its drawing; a file unchanged is not rendered again.
 TEST_F(Form1MergeTest, EachZoneShowsItsDrawing) {
-    DropSamples();
     auto* frmTop = Control<QWidget>("frmTop");
     auto* frmBottom = Control<QWidget>("frmBottom");
+    // Each tooltip, with a file or without, says what the context menu holds.
+    const QString hint = QStringLiteral(
+        "<i>Right click, the Menu key or Shift+F10: Preview, Print, Save as PDF, Swap TOP and "
+        "BOTTOM</i>");
+    EXPECT_EQ(frmTop->toolTip(),
+              "<b>TOP</b>: drop, paste or click to choose a PostScript file<br>" + hint);
+    EXPECT_TRUE(frmBottom->toolTip().endsWith(hint));
+    DropSamples();
+    EXPECT_TRUE(frmTop->toolTip().endsWith(hint));
     EXPECT_TRUE(
         frmTop->toolTip().startsWith("<b>TOP</b>: " + QString::fromStdString(dir.Path("left.ps"))));
     EXPECT_TRUE(frmBottom->toolTip().startsWith("<b>BOTTOM</b>: "));
@@ -1307,9 +1347,9 @@ TEST_F(Form1MergeTest, EachZoneShowsItsDrawing) {
         [&] { return frmBottom->toolTip().contains(QStringLiteral("Error:")); }, 30000));
     EXPECT_TRUE(frmBottom->toolTip().contains(QStringLiteral("&lt;i&gt;bad.ps")))
         << frmBottom->toolTip().toStdString();
-    EXPECT_FALSE(frmBottom->toolTip().contains(QStringLiteral("<i>")));
-    EXPECT_TRUE(frmBottom->toolTip().endsWith(
-        QStringLiteral("<br>Ghostscript: Error: /undefined in nosuchoperator")));
+    EXPECT_FALSE(frmBottom->toolTip().contains(QStringLiteral("<i>bad.ps")));
+    EXPECT_TRUE(frmBottom->toolTip().contains(
+        QStringLiteral("<br>Ghostscript: Error: /undefined in nosuchoperator<br>")));
     DropOn("lblBottom", dir.Path("right.ps"));
 
     EXPECT_EQ(form->tooltips()->renders(), 3);

@@ -39,41 +39,52 @@ struct CheckCase {
     const char* name;
     std::string content;
     Flags flags;
+    CheckFault fault;  // why, for a5merge-cli
 };
 
 const std::string kHead = "%!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n";
 
 TEST(InputCheckTest, HeaderMarkerAndMergedMarker) {
+    using F = CheckFault;
     const CheckCase cases[] = {
-        {"accepted", AcceptedInput(), kAccepted},
+        {"accepted", AcceptedInput(), kAccepted, F::None},
         {"header anywhere in line 1",
-         " x %!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY", kAccepted},
+         " x %!PS-Adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY", kAccepted, F::None},
         {"header in lower case", "%!ps-adobe-3.0\r\n%%Creator: Quobl ZQ9XKV\r\n%%TEXT723DUMMY",
-         kHeaderFailed},
+         kHeaderFailed, F::NoHeader},
         {"no space after the colon", "%!PS-Adobe\r\n%%Creator:Quobl ZQ9XKV\r\n%%TEXT723DUMMY",
-         kHeaderFailed},
+         kHeaderFailed, F::NoCreator},
         {"identifier on line 3", "%!PS-Adobe\r\n%%Creator: Quobl\r\nZQ9XKV %%TEXT723DUMMY",
-         kHeaderFailed},
+         kHeaderFailed, F::NoIdentifier},
+        {"line 2 ends the file without the identifier", "%!PS-Adobe\r\n%%Creator: Quobl",
+         kHeaderFailed, F::NoIdentifier},
         {"creator tokens in the other order",
-         "%!PS-Adobe\r\nZQ9XKV %%Creator: Quobl\r\n%%TEXT723DUMMY", kAccepted},
+         "%!PS-Adobe\r\nZQ9XKV %%Creator: Quobl\r\n%%TEXT723DUMMY", kAccepted, F::None},
         {"marker only on line 2", "%!PS-Adobe\r\n%%Creator: Quobl ZQ9XKV %%TEXT723DUMMY\r\nx",
-         kNoMarker},
-        {"just the two header lines", kHead, kNoMarker},
-        {"marker as part of a longer word", kHead + "% %%TEXT723DUMMYX", kAccepted},
+         kNoMarker, F::NoMarker},
+        {"just the two header lines", kHead, kNoMarker, F::NoMarker},
+        {"marker as part of a longer word", kHead + "% %%TEXT723DUMMYX", kAccepted, F::None},
         {"merged marker without marker line", kHead + "%%  invoegbestand  2e A5  aan top\r\n",
-         Flags{0, 0, 1}},
-        {"merged file", kHead + "%%TEXT723DUMMY\r\n%%  invoegbestand  2e A5  aan top\r\n", kMerged},
-        {"merged marker on the marker line", kHead + "%%TEXT723DUMMY 2e A5 \r\n", kMerged},
+         Flags{0, 0, 1}, F::NoMarker},
+        {"merged file", kHead + "%%TEXT723DUMMY\r\n%%  invoegbestand  2e A5  aan top\r\n", kMerged,
+         F::Merged},
+        {"merged marker on the marker line", kHead + "%%TEXT723DUMMY 2e A5 \r\n", kMerged,
+         F::Merged},
         {"merged marker needs both spaces",
-         kHead + "%%TEXT723DUMMY\r\n2e A5 x\r\nx 2e A5\r\n 2E A5 \r\n", kAccepted},
+         kHead + "%%TEXT723DUMMY\r\n2e A5 x\r\nx 2e A5\r\n 2E A5 \r\n", kAccepted, F::None},
         {"merged marker on line 2 does not count",
-         "%!PS-Adobe\r\n%%Creator: Quobl ZQ9XKV 2e A5 \r\n%%TEXT723DUMMY", kAccepted},
-        {"CR-only line ends", "%!PS-Adobe\r%%Creator: Quobl ZQ9XKV\r%%TEXT723DUMMY\r", kAccepted},
+         "%!PS-Adobe\r\n%%Creator: Quobl ZQ9XKV 2e A5 \r\n%%TEXT723DUMMY", kAccepted, F::None},
+        {"CR-only line ends", "%!PS-Adobe\r%%Creator: Quobl ZQ9XKV\r%%TEXT723DUMMY\r", kAccepted,
+         F::None},
         {"LF-only line ends: one line", "%!PS-Adobe\n%%Creator: Quobl ZQ9XKV\n%%TEXT723DUMMY\n",
-         kHeaderFailed},
-        {"one line without header", "hello", kHeaderFailed},
-        {"one line with header", "%!PS-Adobe-3.0\r\n", kHeaderFailed},
-        {"empty file", "", kHeaderFailed},
+         kHeaderFailed, F::LfOnly},
+        {"LF after line 1, CR LF after", "%!PS-Adobe\n%%Creator: Quobl ZQ9XKV\r\nx\r\n",
+         kHeaderFailed, F::LfOnly},
+        {"plain text with LF line ends", "hello\nworld\n", kHeaderFailed, F::NoHeader},
+        {"one line without header", "hello", kHeaderFailed, F::NoHeader},
+        {"one line with header", "%!PS-Adobe-3.0\r\n", kHeaderFailed, F::NoSecondLine},
+        {"header without a line end", "%!PS-Adobe-3.0", kHeaderFailed, F::NoSecondLine},
+        {"empty file", "", kHeaderFailed, F::Empty},
     };
     TempFolder dir;
     // Tiny buffers too: lines and tokens then fall across buffer boundaries.
@@ -83,10 +94,47 @@ TEST(InputCheckTest, HeaderMarkerAndMergedMarker) {
         for (const auto& c : cases) {
             MergeState state;
             state.TEXT723DUMMY = 1;  // what an earlier check may have left
-            a5merge::Test(state, files, dir.Write("in.ps", c.content));
+            CheckDetail detail;
+            a5merge::Test(state, files, dir.Write("in.ps", c.content), &detail);
             EXPECT_EQ(FlagsOf(state), c.flags) << c.name << ", buffer " << size;
+            EXPECT_EQ(static_cast<int>(detail.fault), static_cast<int>(c.fault))
+                << c.name << ", buffer " << size;
+            // The merge checks as it reads, and says the same.
+            MergeState merged;
+            merged.bottomFile = dir.Path("in.ps");
+            merged.topFile = dir.Write("top.ps", AcceptedInput());
+            merged.outFile = dir.Path("out.PS");
+            ReadChecks checks;
+            WriteMerged(merged, files, IfExists::Replace, &checks);
+            EXPECT_EQ(static_cast<int>(checks.bottomDetail.fault), static_cast<int>(c.fault))
+                << c.name << " (merged), buffer " << size;
         }
     }
+}
+
+// What a5merge-cli says after the window's text, for each fault.
+TEST(InputCheckTest, EachFaultIsSaidPlainly) {
+    using F = CheckFault;
+    const struct {
+        CheckDetail detail;
+        const char* said;
+    } cases[] = {
+        {{F::None, ""}, ""},
+        {{F::NotFound, ""}, "not found"},
+        {{F::NotRegular, ""}, "not a regular file"},
+        {{F::Hidden, ""}, "hidden: its name starts with a dot"},
+        {{F::Unreadable, "Permission denied"}, "cannot be read: Permission denied"},
+        {{F::Empty, ""}, "it is empty"},
+        {{F::LfOnly, ""},
+         "its lines end with LF only; convert it with unix2dos (package dos2unix)"},
+        {{F::NoHeader, ""}, "line 1 is not a PostScript header (%!PS-Adobe)"},
+        {{F::NoSecondLine, ""}, "it has no line 2"},
+        {{F::NoCreator, ""}, "line 2 lacks the creator %%Creator: Quobl"},
+        {{F::NoIdentifier, ""}, "line 2 lacks the identifier ZQ9XKV"},
+        {{F::NoMarker, ""}, "no line from line 3 on holds the marker %%TEXT723DUMMY"},
+        {{F::Merged, ""}, "it is a merged sheet already (a line from line 3 on holds \" 2e A5 \")"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(DetailText(c.detail), c.said);
 }
 
 TEST(InputCheckTest, MarkersAcrossTheReadBuffer) {
@@ -124,12 +172,22 @@ TEST(InputCheckTest, WhatCannotBeFoundOrReadFailsWhateverCameBefore) {
     ASSERT_EQ(::symlink("/dev/zero", dir.Path("zero.ps").c_str()), 0);
     ASSERT_EQ(::mkdir(dir.Path("folder.ps").c_str(), 0700), 0);
     TextFiles files;
-    for (const char* name : {"missing.ps", ".hidden.ps", "fifo.ps", "zero.ps", "folder.ps"}) {
+    const struct {
+        const char* name;
+        CheckFault fault;
+    } cases[] = {
+        {"missing.ps", CheckFault::NotFound},  {".hidden.ps", CheckFault::Hidden},
+        {"fifo.ps", CheckFault::NotRegular},   {"zero.ps", CheckFault::NotRegular},
+        {"folder.ps", CheckFault::NotRegular},
+    };
+    for (const auto& c : cases) {
         MergeState state;
         a5merge::Test(state, files, good);
         ASSERT_EQ(FlagsOf(state), kAccepted);
-        a5merge::Test(state, files, dir.Path(name));
-        EXPECT_EQ(FlagsOf(state), kHeaderFailed) << name;
+        CheckDetail detail;
+        a5merge::Test(state, files, dir.Path(c.name), &detail);
+        EXPECT_EQ(FlagsOf(state), kHeaderFailed) << c.name;
+        EXPECT_EQ(static_cast<int>(detail.fault), static_cast<int>(c.fault)) << c.name;
     }
 }
 
@@ -138,13 +196,14 @@ TEST(InputCheckTest, UnreadableFileFails) {
     const std::string path = dir.Write("locked.ps", AcceptedInput());
     ::chmod(path.c_str(), 0200);
     dir.OpenToAll();
-    const int foutefile = AsUnprivileged([&] {
+    const int said = AsUnprivileged([&] {
         TextFiles files;
         MergeState state;
-        a5merge::Test(state, files, path);
-        return static_cast<int>(state.foutefile);
+        CheckDetail detail;
+        a5merge::Test(state, files, path, &detail);
+        return state.foutefile == 1 && DetailText(detail) == "cannot be read: Permission denied";
     });
-    EXPECT_EQ(foutefile, 1);
+    EXPECT_EQ(said, 1);
 }
 
 TEST(InputCheckTest, ClosesEveryOpenFile) {

@@ -1,12 +1,14 @@
 #!/bin/sh
 # Installs with `cmake --install`, then builds the Debian package and checks
 # it: lintian finds no error or warning, no file it installs belongs to
-# another installed package, and dpkg installs it into a scratch root from
-# which both programs run.
+# another installed package, dpkg installs it into a scratch root from which
+# both programs run, and a desktop (GIO) offers PS merge for its own
+# drawings only, with and without another PostScript viewer.
 #   package_test.sh BUILD_DIR VERSION
 set -eu
 build=$1
 version=$2
+data=$(cd "$(dirname "$0")/data" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -17,6 +19,7 @@ fail() {
 
 check_tree() {  # the files every installation holds, under $1
     for f in bin/a5merge bin/a5merge-cli share/applications/a5merge.desktop \
+             share/mime/packages/a5merge.xml \
              share/man/man1/a5merge.1.gz share/man/man1/a5merge-cli.1.gz; do
         [ -f "$1/$f" ] || fail "$1/$f is missing"
     done
@@ -30,10 +33,9 @@ check_tree() {  # the files every installation holds, under $1
     done
     desktop-file-validate "$1/share/applications/a5merge.desktop" ||
         fail "the desktop entry does not validate"
-    # Offered for PostScript files, but below any viewer.
-    grep -qx 'MimeType=application/postscript;' "$1/share/applications/a5merge.desktop" &&
-        grep -qx 'InitialPreference=0' "$1/share/applications/a5merge.desktop" ||
-        fail "the desktop entry does not offer itself for PostScript at the lowest preference"
+    # Its own drawings only, never PostScript as such.
+    grep -qx 'MimeType=application/x-a5merge-drawing;' "$1/share/applications/a5merge.desktop" ||
+        fail "the desktop entry claims more than its own drawings"
 }
 
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
@@ -85,4 +87,45 @@ for program in a5merge a5merge-cli; do
     out=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/$program" --version)
     [ "$out" = "$program $version" ] || fail "$program --version said: $out"
 done
-echo "package: lintian clean, no file owned elsewhere, both programs run from the scratch root"
+
+# The desktop's view, as dpkg's triggers leave it (the MIME database and the
+# desktop entries' cache made again), with the system's MIME types beside
+# ours: a drawing is ours, a sheet and other PostScript are not, and PS merge
+# is the program for drawings only.
+desktop=$scratch/desktop
+mkdir -p "$desktop/share/mime/packages" "$desktop/share/applications" "$desktop/config" \
+         "$desktop/home"
+cp /usr/share/mime/packages/freedesktop.org.xml "$root/usr/share/mime/packages/a5merge.xml" \
+   "$desktop/share/mime/packages/"
+cp "$root/usr/share/applications/a5merge.desktop" "$desktop/share/applications/"
+update-mime-database "$desktop/share/mime" >/dev/null 2>&1
+gio_here() {
+    env -i PATH="$root/usr/bin:/usr/bin:/bin" HOME="$desktop/home" LC_ALL=C.UTF-8 \
+        XDG_DATA_HOME="$desktop/home/.local/share" XDG_CONFIG_HOME="$desktop/config" \
+        XDG_DATA_DIRS="$desktop/share" XDG_CONFIG_DIRS="$desktop/config" gio "$@"
+}
+type_of() { gio_here info -a standard::content-type "$1" | sed -n 's/.*content-type: //p'; }
+printf '%%!PS-Adobe-3.0\n%%%%Creator: groff version 1.22.4\n' > "$scratch/other.ps"
+cp "$data/top.ps" "$scratch/DRAWING.PS"
+for f in "$data/top.ps:application/x-a5merge-drawing" "$scratch/DRAWING.PS:application/x-a5merge-drawing" \
+         "$data/expected_merge.PS:application/x-a5merge-sheet" "$scratch/other.ps:application/postscript"; do
+    [ "$(type_of "${f%%:*}")" = "${f#*:}" ] || fail "${f%%:*} is $(type_of "${f%%:*}"), not ${f#*:}"
+done
+default_for() { gio_here mime "$1" | sed -n 's/^Default application for .*: //p'; }
+for viewer in none viewer.desktop; do
+    if [ "$viewer" != none ]; then
+        printf '[Desktop Entry]\nType=Application\nName=Viewer\nExec=true %%f\nMimeType=application/postscript;\n' \
+            > "$desktop/share/applications/$viewer"
+    fi
+    update-desktop-database "$desktop/share/applications"
+    [ "$(default_for application/x-a5merge-drawing)" = a5merge.desktop ] ||
+        fail "PS merge is not the program for its drawings (viewer: $viewer)"
+    ! gio_here mime application/postscript | grep -q a5merge.desktop ||
+        fail "PS merge is offered for all PostScript (viewer: $viewer)"
+    ! gio_here mime application/x-a5merge-sheet | grep -q a5merge.desktop ||
+        fail "PS merge is offered for merged sheets (viewer: $viewer)"
+done
+[ "$(default_for application/postscript)" = viewer.desktop ] || fail "the viewer lost PostScript"
+[ "$(default_for application/x-a5merge-sheet)" = viewer.desktop ] || fail "the viewer lost sheets"
+echo "package: lintian clean, no file owned elsewhere, both programs run from the scratch root," \
+     "PS merge is the program for its own drawings only"

@@ -5,6 +5,7 @@
 #include <QPageSize>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -63,6 +64,27 @@ TEST(QtDesktopTest, AnswersAreOkOrCancel) {
     EXPECT_EQ(desktop.MsgBox("You're sure?", 33, "Confirmation"), kIdOk);
     PressInNextBox(Qt::Key_Escape);
     EXPECT_EQ(desktop.MsgBox("Only one at a time!", 4096), kIdOk);
+}
+
+// A box without a window to open over (a second copy's) is centred on the
+// screen.
+TEST(QtDesktopTest, ABoxWithoutAWindowIsCentredOnTheScreen) {
+    QtDesktop desktop(QStringLiteral("PS merge"));
+    QPoint centre;
+    bool placed = false;
+    QTimer::singleShot(0, [&centre, &placed] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        centre = box->geometry().center();
+        // Placed by us, which window managers keep (Qt alone leaves it to
+        // them, and openbox put it at the screen's corner).
+        placed = box->testAttribute(Qt::WA_Moved);
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    desktop.MsgBox("The application is already running!!! \r", 4112, "Error !");
+    const QPoint screen = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((centre - screen).manhattanLength(), 4) << centre.x() << "," << centre.y();
+    EXPECT_TRUE(placed);
 }
 
 TEST(QtDesktopTest, EndRunsTheCleanUpAndExitsAtOnce) {

@@ -5,14 +5,16 @@ set -eu
 # What building and running the programs needs ("--run": only that), then
 # what the tests need besides: lintian, and psutils and groff installed so
 # that the package test sees any name of ours that an installed package
-# already uses; poppler-utils to look at PDFs; CUPS's server, client and
-# filters for the print test; file-system tools and strace for the fault
-# tests (full ext2 and btrfs images, the order of a flush and a rename).
+# already uses; shared-mime-info and GIO to see the package as a desktop
+# does; poppler-utils to look at PDFs; CUPS's server, client and filters for
+# the print test; file-system tools, ACL tools and strace for the fault
+# tests (full ext2 and btrfs images, access control lists, the order of a
+# flush and a rename).
 # Further arguments name packages needed besides these.
 run="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libcups2-dev fonts-wine
      ghostscript bubblewrap"
-tests="dpkg-dev file desktop-file-utils lintian psutils groff poppler-utils cups cups-client
-       cups-filters e2fsprogs btrfs-progs strace"
+tests="dpkg-dev file desktop-file-utils shared-mime-info libglib2.0-bin lintian psutils groff
+       poppler-utils cups cups-client cups-filters e2fsprogs btrfs-progs acl attr strace"
 if [ "${1:-}" = "--run" ]; then
     shift
     pkgs="$run $*"

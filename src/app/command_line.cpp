@@ -125,7 +125,13 @@ std::string WindowHelpText() {
            "a zone (or Space or Enter on it) to choose one, paste one with Ctrl+V, or\n"
            "name them here. MERGE + SAVE writes the sheet. a5merge-cli does the same\n"
            "from a shell. Qt's own options (-platform xcb, -style, -reverse...) are\n"
-           "taken as Qt takes them.\n";
+           "taken as Qt takes them.\n"
+           "\n"
+           "Right click, the Menu key or Shift+F10 on the window opens its menu:\n"
+           "  Preview...            Ctrl+Shift+P  the sheet as it prints\n"
+           "  Print...              Ctrl+P        the sheet, as PDF, to a printer\n"
+           "  Save as PDF...        Ctrl+Shift+S  the sheet as PDF\n"
+           "  Swap TOP and BOTTOM   Ctrl+Shift+X  each zone takes the other's file\n";
 }
 
 std::string WindowVersionText() { return "a5merge " A5MERGE_VERSION "\n"; }

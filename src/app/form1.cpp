@@ -27,6 +27,11 @@ namespace a5merge {
 
 namespace {
 
+// What the context menu holds, said where the window's design allows: in the
+// zones' tooltips and to screen readers.
+constexpr const char* kMenuHint =
+    "Right click, the Menu key or Shift+F10: Preview, Print, Save as PDF, Swap TOP and BOTTOM";
+
 // Positions and sizes are designed in twips, 15 to a pixel.
 constexpr int Px(int twips) { return twips / 15; }
 
@@ -108,6 +113,8 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     setTabOrder(frmTop_, frmBottom_);
     cmdMerge_->setFocus();
     Describe();
+    ShowTooltip(Zone::Top);
+    ShowTooltip(Zone::Bottom);
     // In Tahoma every caption fits as designed; only a stand-in needs fitting.
     if (QFontInfo(font()).family() != QLatin1String("Tahoma")) FitCaptions();
 
@@ -218,7 +225,14 @@ void Form1::SaveAsPdf() {
 void Form1::ShowTooltip(Zone zone) {
     const bool top = zone == Zone::Top;
     DropFrame* frame = top ? frmTop_ : frmBottom_;
-    if ((top ? state_.topOK : state_.bottomOK) == 0) return;
+    const QString hint =
+        QStringLiteral("<br><i>") + QLatin1String(kMenuHint) + QStringLiteral("</i>");
+    if ((top ? state_.topOK : state_.bottomOK) == 0) {
+        frame->setToolTip((top ? QStringLiteral("<b>TOP</b>") : QStringLiteral("<b>BOTTOM</b>")) +
+                          QStringLiteral(": drop, paste or click to choose a PostScript file") +
+                          hint);
+        return;
+    }
     if (tooltips_ == nullptr) {
         tooltips_ = new DrawingTooltips(*ghostscript_, devicePixelRatioF(), this);
         connect(tooltips_, &DrawingTooltips::rendered, this, [this](const std::string& path) {
@@ -227,7 +241,8 @@ void Form1::ShowTooltip(Zone zone) {
         });
     }
     frame->setToolTip(tooltips_->For(top ? QStringLiteral("TOP") : QStringLiteral("BOTTOM"),
-                                     top ? state_.topFile : state_.bottomFile));
+                                     top ? state_.topFile : state_.bottomFile) +
+                      hint);
 }
 
 void Form1::Load() { Form_Load(state_, desktop_, instances_); }
@@ -349,7 +364,8 @@ void Form1::Describe() {
         frame->setAccessibleName(QString::fromLatin1(name) + QStringLiteral(", ") + state);
         frame->setAccessibleDescription(
             QStringLiteral("Space or Enter chooses a file; a file can also be dropped or pasted "
-                           "here"));
+                           "here. ") +
+            QLatin1String(kMenuHint));
     };
     zone(frmTop_, "TOP drop zone", state_.topOK, state_.topFile);
     zone(frmBottom_, "BOTTOM drop zone", state_.bottomOK, state_.bottomFile);

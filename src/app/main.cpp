@@ -62,6 +62,11 @@ int main(int argc, char* argv[]) {
     // The running copy opens its door once its window shows, so a copy
     // started just after it tries for a while, and runs itself should the
     // other end meanwhile.
+    // A copy started without files asks the running one to come to the
+    // front, then says it runs (Form_Load).
+    if (named.empty() && instance.AnotherRunning()) {
+        a5merge::SendFilesToRunningCopy(channel, {}, 1000);
+    }
     if (!named.empty() && instance.AnotherRunning()) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {

@@ -1,9 +1,13 @@
 #include "app/preview_window.h"
 
+#include <QAction>
 #include <QBoxLayout>
+#include <QScreen>
+
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <algorithm>
 
 #include "ghostscript/ghostscript.h"
 
@@ -53,6 +57,13 @@ PreviewWindow::PreviewWindow(const Ghostscript& ghostscript, QWidget* owner)
     connect(print_, &QPushButton::clicked, this, &PreviewWindow::printRequested);
     connect(savePdf_, &QPushButton::clicked, this, &PreviewWindow::saveAsPdfRequested);
 
+    // Escape and Ctrl+W close it, as they close a document window.
+    auto* close = new QAction(this);
+    close->setShortcuts({QKeySequence(Qt::Key_Escape), QKeySequence(QStringLiteral("Ctrl+W"))});
+    close->setShortcutContext(Qt::WindowShortcut);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+
     // A resize renders again once it has come to rest.
     resized_.setSingleShot(true);
     resized_.setInterval(150);
@@ -61,6 +72,7 @@ PreviewWindow::PreviewWindow(const Ghostscript& ghostscript, QWidget* owner)
 
 void PreviewWindow::Show(const SheetSources& sources) {
     sources_ = sources;
+    if (!placed_) PlaceBesideOwner();
     show();
     raise();
     activateWindow();
@@ -70,6 +82,31 @@ void PreviewWindow::Show(const SheetSources& sources) {
 void PreviewWindow::SetSources(const SheetSources& sources) {
     sources_ = sources;
     if (isVisible()) Render();
+}
+
+// Beside the main window, on the side where the screen has more room, made
+// narrower to fit there when it must (down to its smallest size); where
+// neither side has that much room, the window manager places it.
+void PreviewWindow::PlaceBesideOwner() {
+    placed_ = true;
+    const QWidget* owner = parentWidget();
+    if (owner == nullptr || !owner->isVisible()) return;
+    const QScreen* screen = owner->screen();
+    if (screen == nullptr) return;
+    const QRect room = screen->availableGeometry();
+    const QRect beside = owner->frameGeometry();
+    // The window manager's frame around the preview, as around its owner.
+    const QSize frame = beside.size() - owner->size();
+    constexpr int kGap = 8;
+    const int right = room.right() - (beside.right() + kGap) - frame.width();
+    const int left = beside.left() - kGap - room.left() - frame.width();
+    const int wide = std::min(width(), std::max(right, left));
+    if (wide < minimumWidth()) return;
+    const int high = std::clamp(height(), minimumHeight(), room.height() - frame.height());
+    resize(wide, high);
+    const int top = std::clamp(beside.top(), room.top(),
+                               std::max(room.top(), room.bottom() - high - frame.height()));
+    move(right >= left ? beside.right() + kGap : beside.left() - kGap - wide - frame.width(), top);
 }
 
 QRectF PreviewWindow::PageRect() const {

@@ -23,7 +23,9 @@ QImage ImageOf(const Raster& raster);
 // shows, rendered at the screen's own pixel density. Renders run in the
 // background; a newer one replaces an older one, and the window says while
 // one runs. Where Ghostscript fails, its text stands in place of the picture.
-// "Print..." and "Save as PDF..." ask the main window to do so.
+// "Print..." and "Save as PDF..." ask the main window to do so. It opens
+// beside the main window where the screen has room; Escape and Ctrl+W close
+// it.
 class PreviewWindow : public QWidget {
     Q_OBJECT
 
@@ -52,6 +54,7 @@ protected:
 
 private:
     void Render();
+    void PlaceBesideOwner();
     QRectF PageRect() const;
     void ShowStatus();
 
@@ -61,6 +64,7 @@ private:
     QString message_;  // in place of the picture
     std::vector<std::string> problems_;
     bool rendered_ = false;  // once, so the sandbox is known
+    bool placed_ = false;
     QLabel* status_;
     QPushButton* print_;
     QPushButton* savePdf_;

@@ -13,6 +13,7 @@
 #include <QPrintEngine>
 #include <QPrinter>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QTimer>
 #include <QWindow>
 
@@ -83,11 +84,16 @@ std::unique_ptr<QMessageBox> QtDesktop::MakeBox(const std::string& text, int sty
 template <class Run>
 auto QtDesktop::OverTheWindow(QWidget& dialog, Run run) {
     QPointer<QWidget> focus = QApplication::focusWidget();
+    dialog.adjustSize();
     if (window_ != nullptr && window_->windowHandle() != nullptr &&
         window_->windowHandle()->isExposed()) {
         // Centred over the window, where the window manager has put it.
-        dialog.adjustSize();
         const QRect over = window_->frameGeometry();
+        dialog.move(over.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // No window (a second copy's box): centred on the screen, not at its
+        // corner, where some window managers leave a box without a parent.
+        const QRect over = screen->availableGeometry();
         dialog.move(over.center() - QPoint(dialog.width() / 2, dialog.height() / 2));
     }
     auto result = run();

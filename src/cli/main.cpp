@@ -53,6 +53,8 @@ constexpr const char* kHelp =
     "      --verify       render the sheet written with Ghostscript and say if it\n"
     "                     will not print as one sheet with both drawings\n"
     "      --check        check each FILE and print \"FILE: OK\" or why it is refused\n"
+    "                     (the window's text, then the reason: \"FILE: file check NOT\n"
+    "                     OK: its lines end with LF only; ...\")\n"
     "  -h, --help         print this help\n"
     "      --version      print the version\n"
     "\n"
@@ -241,6 +243,12 @@ std::string Shown(const std::string& name) {
     return shown;
 }
 
+// The window's text for a refusal, then why, when the check says.
+std::string WithDetail(const std::string& text, const CheckDetail& detail) {
+    const std::string why = DetailText(detail);
+    return why.empty() ? text : text + ": " + why;
+}
+
 void Refuse(const std::string& path, const std::string& reason) {
     std::fprintf(stderr, "%s: %s: %s\n", kProgram, Shown(path).c_str(), reason.c_str());
 }
@@ -264,29 +272,41 @@ int Check(const Options& options, MergeState& state, TextFiles& files) {
             status = kRefused;
             continue;
         }
-        const DropVerdict verdict = JudgeDrop({*path}, state, files);
-        const std::string reason = verdict == DropVerdict::Accepted ? "OK" : RefusalReason(verdict);
+        CheckDetail detail;
+        const DropVerdict verdict = JudgeDrop({*path}, state, files, &detail);
+        const std::string reason =
+            verdict == DropVerdict::Accepted ? "OK" : WithDetail(RefusalReason(verdict), detail);
         std::printf("%s: %s\n", Shown(*path).c_str(), reason.c_str());
         if (verdict != DropVerdict::Accepted) status = kRefused;
     }
     return status;
 }
 
-void ReportRefusal(Zone zone, const std::string& path, DropVerdict verdict) {
+void ReportRefusal(Zone zone, const std::string& path, DropVerdict verdict,
+                   const CheckDetail& detail) {
     const std::string text = RefusalText(zone, verdict);
-    Refuse(path, text.empty() ? RefusalReason(verdict) : text);
+    Refuse(path, WithDetail(text.empty() ? RefusalReason(verdict) : text, detail));
 }
+
+// An input, what the check said of it, and why.
+struct Judged {
+    std::optional<DropVerdict> verdict;
+    CheckDetail detail;
+};
 
 // Reports every refused input, TOP first. An input without a verdict yet is
 // judged here, by reading it.
-void ReportRefusals(const std::string& top, const std::string& bottom,
-                    std::optional<DropVerdict> topVerdict, std::optional<DropVerdict> bottomVerdict,
-                    MergeState& state, TextFiles& files) {
-    if (!topVerdict) topVerdict = JudgeDrop({top}, state, files);
-    if (!bottomVerdict) bottomVerdict = JudgeDrop({bottom}, state, files);
-    if (*topVerdict != DropVerdict::Accepted) ReportRefusal(Zone::Top, top, *topVerdict);
-    if (*bottomVerdict != DropVerdict::Accepted)
-        ReportRefusal(Zone::Bottom, bottom, *bottomVerdict);
+void ReportRefusals(const std::string& top, const std::string& bottom, Judged topJudged,
+                    Judged bottomJudged, MergeState& state, TextFiles& files) {
+    for (auto [path, judged] : {std::pair{&top, &topJudged}, std::pair{&bottom, &bottomJudged}}) {
+        if (!judged->verdict) judged->verdict = JudgeDrop({*path}, state, files, &judged->detail);
+    }
+    if (*topJudged.verdict != DropVerdict::Accepted) {
+        ReportRefusal(Zone::Top, top, *topJudged.verdict, topJudged.detail);
+    }
+    if (*bottomJudged.verdict != DropVerdict::Accepted) {
+        ReportRefusal(Zone::Bottom, bottom, *bottomJudged.verdict, bottomJudged.detail);
+    }
 }
 
 int Merge(const Options& options, MergeState& state, TextFiles& files) {
@@ -295,9 +315,10 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
     if (!top || !bottom) return kRefused;
 
     // What can be told without reading; the content is checked as it is merged.
-    const auto topEarly = JudgeBeforeReading({*top}, state);
-    const auto bottomEarly = JudgeBeforeReading({*bottom}, state);
-    if (topEarly || bottomEarly) {
+    Judged topEarly, bottomEarly;
+    topEarly.verdict = JudgeBeforeReading({*top}, state, &topEarly.detail);
+    bottomEarly.verdict = JudgeBeforeReading({*bottom}, state, &bottomEarly.detail);
+    if (topEarly.verdict || bottomEarly.verdict) {
         ReportRefusals(*top, *bottom, topEarly, bottomEarly, state, files);
         return kRefused;
     }
@@ -356,7 +377,8 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
             for (const std::string& problem : written.problems) Refuse(job.output, problem);
             return written.problems.empty() ? kDone : kWillNotPrint;
         case SheetResult::Outcome::InputRefused:
-            ReportRefusals(*top, *bottom, result.top, result.bottom, state, files);
+            ReportRefusals(*top, *bottom, {result.top, result.topDetail},
+                           {result.bottom, result.bottomDetail}, state, files);
             return kRefused;
         case SheetResult::Outcome::Failed:
             break;

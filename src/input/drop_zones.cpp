@@ -39,7 +39,7 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::optional<DropVerdict> JudgeBeforeReading(const std::vector<std::string>& paths,
-                                              MergeState& state) {
+                                              MergeState& state, CheckDetail* detail) {
     if (paths.empty()) return DropVerdict::NothingDropped;
     if (paths.size() > 1) return DropVerdict::TooMany;
     const std::string& path = paths.front();
@@ -49,6 +49,7 @@ std::optional<DropVerdict> JudgeBeforeReading(const std::vector<std::string>& pa
         attributes = GetAttr(path);
     } catch (const RuntimeError&) {
         Record(kUnreadable, state);  // what the check says of a file it cannot find
+        if (detail != nullptr) *detail = WhyNotOrdinary(path);
         return DropVerdict::CheckFailed;
     }
     if (attributes & kAttrDirectory) return DropVerdict::Folder;
@@ -63,9 +64,10 @@ DropVerdict VerdictOf(const CheckFlags& flags) {
     return DropVerdict::Accepted;
 }
 
-DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files) {
-    if (const auto refused = JudgeBeforeReading(paths, state)) return *refused;
-    Test(state, files, paths.front());
+DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files,
+                      CheckDetail* detail) {
+    if (const auto refused = JudgeBeforeReading(paths, state, detail)) return *refused;
+    Test(state, files, paths.front(), detail);
     return VerdictOf({state.TEXT723DUMMY, state.dubbel, state.foutefile});
 }
 

@@ -31,16 +31,19 @@ inline constexpr const char* kOnlyPsFiles = "Sorry only *.PS files";
 // The verdict on a drop that can be given before the file is read (too many
 // files, a folder, another extension, a short path, a path that vanished),
 // or nothing when the file's content decides. A vanished path records the
-// check flags of a file that cannot be found in `state`.
+// check flags of a file that cannot be found in `state`. With `detail`, also
+// says why a vanished path failed.
 std::optional<DropVerdict> JudgeBeforeReading(const std::vector<std::string>& paths,
-                                              MergeState& state);
+                                              MergeState& state, CheckDetail* detail = nullptr);
 
 // The verdict on a file the check read.
 DropVerdict VerdictOf(const CheckFlags& flags);
 
 // Judges a drop of `paths` without showing anything or changing the zone.
-// Runs the input check, which sets the check flags of `state`.
-DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files);
+// Runs the input check, which sets the check flags of `state`. With
+// `detail`, also says why the check refused the file.
+DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, TextFiles& files,
+                      CheckDetail* detail = nullptr);
 
 // Why a file is refused, whatever the zone ("file check NOT OK"); empty for
 // verdicts that refuse nothing.

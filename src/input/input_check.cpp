@@ -1,5 +1,8 @@
 #include "input/input_check.h"
 
+#include <initializer_list>
+#include <string_view>
+
 #include "input/path_helpers.h"
 #include "platform/runtime_error.h"
 #include "platform/text_files.h"
@@ -41,6 +44,7 @@ void InputCheck::Feed(std::string_view bytes) {
 }
 
 std::size_t InputCheck::FeedHeader(std::string_view bytes) {
+    fed_ = fed_ || !bytes.empty();
     std::size_t fed = 0;
     while (line_ < 3 && !headerFailed_ && fed < bytes.size()) {
         const std::string_view rest = bytes.substr(fed);
@@ -48,12 +52,17 @@ std::size_t InputCheck::FeedHeader(std::string_view bytes) {
         const std::string_view piece = rest.substr(0, cr);
         if (line_ == 1) {
             header_.Feed(piece);
+            lfInLine1_ = lfInLine1_ || piece.find('\n') != std::string_view::npos;
         } else {
+            // The LF of line 1's CR LF is no part of line 2.
+            line2Started_ = line2Started_ || piece.size() > (afterCr_ && piece.front() == '\n');
             creator_.Feed(piece);
             identifier_.Feed(piece);
         }
+        afterCr_ = false;
         if (cr == std::string_view::npos) return bytes.size();
         EndHeaderLine();
+        afterCr_ = line_ == 2;
         fed += cr + 1;
     }
     return fed;
@@ -65,6 +74,79 @@ void InputCheck::EndHeaderLine() {
     ++line_;
 }
 
+CheckFault InputCheck::Fault() const {
+    if (!fed_) return CheckFault::Empty;
+    if (line_ == 1 && !header_.found()) return CheckFault::NoHeader;
+    if (line_ == 2 && headerFailed_) return CheckFault::NoHeader;
+    const CheckFlags flags = Finish();
+    if (flags.foutefile != 0) {
+        // Line 1 passed; line 2 failed, or there is none. An LF in line 1
+        // says why: the lines end with LF alone.
+        if (lfInLine1_) return CheckFault::LfOnly;
+        if (line_ == 1 || (line_ == 2 && !line2Started_)) return CheckFault::NoSecondLine;
+        return creator_.found() ? CheckFault::NoIdentifier : CheckFault::NoCreator;
+    }
+    if (flags.TEXT723DUMMY == 0) return CheckFault::NoMarker;
+    if (flags.dubbel != 0) return CheckFault::Merged;
+    return CheckFault::None;
+}
+
+namespace {
+
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (const std::string_view part : parts) text.append(part);
+    return text;
+}
+
+}  // namespace
+
+std::string DetailText(const CheckDetail& detail) {
+    switch (detail.fault) {
+        case CheckFault::None:
+            return {};
+        case CheckFault::NotFound:
+            return "not found";
+        case CheckFault::NotRegular:
+            return "not a regular file";
+        case CheckFault::Hidden:
+            return "hidden: its name starts with a dot";
+        case CheckFault::Unreadable:
+            return Joined({"cannot be read: ", detail.systemReason});
+        case CheckFault::Empty:
+            return "it is empty";
+        case CheckFault::LfOnly:
+            return "its lines end with LF only; convert it with unix2dos (package dos2unix)";
+        case CheckFault::NoHeader:
+            return Joined({"line 1 is not a PostScript header (", kHeaderToken, ")"});
+        case CheckFault::NoSecondLine:
+            return "it has no line 2";
+        case CheckFault::NoCreator:
+            return Joined({"line 2 lacks the creator ", kCreatorToken});
+        case CheckFault::NoIdentifier:
+            return Joined({"line 2 lacks the identifier ", kIdentifierToken});
+        case CheckFault::NoMarker:
+            return Joined({"no line from line 3 on holds the marker ", kMarkerToken});
+        case CheckFault::Merged:
+            return Joined({"it is a merged sheet already (a line from line 3 on holds \"",
+                           kMergedToken, "\")"});
+    }
+    return {};
+}
+
+CheckDetail WhyNotOrdinary(const std::string& path) {
+    int attributes = 0;
+    try {
+        attributes = GetAttr(path);
+    } catch (const RuntimeError& error) {
+        if (IsMissing(error.systemError())) return {CheckFault::NotFound, {}};
+        return {CheckFault::Unreadable, error.reason()};
+    }
+    if (attributes & kAttrHidden) return {CheckFault::Hidden, {}};
+    if (!IsRegularFile(path)) return {CheckFault::NotRegular, {}};
+    return {CheckFault::NotFound, {}};  // gone since it was looked for
+}
+
 CheckFlags InputCheck::Finish() const {
     // Line 2 may end with the file; a file that ends within line 1 has none.
     const bool header =
@@ -74,9 +156,12 @@ CheckFlags InputCheck::Finish() const {
             static_cast<std::int16_t>(mergedFound_ || merged_.found()), 0};
 }
 
-void Test(MergeState& state, TextFiles& files, const std::string& PSbestand) {
+void Test(MergeState& state, TextFiles& files, const std::string& PSbestand, CheckDetail* detail) {
     CheckFlags flags = kUnreadable;
-    if (FileExists(PSbestand)) {
+    CheckDetail why;
+    if (!FileExists(PSbestand)) {
+        if (detail != nullptr) why = WhyNotOrdinary(PSbestand);
+    } else {
         try {
             const int no = state.checkFileNo = files.FreeFile();
             files.OpenInput(no, PSbestand);
@@ -87,16 +172,19 @@ void Test(MergeState& state, TextFiles& files, const std::string& PSbestand) {
                 check.Feed(block);
             }
             flags = check.Finish();
+            why.fault = check.Fault();
         } catch (const RuntimeError& error) {
             if (IsShortage(error.systemError())) {  // no verdict on the file: said as it is
                 files.CloseAll();
                 throw;
             }
             flags = kUnreadable;
+            why = {CheckFault::Unreadable, error.reason()};
         }
     }
     Record(flags, state);
     files.CloseAll();
+    if (detail != nullptr) *detail = why;
 }
 
 }  // namespace a5merge

@@ -33,6 +33,37 @@ inline constexpr CheckFlags kUnreadable{0, 0, 1};
 // Copies `flags` into the three check flags of `state`.
 void Record(const CheckFlags& flags, MergeState& state);
 
+// Why the check refused a file, for whoever asks (a5merge-cli says it; the
+// window keeps its own texts).
+enum class CheckFault {
+    None,
+    NotFound,
+    NotRegular,  // a folder, a FIFO, a device...
+    Hidden,      // its name starts with a dot
+    Unreadable,  // the system's reason says why
+    Empty,
+    LfOnly,    // line 1 holds LF: its lines end with LF alone
+    NoHeader,  // line 1 lacks "%!PS-Adobe"
+    NoSecondLine,
+    NoCreator,     // line 2 lacks "%%Creator: Quobl"
+    NoIdentifier,  // line 2 lacks "ZQ9XKV"
+    NoMarker,      // no line from 3 on holds "%%TEXT723DUMMY"
+    Merged,        // a line from 3 on holds " 2e A5 "
+};
+
+struct CheckDetail {
+    CheckFault fault = CheckFault::None;
+    std::string systemReason;  // for Unreadable
+};
+
+// The fault as a user reads it ("its lines end with LF only; ..."); empty
+// for None.
+std::string DetailText(const CheckDetail& detail);
+
+// Why `path`, which the check could not read as an ordinary file, was not:
+// NotFound, Hidden, NotRegular, or Unreadable with the system's reason.
+CheckDetail WhyNotOrdinary(const std::string& path);
+
 // The check of one file, fed the file's bytes in order as they are read, in
 // pieces of any size: line 1 must hold the header token, line 2 both creator
 // tokens, and from line 3 on the marker and the already-merged marker are
@@ -53,12 +84,18 @@ public:
     bool HeaderFailed() const { return headerFailed_; }
     // What the file held, once all of it has been fed.
     CheckFlags Finish() const;
+    // Why Finish refuses it (None when it accepts it).
+    CheckFault Fault() const;
 
 private:
     void EndHeaderLine();
 
     int line_ = 1;  // 1 and 2 are the header lines; 3 stands for every later one
     bool headerFailed_ = false;
+    bool fed_ = false;  // a byte at all
+    bool lfInLine1_ = false;
+    bool afterCr_ = false;  // the last byte fed ended line 1
+    bool line2Started_ = false;
     bool markerFound_ = false;
     bool mergedFound_ = false;
     StreamSearch header_;
@@ -75,6 +112,8 @@ private:
 // read to its end, is empty, or has no second line, records foutefile 1 and
 // both others 0. Closes every open file at the end. A shortage of this
 // process (too many open files, no memory) throws RuntimeError instead.
-void Test(MergeState& state, TextFiles& files, const std::string& PSbestand);
+// With `detail`, also says why a file is refused.
+void Test(MergeState& state, TextFiles& files, const std::string& PSbestand,
+          CheckDetail* detail = nullptr);
 
 }  // namespace a5merge

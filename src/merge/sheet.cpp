@@ -33,6 +33,8 @@ SheetResult WriteSheet(MergeState& state, TextFiles& files, const SheetJob& job)
     result.writtenPath = files.LastWrittenPath();
     if (checks.bottom) result.bottom = VerdictOf(*checks.bottom);
     if (checks.top) result.top = VerdictOf(*checks.top);
+    result.bottomDetail = checks.bottomDetail;
+    result.topDetail = checks.topDetail;
     for (const auto& verdict : {result.bottom, result.top}) {
         if (verdict && *verdict != DropVerdict::Accepted) {
             result.outcome = SheetResult::Outcome::InputRefused;

@@ -34,6 +34,8 @@ struct SheetResult {
     // not read when BOTTOM is refused.
     std::optional<DropVerdict> top;
     std::optional<DropVerdict> bottom;
+    CheckDetail topDetail;  // why the check refused each
+    CheckDetail bottomDetail;
     std::optional<RuntimeError> error;
     std::string writtenPath;  // where the sheet is, once Written
 };

@@ -228,10 +228,11 @@ private:
 // Copies input `path` by the pass's rules into `out`, under a number kept in
 // `fileNo`. With `flags`, also checks it as it is read, as Test does (a file
 // that is not ordinary or cannot be read to its end is refused like one whose
-// header fails), records the flags in `state` and returns whether the check
-// accepts the file.
+// header fails), records the flags in `state` and why it refused the file in
+// `detail`, and returns whether the check accepts the file.
 bool CopyInput(OpenedHere& opened, TextFiles& files, const std::string& path, int& fileNo, int out,
-               const PassRules& rules, MergeState& state, std::optional<CheckFlags>* flags) {
+               const PassRules& rules, MergeState& state, std::optional<CheckFlags>* flags,
+               CheckDetail* detail) {
     if (flags == nullptr) {
         fileNo = opened.Input(path);
         CopyPass(files, fileNo, out, rules, state.lineBuf, nullptr);
@@ -239,18 +240,23 @@ bool CopyInput(OpenedHere& opened, TextFiles& files, const std::string& path, in
         return true;
     }
     InputCheck check;
+    bool ordinary = true;
     try {
-        if (!FileExists(path)) throw RuntimeError(path, "not an ordinary file");
+        ordinary = FileExists(path);
+        if (!ordinary) throw RuntimeError(path, "not an ordinary file");
         fileNo = opened.Input(path);
         CopyPass(files, fileNo, out, rules, state.lineBuf, &check);
         opened.Close(fileNo);
         *flags = check.Finish();
+        detail->fault = check.Fault();
     } catch (const RuntimeError& error) {
         // The output failed, or this process ran short: no verdict on the file.
         if (error.path() != path || path == state.outFile || IsShortage(error.systemError())) {
             throw;
         }
         *flags = kUnreadable;
+        *detail =
+            ordinary ? CheckDetail{CheckFault::Unreadable, error.reason()} : WhyNotOrdinary(path);
     }
     Record(**flags, state);
     return VerdictOf(**flags) == DropVerdict::Accepted;
@@ -265,14 +271,16 @@ void WriteMerged(MergeState& state, TextFiles& files, IfExists ifExists, ReadChe
 
     // A refused input leaves the output to be dropped with the files opened here.
     if (!CopyInput(opened, files, state.bottomFile, state.bottomFileNo, outNo, kBottomPass, state,
-                   checks != nullptr ? &checks->bottom : nullptr)) {
+                   checks != nullptr ? &checks->bottom : nullptr,
+                   checks != nullptr ? &checks->bottomDetail : nullptr)) {
         return;
     }
     files.PrintLine(outNo, kInsertComment);
     files.PrintLine(outNo, kShiftComment);
     files.PrintLine(outNo, kShiftUp);
     if (!CopyInput(opened, files, state.topFile, state.topFileNo, outNo, kTopPass, state,
-                   checks != nullptr ? &checks->top : nullptr)) {
+                   checks != nullptr ? &checks->top : nullptr,
+                   checks != nullptr ? &checks->topDetail : nullptr)) {
         return;
     }
     opened.Close(outNo);

@@ -23,6 +23,8 @@ inline constexpr std::string_view kShiftUp = "0 405 translate";
 struct ReadChecks {
     std::optional<CheckFlags> bottom;  // read first
     std::optional<CheckFlags> top;     // not read when BOTTOM was refused
+    CheckDetail bottomDetail;          // why each was refused
+    CheckDetail topDetail;
 };
 
 // Writes state.outFile: state.bottomFile without its page end (lines holding

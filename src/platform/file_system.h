@@ -34,6 +34,9 @@ std::string Dir(const std::string& pattern);
 // path cannot be queried, for instance because it does not exist.
 int GetAttr(const std::string& path);
 
+// Whether `path` is a regular file, links followed.
+bool IsRegularFile(const std::string& path);
+
 // `path` made absolute against the current folder, as text: nothing is
 // resolved or removed. Throws RuntimeError when the current folder has no
 // path (it was deleted, for instance).

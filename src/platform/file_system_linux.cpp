@@ -50,12 +50,12 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 
 bool HasNul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
+}  // namespace
+
 bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return !HasNul(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
-
-}  // namespace
 
 char PlatformSeparator() { return '/'; }
 

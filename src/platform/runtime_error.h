@@ -39,4 +39,7 @@ inline bool IsShortage(int systemError) {
     return systemError == EMFILE || systemError == ENFILE || systemError == ENOMEM;
 }
 
+// Whether `systemError` says that a path names nothing.
+inline bool IsMissing(int systemError) { return systemError == ENOENT || systemError == ENOTDIR; }
+
 }  // namespace a5merge
