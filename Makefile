@@ -3,7 +3,10 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps deps-run configure build run test test-sanitize fuzz bench package screenshot clean
+WINDOWS_BUILD_DIR ?= $(BUILD_DIR)-windows
+
+.PHONY: all deps deps-run configure build run test test-sanitize fuzz bench package screenshot clean \
+	configure-windows build-windows test-windows package-windows
 
 all: build
 
@@ -35,6 +38,28 @@ test-sanitize: deps
 	cmake -S . -B $(BUILD_DIR)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DA5MERGE_SANITIZE=ON
 	cmake --build $(BUILD_DIR)-sanitize -j $(JOBS)
 	ctest --test-dir $(BUILD_DIR)-sanitize --output-on-failure -j $(JOBS)
+
+# Windows: cross-built with mingw-w64, tested under wine in a prefix of the
+# build folder's own, against a Ghostscript for Windows built once from
+# Debian's sources (tools/build-ghostscript-windows.sh, cached).
+configure-windows:
+	@sh tools/install-deps.sh --windows
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	    -DCMAKE_BUILD_TYPE=Release \
+	    -DA5MERGE_WINDOWS_GHOSTSCRIPT="$$(sh tools/build-ghostscript-windows.sh)"
+
+build-windows: configure-windows
+	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS)
+
+test-windows: build-windows
+	ctest --test-dir $(WINDOWS_BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# The programs for Windows in a zip, in $(WINDOWS_BUILD_DIR).
+package-windows:
+	@sh tools/install-deps.sh --windows
+	cmake -S . -B $(WINDOWS_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	    -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINDOWS_BUILD_DIR) -j $(JOBS) --target package-windows
 
 # Each fuzz target for FUZZ_SECONDS, from its seeds in tests/fuzz/corpus.
 # What it finds goes to $(BUILD_DIR)-fuzz; crashes stop the run.
@@ -74,4 +99,4 @@ screenshot: build
 	    $(CURDIR)/tests/data/top.ps $(CURDIR)/tests/data/bottom.ps
 
 clean:
-	rm -rf $(BUILD_DIR) $(BUILD_DIR)-sanitize $(BUILD_DIR)-fuzz
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-sanitize $(BUILD_DIR)-fuzz $(WINDOWS_BUILD_DIR)

@@ -1,8 +1,6 @@
 #include "input/drop_zones.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -55,10 +53,11 @@ TEST_F(DropZonesTest, AcceptedFilesMarkTheirZone) {
 
 TEST_F(DropZonesTest, EachRefusalHasItsMessage) {
     const std::string good = dir.Write("good.ps", AcceptedInput());
-    ::mkdir(dir.Path("folder.ps").c_str(), 0555);
-    ::mkdir(dir.Path(".hiddenfolder").c_str(), 0700);
-    ::mkfifo(dir.Path("fifo.ps").c_str(), 0600);
-    ::symlink("/dev/zero", dir.Path("zero.ps").c_str());
+    testing::MakeFolder(dir.Path("folder.ps"), true);
+    testing::MakeFolder(dir.Path(".hiddenfolder"));
+    testing::Hide(dir.Path(".hiddenfolder"));
+    testing::MakeFifo(dir.Path("fifo.ps"));  // on Windows: names nothing, refused the same
+    testing::MakeLink("/dev/zero", dir.Path("zero.ps"));
     state.bottomFile = dir.Write("b.ps", AcceptedInput());
     state.topFile = good;
     state.outFile = dir.Path("merged.ps");
@@ -103,7 +102,7 @@ TEST_F(DropZonesTest, EachRefusalHasItsMessage) {
          "TOP.PS file check NOT OK",
          "BOTTOM.PS file check NOT OK"},
         {"hidden file",
-         {dir.Write(".hidden.ps", AcceptedInput())},
+         {testing::Hide(dir.Write(".hidden.ps", AcceptedInput()))},
          "TOP.PS file check NOT OK",
          "BOTTOM.PS file check NOT OK"},
         {"FIFO", {dir.Path("fifo.ps")}, "TOP.PS file check NOT OK", "BOTTOM.PS file check NOT OK"},
@@ -147,7 +146,7 @@ TEST_F(DropZonesTest, ARefusedDropLeavesAnAcceptedZoneAsItWas) {
     ASSERT_EQ(Drop(Zone::Top, {accepted}), Texts{});
     const std::string refused[] = {
         dir.Write("notes.txt", "x"),
-        dir.Write(".hidden.ps", AcceptedInput()),
+        testing::Hide(dir.Write(".hidden.ps", AcceptedInput())),
         dir.Write("bad.ps", "x\r\n"),
         dir.Path("gone.ps"),
     };

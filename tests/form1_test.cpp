@@ -1157,9 +1157,7 @@ TEST_F(Form1Test, ContextMenuAndShortcutsReachTheActions) {
 // at 72 dots per inch: a pixel a point.
 QImage RenderedAlone(const std::string& path) {
     const Ghostscript ghostscript;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const GhostscriptResult result = ghostscript.Run(ColourRasterDevice(72), fd);
-    ::close(fd);
+    const GhostscriptResult result = ghostscript.Run(ColourRasterDevice(72), path);
     std::vector<Raster> pages;
     EXPECT_TRUE(result.ok && ReadRasters(result.output, pages) && !pages.empty()) << result.failure;
     return pages.empty() ? QImage() : ImageOf(pages[0]);
@@ -1398,9 +1396,7 @@ TEST_F(Form1MergeTest, PrintReachesAPostScriptPrinterWithBothHalves) {
     TempFolder received;
     const std::string path = received.Write("job.ps", *job);
     const Ghostscript ghostscript;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const GhostscriptResult rendered = ghostscript.Run(GrayRasterDevice(30), fd);
-    ::close(fd);
+    const GhostscriptResult rendered = ghostscript.Run(GrayRasterDevice(30), path);
     std::vector<Raster> pages;
     ASSERT_TRUE(rendered.ok && ReadRasters(rendered.output, pages)) << rendered.failure;
     EXPECT_EQ(SheetProblems(pages), std::vector<std::string>{});

@@ -1,9 +1,11 @@
 #include "merge/merge_command.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <thread>
@@ -83,9 +85,20 @@ TEST_F(MergeCommandTest, ProposalForNamesWithDotsAndForTheRootFolder) {
         const char* workDir;
         const char* proposed;
     } cases[] = {
+#ifdef _WIN32
+        // The Parts' own examples: a drive root's folder is the drive alone.
+        {"C:\\jobs\\left.ps", "C:\\jobs", "C:\\jobs\\left_Combi.PS"},
+        {"C:\\longname.ps", "C:", "C:\\longname_Combi.PS"},
+        {"C:\\jobs\\a.b.PS", "C:\\jobs", "C:\\jobs\\a.b_Combi.PS"},
+        {"\\\\server\\share\\x.ps", "\\\\server\\share", "\\\\server\\share\\x_Combi.PS"},
+        {"C:\\jobs\\README", "C:\\jobs", "C:\\jobs\\README_Combi.PS"},
+        {"C:\\\xc3\xa9t\xc3\xa9\\\xe5\x9b\xb3.ps", "C:\\\xc3\xa9t\xc3\xa9",
+         "C:\\\xc3\xa9t\xc3\xa9\\\xe5\x9b\xb3_Combi.PS"},
+#else
         {"/jobs/a.b.PS", "/jobs", "/jobs/a.b_Combi.PS"},
         {"/longname.ps", "", "/longname_Combi.PS"},
         {"/jobs/README", "/jobs", "/jobs/README_Combi.PS"},
+#endif
     };
     for (const auto& c : cases) {
         state.topFile = c.top;
@@ -143,7 +156,7 @@ TEST_F(MergeCommandTest, FailedWriteIsReportedAndTheTargetKept) {
     desktop.saveAnswers = {target};
     cmdMerge_Click(form);
     EXPECT_EQ(desktop.Texts(),
-              Texts{"Could not save " + target + "\r\n" + bottom + ": No such file or directory"});
+              Texts{"Could not save " + target + "\r\n" + bottom + ": " + testing::NotFoundReason()});
     EXPECT_EQ(desktop.boxes[0].style, 4096);
     EXPECT_EQ(ReadBytes(target), "precious");
     EXPECT_TRUE(captions.changes.empty());
@@ -191,6 +204,7 @@ TEST_F(MergeCommandTest, ShortTopPathEndsTheProgramBeforeTheDialog) {
     EXPECT_TRUE(desktop.dialogs.empty());
 }
 
+#ifndef _WIN32
 // A FIFO or a device chosen in the save dialog is refused with a message:
 // the window never waits for a program to read what it writes.
 TEST_F(MergeCommandTest, TheWindowNeverWaitsOnAFifo) {
@@ -217,6 +231,22 @@ TEST_F(MergeCommandTest, TheWindowNeverWaitsOnAFifo) {
         << desktop.boxes[0].text;
     EXPECT_TRUE(captions.changes.empty());
 }
+#else
+// A device chosen in the save dialog is refused with a message: the window
+// never waits for one to take what it writes.
+TEST_F(MergeCommandTest, TheWindowNeverWaitsOnADevice) {
+    Accept(dir.Write("left.ps", AcceptedInput()), dir.Write("right.ps", AcceptedInput()));
+    for (const char* name : {"COM1.PS", "nul.PS", "con"}) {
+        desktop.boxes.clear();
+        desktop.saveAnswers = {dir.Path(name)};
+        cmdMerge_Click(form);
+        ASSERT_EQ(desktop.boxes.size(), 1u);
+        EXPECT_NE(desktop.boxes[0].text.find(", a device of Windows, not a file"), std::string::npos)
+            << desktop.boxes[0].text;
+    }
+    EXPECT_TRUE(captions.changes.empty());
+}
+#endif
 
 // Save as PDF and Print, the window's ways to a sheet that prints whole:
 // refused as MERGE + SAVE refuses, asked and told as it asks and tells.
@@ -261,7 +291,7 @@ TEST_F(SheetCommandTest, SaveAsPdfAsksAndTellsAsMergeAndSaveDoes) {
     ASSERT_EQ(desktop.dialogs.size(), 1u);
     const SaveDialog& dialog = desktop.dialogs[0];
     EXPECT_EQ(dialog.fileName, pdf);
-    EXPECT_EQ(dialog.initDir + "/", dir.Path(""));
+    EXPECT_EQ(dialog.initDir + PlatformSeparator(), dir.Path(""));
     EXPECT_EQ(dialog.defaultExt, "pdf");
     EXPECT_EQ(dialog.filter, "PDF (*.pdf)|*.pdf");
     EXPECT_EQ(dialog.flags, SaveDialog::kOverwritePrompt);
@@ -296,15 +326,21 @@ TEST_F(SheetCommandTest, SaveAsPdfAsksAndTellsAsMergeAndSaveDoes) {
     // once, without waiting for a reader.
     desktop.cancelBusy = false;
     const std::string old = dir.Write("old.pdf", "precious");
+#ifdef _WIN32
+    const std::string fifo = dir.Path("CON.pdf");
+    const std::string refusal = "is CON, a device of Windows, not a file";
+#else
     const std::string fifo = dir.Path("pipe.pdf");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string refusal = "is a FIFO, not a file";
+#endif
     desktop.saveAnswers = {old, fifo};
     SaveSheetAsPdf(form, ghostscript);
     const auto start = std::chrono::steady_clock::now();
     SaveSheetAsPdf(form, ghostscript);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(desktop.Texts(),
-              (Texts{"All looks OK!  ", "Could not save " + fifo + "\r\nis a FIFO, not a file"}));
+              (Texts{"All looks OK!  ", "Could not save " + fifo + "\r\n" + refusal}));
     EXPECT_EQ(ReadBytes(old), ReadBytes(pdf));
 }
 

@@ -1,7 +1,6 @@
 #include "input/path_helpers.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <string>
@@ -75,7 +74,9 @@ TEST(PathHelpersTest, TheOtherSlashIsAnOrdinaryCharacter) {
     EXPECT_EQ(FileOnly("C:/jobs/left.ps", '\\'), "C:/jobs/left.ps");
     EXPECT_EQ(NameOnly("C:/jobs/left.ps", state, desktop, '\\'), "C:/jobs/left");
     EXPECT_EQ(PathOnly("/home/a\\b.ps", '/'), "/home");
-    EXPECT_EQ(PathOnly("/home/jobs/left.ps"), "/home/jobs") << "the platform's separator";
+    const char sep = PlatformSeparator();
+    EXPECT_EQ(PathOnly(WithSep("\\home\\jobs\\left.ps", sep)), WithSep("\\home\\jobs", sep))
+        << "the platform's separator";
 }
 
 TEST(PathHelpersTest, DotCountsAsTrueOnlyAtMinusOne) {
@@ -132,9 +133,9 @@ TEST(PathHelpersTest, FileExistsAndDirExistsFindOrdinaryFilesOnly) {
     TempFolder dir;
     dir.Write("plain.ps", "x");
     dir.Write("locked.ps", "x");
-    ::chmod(dir.Path("locked.ps").c_str(), 0444);
-    dir.Write(".hidden.ps", "x");
-    ::mkdir(dir.Path("folder").c_str(), 0700);
+    testing::MakeReadOnly(dir.Path("locked.ps"));
+    testing::Hide(dir.Write(".hidden.ps", "x"));
+    testing::MakeFolder(dir.Path("folder"));
     const struct {
         const char* name;
         bool exists;

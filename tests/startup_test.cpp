@@ -1,10 +1,12 @@
 #include "merge/startup.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <memory>
 
@@ -65,6 +67,7 @@ TEST(SingleInstanceTest, OneHolderAtATime) {
     EXPECT_EQ(third.Acquire(), SingleInstance::Outcome::First);
 }
 
+#ifndef _WIN32
 TEST(SingleInstanceTest, LockOfAKilledCopyDoesNotBlock) {
     TempFolder dir;
     const std::string lock = dir.Path("app.lock");
@@ -158,6 +161,7 @@ TEST(SingleInstanceTest, ALockThatIsALinkOrAnotherUsersIsNotUsed) {
     EXPECT_EQ(lock.Acquire(), SingleInstance::Outcome::Unavailable);
     EXPECT_FALSE(lock.AnotherRunning());
 }
+#endif
 
 // A copy that found another running tries again once that one has ended.
 TEST(SingleInstanceTest, TryingAgainFindsTheLockFree) {

@@ -1,13 +1,15 @@
 #include "platform/text_files.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <thread>
 
-#include <unistd.h>
 #include <cerrno>
+#include <thread>
+#ifdef _WIN32
+#include "platform/windows_support.h"
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -214,6 +216,7 @@ TEST(TextFilesTest, OfTwoOutputsToAFreeNameOnlyTheFirstClosedTakesIt) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"new.PS"}) << "no temporary file is left";
 }
 
+#ifndef _WIN32
 // Mode bits, owner, group and hard links of a file replaced, as root and as
 // the file's own unprivileged owner (who may not set its group).
 TEST(TextFilesTest, AReplacedFileKeepsWhatWasSetOnIt) {
@@ -269,6 +272,34 @@ TEST(TextFilesTest, AReplacedFileKeepsWhatWasSetOnIt) {
         }
     }
 }
+#else
+// What Windows keeps of a file replaced: its attributes (ReplaceFileW); a
+// read-only file is refused with the reason, and nothing is touched.
+TEST(TextFilesTest, AReplacedFileKeepsWhatWasSetOnIt) {
+    TempFolder dir;
+    const std::string hidden = dir.Write("hidden.PS", "old");
+    ::SetFileAttributesW(windows::Wide(hidden).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    TextFiles files;
+    files.OpenOutput(1, hidden);
+    files.PrintLine(1, "new");
+    files.Close(1);
+    EXPECT_EQ(ReadBytes(hidden), "new\r\n");
+    EXPECT_NE(::GetFileAttributesW(windows::Wide(hidden).c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+
+    const std::string locked = dir.Write("locked.PS", "old");
+    testing::MakeReadOnly(locked);
+    files.OpenOutput(1, locked);
+    files.PrintLine(1, "new");
+    try {
+        files.Close(1);
+        FAIL() << "a read-only file was replaced";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.reason(), "is read-only; nothing was written");
+    }
+    EXPECT_EQ(ReadBytes(locked), "old");
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"hidden.PS", "locked.PS"}));
+}
+#endif
 
 TEST(TextFilesTest, FileNumbersAreTheLowestFree) {
     TempFolder dir;
@@ -299,7 +330,8 @@ TEST(TextFilesTest, OpeningFailsWithPathAndSystemReason) {
         FAIL() << "opened a missing file";
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.path(), dir.Path("missing.ps"));
-        EXPECT_EQ(e.reason(), "No such file or directory");
+        EXPECT_EQ(e.reason(), testing::NotFoundReason());
+        EXPECT_EQ(e.systemError(), ENOENT);
     }
     EXPECT_THROW(files.OpenOutput(1, dir.Path("no/such/folder/out.ps")), RuntimeError);
     EXPECT_FALSE(files.IsOpen(1));
@@ -307,16 +339,19 @@ TEST(TextFilesTest, OpeningFailsWithPathAndSystemReason) {
 
 TEST(TextFilesTest, OnlyRegularFilesOpenForInputAndNothingBlocks) {
     TempFolder dir;
-    ASSERT_EQ(::mkfifo(dir.Path("fifo.ps").c_str(), 0600), 0);
-    ASSERT_EQ(::symlink("/dev/zero", dir.Path("zero.ps").c_str()), 0);
-    ASSERT_EQ(::mkdir(dir.Path("folder.ps").c_str(), 0700), 0);
+    testing::MakeFifo(dir.Path("fifo.ps"));
+    testing::MakeLink("/dev/zero", dir.Path("zero.ps"));
+    testing::MakeFolder(dir.Path("folder.ps"));
     TextFiles files;
-    for (const char* name : {"fifo.ps", "zero.ps", "folder.ps"}) {
+    // On Windows no FIFO or link is made (the names are free); its devices
+    // have names of their own, in any folder.
+    for (const char* name : {"fifo.ps", "zero.ps", "folder.ps", "nul.ps", "CON"}) {
         EXPECT_THROW(files.OpenInput(1, dir.Path(name)), RuntimeError) << name;
         EXPECT_FALSE(files.IsOpen(1));
     }
 }
 
+#ifndef _WIN32
 // A FIFO output is closed once written, so that its reader sees the end
 // while the writing program goes on (as the window would).
 TEST(TextFilesTest, AFifoOutputIsClosedOnceWritten) {
@@ -331,6 +366,7 @@ TEST(TextFilesTest, AFifoOutputIsClosedOnceWritten) {
     EXPECT_TRUE(reader.Finish()) << "the FIFO was left open";
     EXPECT_EQ(reader.received(), "the sheet\r\n");
 }
+#endif
 
 }  // namespace
 }  // namespace a5merge

@@ -1,8 +1,13 @@
 #include "platform/text_search.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#undef SearchPath  // windows.h's macro, not ours
+#else
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <random>
 #include <string>
@@ -130,11 +135,22 @@ TEST(MultiSearchTest, BothPathsFindWhatAByteByByteSearchFinds) {
 // A block that ends where memory ends (at a page that may not be read):
 // no path reads a byte past it.
 TEST(MultiSearchTest, NoPathReadsPastTheBlock) {
+#ifdef _WIN32
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    const long page = static_cast<long>(info.dwPageSize);
+    char* memory = static_cast<char*>(
+        ::VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    ASSERT_NE(memory, nullptr);
+    DWORD before = 0;
+    ASSERT_TRUE(::VirtualProtect(memory + page, page, PAGE_NOACCESS, &before));
+#else
     const long page = ::sysconf(_SC_PAGESIZE);
     char* memory = static_cast<char*>(
         ::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(memory, MAP_FAILED);
     ASSERT_EQ(::mprotect(memory + page, page, PROT_NONE), 0);
+#endif
     const Needle showpage("showpage"), box("%%BoundingBox"), eot("\x04");
     const MultiSearch search({&eot, &showpage, &box});
     std::vector<MultiSearch::Event> events;
@@ -150,7 +166,11 @@ TEST(MultiSearchTest, NoPathReadsPastTheBlock) {
         }
     }
     SetSearchPath(SearchPath::Vector);
+#ifdef _WIN32
+    ::VirtualFree(memory, 0, MEM_RELEASE);
+#else
     ::munmap(memory, 2 * page);
+#endif
 }
 
 }  // namespace

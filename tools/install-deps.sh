@@ -10,14 +10,20 @@ set -eu
 # the print test; file-system tools, ACL tools and strace for the fault
 # tests (full ext2 and btrfs images, access control lists, the order of a
 # flush and a rename).
+# "--windows": what cross-building for Windows and testing under wine need.
 # Further arguments name packages needed besides these.
 run="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libcups2-dev fonts-wine
      ghostscript bubblewrap"
+windows="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest
+         wine wine64 fonts-wine"
 tests="dpkg-dev file desktop-file-utils shared-mime-info libglib2.0-bin lintian psutils groff
        poppler-utils cups cups-client cups-filters e2fsprogs btrfs-progs acl attr strace"
 if [ "${1:-}" = "--run" ]; then
     shift
     pkgs="$run $*"
+elif [ "${1:-}" = "--windows" ]; then
+    shift
+    pkgs="$windows $*"
 else
     pkgs="$run $tests $*"
 fi

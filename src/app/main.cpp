@@ -2,7 +2,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -14,13 +13,13 @@
 #include "app/qt_desktop.h"
 #include "platform/exit_cleanup.h"
 #include "platform/file_system.h"
+#include "platform/program.h"
 #include "platform/runtime_error.h"
 #include "platform/single_instance.h"
 #include "platform/text_files.h"
 
 int main(int argc, char* argv[]) {
-    // A file-size limit makes a save fail with "File too large", said as such.
-    ::signal(SIGXFSZ, SIG_IGN);
+    a5merge::PrepareProgram();
     using Action = a5merge::WindowCommandLine::Action;
     // Before Qt starts, so that --help, --version and our usage errors need
     // no display: Qt's own options are passed over here and left to Qt.

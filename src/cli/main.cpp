@@ -1,7 +1,6 @@
 // a5merge-cli: the window's input check and merge, from a shell.
 
 #include <getopt.h>
-#include <signal.h>
 
 #include <cctype>
 #include <cerrno>
@@ -17,6 +16,7 @@
 #include "input/drop_zones.h"
 #include "merge/sheet.h"
 #include "platform/file_system.h"
+#include "platform/program.h"
 #include "platform/runtime_error.h"
 #include "platform/text_files.h"
 
@@ -190,9 +190,11 @@ std::size_t CharacterLength(std::string_view bytes) {
     return length;
 }
 
-// Whether a shell takes the ASCII character `c` as it is, unquoted.
+// Whether a shell takes the ASCII character `c` as it is, unquoted (the
+// folder separator too, which on Windows is a backslash).
 bool PlainForAShell(unsigned char c) {
-    return std::isalnum(c) != 0 || std::strchr("_-.,:/+@%=", c) != nullptr;
+    return std::isalnum(c) != 0 || std::strchr("_-.,:/+@%=", c) != nullptr ||
+           c == static_cast<unsigned char>(PlatformSeparator());
 }
 
 // `name` as messages show it: as it is, unless a shell would not take it so
@@ -397,10 +399,15 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A file-size limit makes writes fail with "File too large", said as such.
-    ::signal(SIGXFSZ, SIG_IGN);
+    PrepareProgram();
+    // As UTF-8, on Windows from the wide command line.
+    std::vector<std::string> arguments = ProgramArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
     std::string error;
-    const std::optional<Options> options = Parse(argc, argv, error);
+    const std::optional<Options> options =
+        Parse(static_cast<int>(arguments.size()), pointers.data(), error);
     if (!options) {
         std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
         return kUsage;

@@ -1,16 +1,13 @@
 #include "ghostscript/ghostscript.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
-#include "ghostscript/sandbox.h"
+#include "ghostscript/system_ghostscript.h"
 #include "platform/child_process.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
@@ -43,11 +40,10 @@ std::string Seconds(std::chrono::seconds limit) { return std::to_string(limit.co
 
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 
-// The size of the document on `input` when it is a file; 0 otherwise.
-std::uint64_t DocumentBytes(int input) {
-    struct stat st {};
-    if (input < 0 || ::fstat(input, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
-    return static_cast<std::uint64_t>(st.st_size);
+// The size of the document in file `input`; 0 when it cannot be told.
+std::uint64_t DocumentBytes(const std::string& input) {
+    const std::optional<FileStamp> stamp = StampOf(input);
+    return stamp ? stamp->size : 0;
 }
 
 }  // namespace
@@ -129,8 +125,8 @@ struct Ghostscript::Sandbox {
 Ghostscript::Ghostscript(GhostscriptSettings settings)
     : settings_(std::move(settings)), sandbox_(std::make_unique<Sandbox>()) {
     if (settings_.program.empty()) {
-        program_ = FindProgram("gs");
-    } else if (::access(settings_.program.c_str(), X_OK) == 0) {
+        program_ = FindGhostscript();
+    } else if (IsRegularFile(settings_.program)) {
         program_ = settings_.program;
     }
     if (settings_.sandbox) sandbox_->program = SandboxProgram();
@@ -146,7 +142,7 @@ bool Ghostscript::Sandboxed(std::string* why) const {
         try {
             ChildRequest probe;
             probe.argv = SandboxedCommand(sandbox_->program, {program_, "--version"}, kMiB);
-            probe.environment = {"PATH=/usr/bin:/bin"};
+            probe.environment = GhostscriptEnvironment(kSandboxTemporaryFolder);
             probe.limits.wallClock = std::chrono::seconds(10);
             probe.lifeline = true;
             const ChildResult result = RunChild(probe);
@@ -168,8 +164,9 @@ std::vector<std::string> Ghostscript::Command(const std::vector<std::string>& de
     return SandboxedCommand(sandbox_->program, command, writeLimit);
 }
 
-GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int input, int output,
-                                   const std::atomic<bool>* cancel, std::size_t outputLimit) const {
+GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, const std::string& input,
+                                   const std::string& output, const std::atomic<bool>* cancel,
+                                   std::size_t outputLimit) const {
     GhostscriptResult result;
     if (!Found()) {
         result.failure = kGhostscriptMissing;
@@ -195,10 +192,9 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int i
     }
     const std::string temporary = sandboxed ? kSandboxTemporaryFolder : folder->path();
     request.argv = Command(device, writeLimit);
-    request.environment = {"PATH=/usr/bin:/bin", "HOME=" + temporary, "TMPDIR=" + temporary,
-                           "LC_ALL=C"};
-    request.input = input;
-    request.output = output;
+    request.environment = GhostscriptEnvironment(temporary);
+    request.inputFile = input;
+    request.outputFile = output;
     request.outputLimit = outputLimit;
     request.limits.wallClock = settings_.timeLimit;
     request.limits.addressSpaceBytes = settings_.memoryLimit;
@@ -206,18 +202,7 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int i
     request.limits.fileBytes = writeLimit;
     request.lifeline = sandboxed;
     ChildResult child = RunChild(request, cancel);
-    // bubblewrap ends with 128 and the signal that ended what it ran.
-    if (sandboxed && child.ending == ChildResult::Ending::Exited && child.status > 128 &&
-        child.status < 128 + 65) {
-        child.ending = child.status == 128 + SIGXFSZ ? ChildResult::Ending::WroteTooMuch
-                                                     : ChildResult::Ending::Signalled;
-        child.status -= 128;
-    }
-    // Its file system in memory full.
-    if (sandboxed && child.ending == ChildResult::Ending::Exited && child.status != 0 &&
-        child.errors.find("Last OS error: No space left on device") != std::string::npos) {
-        child.ending = ChildResult::Ending::WroteTooMuch;
-    }
+    if (sandboxed) ReadSandboxEnding(child);
 
     using Ending = ChildResult::Ending;
     switch (child.ending) {
@@ -237,12 +222,12 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int i
             result.failure = "Ghostscript did not finish within " + Seconds(settings_.timeLimit);
             break;
         case Ending::Signalled:
-            result.failure =
-                child.status == SIGXCPU
-                    ? "Ghostscript used more than " + std::to_string(request.limits.cpuSeconds) +
-                          " s of processor time"
-                    : "Ghostscript was stopped by signal " + std::to_string(child.status) + " (" +
-                          strsignal(child.status) + ")";
+            result.failure = "Ghostscript was stopped by signal " + std::to_string(child.status) +
+                             " (" + SignalName(child.status) + ")";
+            break;
+        case Ending::CpuLimit:
+            result.failure = "Ghostscript used more than " +
+                             std::to_string(request.limits.cpuSeconds) + " s of processor time";
             break;
         case Ending::WroteTooMuch:
             result.failure = WroteTooMuchText(writeLimit);
@@ -255,9 +240,11 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, int i
             result.cancelled = true;
             result.failure = "cancelled";
             break;
+        case Ending::BadFile:
+            result.failure = child.startFailure;
+            break;
         case Ending::NotStarted:
-            result.failure =
-                "Ghostscript could not be started: " + std::string(std::strerror(child.startError));
+            result.failure = "Ghostscript could not be started: " + child.startFailure;
             break;
     }
     return result;

@@ -11,7 +11,7 @@ namespace a5merge {
 
 // How Ghostscript is run. It is always a program of its own, never linked.
 struct GhostscriptSettings {
-    std::string program;  // gs's full path; empty: `gs` on $PATH
+    std::string program;  // its full path; empty: where this system keeps it (FindGhostscript)
     bool sandbox = true;  // in bubblewrap, where it is installed and works
     std::chrono::seconds timeLimit{60};
     std::uint64_t memoryLimit = std::uint64_t{1} << 30;  // address space
@@ -51,8 +51,9 @@ std::uint64_t GhostscriptWriteLimit(std::uint64_t documentBytes);
 // What a run that passed that limit is told.
 std::string WroteTooMuchText(std::uint64_t limit);
 
-inline constexpr const char* kGhostscriptMissing =
-    "Ghostscript (gs) was not found: install the package ghostscript";
+// What the user is told when there is no Ghostscript, and what to do: on
+// Linux the package to install, on Windows Ghostscript for Windows.
+extern const char* const kGhostscriptMissing;
 
 struct GhostscriptResult {
     bool ok = false;
@@ -85,11 +86,13 @@ public:
     // make its sandbox here, `why` says what it said.
     bool Sandboxed(std::string* why = nullptr) const;
 
-    // Reads a document from descriptor `input` and makes it with `device`;
-    // the result goes to descriptor `output`, or, when -1, into the result
-    // (at most `outputLimit` bytes). A run that `cancel` stops is killed.
-    GhostscriptResult Run(const std::vector<std::string>& device, int input, int output = -1,
-                          const std::atomic<bool>* cancel = nullptr,
+    // Reads the document in file `input` (a regular file, never waited on)
+    // and makes it with `device`; the result goes to `output`, a new file,
+    // or, when that is empty, into the result (at most `outputLimit` bytes).
+    // A run that `cancel` stops is killed. A file at fault is named in the
+    // failure.
+    GhostscriptResult Run(const std::vector<std::string>& device, const std::string& input,
+                          const std::string& output = {}, const std::atomic<bool>* cancel = nullptr,
                           std::size_t outputLimit = std::size_t{256} << 20) const;
 
     // The whole command of a run that may write `writeLimit` bytes.

@@ -1,9 +1,5 @@
 #include "ghostscript/sheet_output.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <memory>
 #include <optional>
@@ -21,34 +17,6 @@ namespace {
 // still darkens a pixel, and a page is small (A4: 248 x 351).
 constexpr int kCheckDotsPerInch = 30;
 
-// A descriptor closed when dropped.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(Descriptor&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Opens the document `path` for Ghostscript to read: a regular file only,
-// never waiting (for a FIFO's writer, say). Throws RuntimeError.
-Descriptor OpenDocument(const std::string& path) {
-    Descriptor in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (in.get() < 0) throw RuntimeError::FromSystem(path, errno);
-    struct stat st {};
-    if (::fstat(in.get(), &st) != 0) throw RuntimeError::FromSystem(path, errno);
-    if (!S_ISREG(st.st_mode)) throw RuntimeError(path, "Not a regular file");
-    return in;
-}
-
 // Copies file `from` to `to` and puts it in place.
 void CopyInto(const std::string& from, OutputFile& to) {
     InputFile in(from);
@@ -64,23 +32,15 @@ void CopyInto(const std::string& from, OutputFile& to) {
 void ConvertWith(const Ghostscript& ghostscript, const std::vector<std::string>& device,
                  const std::string& from, const std::string& to, const std::string& name,
                  const std::atomic<bool>* cancel) {
-    const Descriptor in = OpenDocument(from);
-    const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (out.get() < 0) throw RuntimeError::FromSystem(to, errno);
-    const GhostscriptResult result = ghostscript.Run(device, in.get(), out.get(), cancel);
+    const GhostscriptResult result = ghostscript.Run(device, from, to, cancel);
     if (result.cancelled) throw RuntimeError(name, result.failure, ECANCELED);
     if (!result.ok) throw RuntimeError(name, result.failure);
 }
 
 std::vector<std::string> PrintProblems(const Ghostscript& ghostscript, const std::string& path,
                                        const std::atomic<bool>* cancel) {
-    GhostscriptResult result;
-    try {
-        const Descriptor in = OpenDocument(path);
-        result = ghostscript.Run(GrayRasterDevice(kCheckDotsPerInch), in.get(), -1, cancel);
-    } catch (const RuntimeError& error) {
-        return {error.what()};
-    }
+    const GhostscriptResult result =
+        ghostscript.Run(GrayRasterDevice(kCheckDotsPerInch), path, {}, cancel);
     if (!result.ok) return {result.failure};
     std::vector<Raster> pages;
     if (!ReadRasters(result.output, pages)) return {"Ghostscript's pages could not be read"};
@@ -139,14 +99,8 @@ namespace {
 RenderedPage RenderFile(const Ghostscript& ghostscript, const std::string& path, double dotsPerInch,
                         const std::atomic<bool>* cancel, std::vector<Raster>& pages) {
     RenderedPage rendered;
-    GhostscriptResult result;
-    try {
-        const Descriptor in = OpenDocument(path);
-        result = ghostscript.Run(ColourRasterDevice(dotsPerInch), in.get(), -1, cancel);
-    } catch (const RuntimeError& error) {
-        rendered.failure = error.what();
-        return rendered;
-    }
+    const GhostscriptResult result =
+        ghostscript.Run(ColourRasterDevice(dotsPerInch), path, {}, cancel);
     rendered.cancelled = result.cancelled;
     if (!result.ok) {
         rendered.failure = result.failure;

@@ -22,15 +22,20 @@ struct ChildLimits {
     std::uint64_t folderBytes = 0;
 };
 
-// A program to run as a child process, in a session of its own, with only
-// the environment given. Its standard input and output are the descriptors
-// given (or nothing, and a capture); its standard error is captured.
+// A program to run as a child process, in a session (Windows: a job) of its
+// own, with only the environment given. Its standard input and output are
+// the files named (or nothing, and a capture); its standard error is
+// captured.
 struct ChildRequest {
     std::vector<std::string> argv;         // argv[0]: the program's full path
     std::vector<std::string> environment;  // NAME=VALUE, all the child gets
     std::string folder;                    // its current folder; empty: ours
-    int input = -1;                        // its standard input; -1: /dev/null
-    int output = -1;                       // its standard output; -1: captured
+    // Its standard input: this regular file, opened without waiting (a FIFO
+    // is refused); empty: nothing.
+    std::string inputFile;
+    // Its standard output: a new file made here that only this user may
+    // read; empty: captured.
+    std::string outputFile;
     std::size_t outputLimit = 64u << 20;   // more captured output stops the child
     std::size_t errorLimit = 64u << 10;    // standard error kept, the rest dropped
     ChildLimits limits;
@@ -52,15 +57,20 @@ struct ChildResult {
         TimedOut,        // killed at the wall-clock limit
         OutputTooLarge,  // killed when its captured output passed the limit
         WroteTooMuch,    // it passed the limit of a file's size, or of its folder's
+        CpuLimit,        // killed at the processor-time limit
         Cancelled,       // killed because `cancel` was set
-        NotStarted,      // `startError` says why (an errno value)
+        BadFile,         // its input or output file: `startFailure` says which and why
+        NotStarted,      // `startFailure` says why
     };
     Ending ending = Ending::NotStarted;
     int status = 0;
-    int startError = 0;
+    std::string startFailure;
     std::string output;  // when captured
     std::string errors;  // the start of its standard error
 };
+
+// The name of signal `status` (Signalled), as the system says it.
+std::string SignalName(int status);
 
 // Runs the child to its end and waits for it. A child that passes a limit,
 // or whose run `cancel` asks to stop, is killed with its whole session by

@@ -159,17 +159,47 @@ void DrainLeft(int fd, std::string& into, std::size_t limit, bool& over) {
 
 }  // namespace
 
+std::string SignalName(int status) { return ::strsignal(status); }
+
 ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cancel) {
     ChildResult result;
     if (request.argv.empty()) {
-        result.startError = EINVAL;
+        result.startFailure = std::strerror(EINVAL);
         return result;
     }
+    // The files first: a file at fault is said with its path.
+    const auto badFile = [&result](const std::string& path, const std::string& reason) {
+        result.ending = ChildResult::Ending::BadFile;
+        result.startFailure = path + ": " + reason;
+        return result;
+    };
+    int input = -1, output = -1;
+    struct Files {
+        int& input;
+        int& output;
+        ~Files() {
+            CloseFd(input);
+            CloseFd(output);
+        }
+    } files{input, output};
+    if (!request.inputFile.empty()) {
+        // O_NONBLOCK: a FIFO's open never waits for a writer.
+        input = ::open(request.inputFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat st {};
+        if (input < 0 || ::fstat(input, &st) != 0) {
+            return badFile(request.inputFile, std::strerror(errno));
+        }
+        if (!S_ISREG(st.st_mode)) return badFile(request.inputFile, "Not a regular file");
+    }
+    if (!request.outputFile.empty()) {
+        output = ::open(request.outputFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (output < 0) return badFile(request.outputFile, std::strerror(errno));
+    }
     Pipe errors, captured, report, lifeline;
-    const bool capture = request.output < 0;
+    const bool capture = output < 0;
     if (!errors.Open() || !report.Open() || (capture && !captured.Open()) ||
         (request.lifeline && !lifeline.Open())) {
-        result.startError = errno;
+        result.startFailure = std::strerror(errno);
         return result;
     }
     std::vector<char*> argv = Pointers(request.argv);
@@ -178,13 +208,12 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) {
-        result.startError = errno;
+        result.startFailure = std::strerror(errno);
         return result;
     }
     if (pid == 0) {
-        BecomeChild(request, argv.data(), envp.data(), request.input,
-                    capture ? captured.write : request.output, errors.write, report.write,
-                    lifeline.read, parent);
+        BecomeChild(request, argv.data(), envp.data(), input, capture ? captured.write : output,
+                    errors.write, report.write, lifeline.read, parent);
     }
     CloseFd(lifeline.read);  // its write end stays ours until the child is done
     // Killed should this process end before the child does.
@@ -204,7 +233,7 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     } while (got < 0 && errno == EINTR);
     if (got == static_cast<ssize_t>(sizeof startError)) {
         ::waitpid(pid, nullptr, 0);
-        result.startError = startError;
+        result.startFailure = std::strerror(startError);
         return result;
     }
 
@@ -279,6 +308,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         result.status = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
         result.ending = ChildResult::Ending::WroteTooMuch;
+    } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) {
+        result.ending = ChildResult::Ending::CpuLimit;
     } else {
         result.ending = ChildResult::Ending::Signalled;
         result.status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;

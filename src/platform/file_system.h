@@ -103,9 +103,10 @@ public:
     void ForEach(const std::function<void(std::string_view)>& sink) const;
 
 private:
+    struct File;  // the unnamed file, once there is one
     std::size_t memoryLimit_;
     std::string memory_;
-    int fd_ = -1;
+    std::unique_ptr<File> file_;
     std::string folder_;
 };
 

@@ -17,6 +17,7 @@
 
 #include "platform/cleanup_linux.h"
 #include "platform/runtime_error.h"
+#include "platform/wildcard.h"
 
 namespace a5merge {
 
@@ -24,28 +25,6 @@ namespace {
 
 bool IsHiddenName(std::string_view name) {
     return !name.empty() && name.front() == '.' && name != "." && name != "..";
-}
-
-// * matches any run of characters, ? any one character; everything else is literal.
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-    std::size_t p = 0, n = 0;
-    std::size_t starP = std::string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
 }
 
 bool HasNul(const std::string& path) { return path.find('\0') != std::string::npos; }
@@ -242,29 +221,36 @@ PrivateFolder::~PrivateFolder() {
     ::unlinkat(held_->parentFd, name.c_str(), AT_REMOVEDIR);
 }
 
+struct Spool::File {
+    int fd = -1;
+    ~File() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 Spool::Spool(std::size_t memoryLimit) : memoryLimit_(memoryLimit) {}
 
-Spool::~Spool() {
-    if (fd_ >= 0) ::close(fd_);
-}
+Spool::~Spool() = default;
 
 void Spool::Append(std::string_view bytes) {
-    if (fd_ < 0 && memory_.size() + bytes.size() <= memoryLimit_) {
+    if (!file_ && memory_.size() + bytes.size() <= memoryLimit_) {
         memory_.append(bytes);
         return;
     }
-    if (fd_ < 0) {
+    if (!file_) {
         folder_ = TemporaryFolder();
-        fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        if (fd_ < 0) {  // no unnamed files there: a name, gone at once
+        auto file = std::make_unique<File>();
+        file->fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (file->fd < 0) {  // no unnamed files there: a name, gone at once
             std::string name = folder_ + "/a5merge-spool-XXXXXX";
-            fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-            if (fd_ >= 0) ::unlink(name.c_str());
+            file->fd = ::mkostemp(name.data(), O_CLOEXEC);
+            if (file->fd >= 0) ::unlink(name.c_str());
         }
-        if (fd_ < 0) throw RuntimeError::FromSystem(folder_, errno);
+        if (file->fd < 0) throw RuntimeError::FromSystem(folder_, errno);
+        file_ = std::move(file);
     }
     while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        const ssize_t n = ::write(file_->fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw RuntimeError::FromSystem(folder_, n < 0 ? errno : EIO);
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -273,10 +259,10 @@ void Spool::Append(std::string_view bytes) {
 
 void Spool::ForEach(const std::function<void(std::string_view)>& sink) const {
     if (!memory_.empty()) sink(memory_);
-    if (fd_ < 0) return;
+    if (!file_) return;
     char buf[64 * 1024];
     for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd_, buf, sizeof buf, at);
+        const ssize_t n = ::pread(file_->fd, buf, sizeof buf, at);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) throw RuntimeError::FromSystem(folder_, errno);
         if (n == 0) return;

@@ -14,13 +14,15 @@ public:
 // A folder that belongs to this user alone (no other user may enter or
 // change it, and it is no link): the user's runtime folder when it is so,
 // else one this program makes and checks in the temporary folder. Empty
-// when there is none: then no lock and no door for files are made.
+// when there is none: then no lock and no door for files are made. (On
+// Windows, the session's own namespace of named objects stands for it.)
 std::string UserOnlyFolder();
 
-// One running copy per user: a lock on a file in UserOnlyFolder(), held for
-// the life of the process. The system lets go of it when the process ends,
-// however it ends, so a killed copy never blocks the next. A lock file that
-// is a link, or that another user owns, is not used.
+// One running copy per user: a lock on a file in UserOnlyFolder() (on
+// Windows a named mutex of the session), held for the life of the process.
+// The system lets go of it when the process ends, however it ends, so a
+// killed copy never blocks the next. A lock file that is a link, or that
+// another user owns, is not used.
 class SingleInstance : public InstanceTest {
 public:
     enum class Outcome {
@@ -53,7 +55,8 @@ private:
     Outcome Try();
 
     std::string path_;
-    int fd_ = -1;
+    int fd_ = -1;               // Linux: the lock file
+    void* handle_ = nullptr;    // Windows: the mutex
     bool tried_ = false;
     Outcome outcome_ = Outcome::Unavailable;
 };

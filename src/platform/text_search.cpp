@@ -1,7 +1,5 @@
 #include "platform/text_search.h"
 
-#include <string.h>  // memmem (POSIX)
-
 #include <algorithm>
 #include <atomic>
 #include <stdexcept>
@@ -10,11 +8,7 @@
 
 namespace a5merge {
 
-std::size_t Needle::Find(std::string_view haystack) const {
-    const void* at = ::memmem(haystack.data(), haystack.size(), text_.data(), text_.size());
-    return at == nullptr ? std::string_view::npos
-                         : static_cast<std::size_t>(static_cast<const char*>(at) - haystack.data());
-}
+std::size_t Needle::Find(std::string_view haystack) const { return haystack.find(text_); }
 
 void StreamSearch::Feed(std::string_view piece) {
     if (found_ || piece.empty()) return;

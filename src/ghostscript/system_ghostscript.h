@@ -6,6 +6,18 @@
 
 namespace a5merge {
 
+struct ChildResult;
+
+// How Ghostscript is found and run on this system: one file per system.
+
+// Ghostscript's full path: A5MERGE_GHOSTSCRIPT when it is set (and names a
+// program), else where this system keeps it; empty when there is none.
+std::string FindGhostscript();
+
+// The environment of a run whose temporary folder is `temporary`: nothing
+// of ours (GS_OPTIONS cannot leak in), only what the program needs.
+std::vector<std::string> GhostscriptEnvironment(const std::string& temporary);
+
 // The sandbox program of this system (bubblewrap on Linux), or empty text
 // where there is none.
 std::string SandboxProgram();
@@ -21,6 +33,11 @@ std::string SandboxProgram();
 std::vector<std::string> SandboxedCommand(const std::string& sandbox,
                                           const std::vector<std::string>& command,
                                           std::uint64_t temporaryBytes);
+
+// What the sandbox's own exit status says of what it ran (bubblewrap ends
+// with 128 and the signal that ended it), and a file system of its own
+// found full: `result` as if the program had ended so.
+void ReadSandboxEnding(ChildResult& result);
 
 // The temporary folder as the sandboxed program sees it.
 inline constexpr const char* kSandboxTemporaryFolder = "/tmp";

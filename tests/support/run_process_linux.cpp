@@ -1,3 +1,5 @@
+// Runs a program on Linux, its output in files.
+
 #include "support/run_process.h"
 
 #include <fcntl.h>

@@ -1,11 +1,14 @@
-// The sandbox on Linux: bubblewrap.
+// Ghostscript on Linux: gs on the PATH, run in bubblewrap.
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
-#include "ghostscript/sandbox.h"
+#include "ghostscript/ghostscript.h"
+#include "ghostscript/system_ghostscript.h"
 #include "platform/child_process.h"
 #include "platform/file_system.h"
 
@@ -22,7 +25,35 @@ constexpr const char* kReadOnlyIfThere[] = {
 
 }  // namespace
 
+const char* const kGhostscriptMissing =
+    "Ghostscript (gs) was not found: install the package ghostscript";
+
+std::string FindGhostscript() {
+    if (const char* named = std::getenv("A5MERGE_GHOSTSCRIPT"); named != nullptr && *named != '\0') {
+        return ::access(named, X_OK) == 0 ? named : "";
+    }
+    return FindProgram("gs");
+}
+
+std::vector<std::string> GhostscriptEnvironment(const std::string& temporary) {
+    return {"PATH=/usr/bin:/bin", "HOME=" + temporary, "TMPDIR=" + temporary, "LC_ALL=C"};
+}
+
 std::string SandboxProgram() { return FindProgram("bwrap"); }
+
+void ReadSandboxEnding(ChildResult& result) {
+    using Ending = ChildResult::Ending;
+    if (result.ending != Ending::Exited || result.status == 0) return;
+    if (result.status > 128 && result.status < 128 + 65) {
+        const int signal = result.status - 128;
+        result.ending = signal == SIGXFSZ   ? Ending::WroteTooMuch
+                        : signal == SIGXCPU ? Ending::CpuLimit
+                                            : Ending::Signalled;
+        result.status = signal;
+    } else if (result.errors.find("Last OS error: No space left on device") != std::string::npos) {
+        result.ending = Ending::WroteTooMuch;  // its /tmp in memory is full
+    }
+}
 
 std::vector<std::string> SandboxedCommand(const std::string& sandbox,
                                           const std::vector<std::string>& command,

@@ -1,0 +1,29 @@
+#pragma once
+
+// For the Windows files of this folder only: files and folders of ours that
+// must not outlive the process. Children need no entry: each runs in a job
+// that the system ends with us.
+
+#include <string>
+
+namespace a5merge::windows {
+
+// A file or folder of ours, removed by CleanUpBeforeExit and when Ctrl+C,
+// Ctrl+Break or closing the console ends the program; forgotten (not
+// removed) when dropped. `held`, a handle of ours that keeps others from
+// removing it, is closed first then (the program ends right after).
+class CleanupEntry {
+public:
+    CleanupEntry() = default;
+    CleanupEntry(std::string path, bool folder, void* held = nullptr);
+    CleanupEntry(CleanupEntry&& other) noexcept : id_(other.id_) { other.id_ = -1; }
+    CleanupEntry& operator=(CleanupEntry&& other) noexcept;
+    CleanupEntry(const CleanupEntry&) = delete;
+    CleanupEntry& operator=(const CleanupEntry&) = delete;
+    ~CleanupEntry();
+
+private:
+    long id_ = -1;
+};
+
+}  // namespace a5merge::windows

@@ -1,0 +1,62 @@
+// Runs a program on Windows (under wine in the tests), its output in files.
+
+#include <windows.h>
+
+#include <psapi.h>
+
+#include "platform/windows_support.h"
+#include "support/run_process.h"
+#include "support/temp_folder.h"
+
+namespace a5merge::testing {
+
+std::string ProgramUnderTest(const char* built, const char* override) {
+    const char* other = std::getenv(override);
+    return other != nullptr && *other != '\0' ? other : built;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd) {
+    TempFolder capture;
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const auto open = [&](const std::string& name) {
+        return ::CreateFileW(windows::Wide(capture.Path(name)).c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ, &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    };
+    windows::Handle out(open("out")), err(open("err"));
+    windows::Handle in(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherit, OPEN_EXISTING, 0, nullptr));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in.get();
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
+    std::wstring line = windows::CommandLine(argv);
+    const std::wstring folder = windows::Wide(cwd);
+    PROCESS_INFORMATION process{};
+    ProcessResult result;
+    if (!::CreateProcessW(windows::Wide(argv.front()).c_str(), line.data(), nullptr, nullptr, TRUE,
+                          CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                          &startup, &process)) {
+        result.err = "cannot run " + argv.front() + ": " + windows::SystemReason(::GetLastError());
+        return result;
+    }
+    ::CloseHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    PROCESS_MEMORY_COUNTERS memory{};
+    if (::GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory)) {
+        result.maxRssKiB = static_cast<long>(memory.PeakWorkingSetSize / 1024);
+    }
+    ::CloseHandle(process.hProcess);
+    out.reset();
+    err.reset();
+    result.status = static_cast<int>(code);
+    result.out = ReadBytes(capture.Path("out"));
+    result.err = ReadBytes(capture.Path("err"));
+    return result;
+}
+
+}  // namespace a5merge::testing
