@@ -249,21 +249,6 @@ TEST_P(HostileDrawingTest, NothingHappensAndNothingHangs) {
     testing::SetEnvironment("GS_OPTIONS", nullptr);
 }
 
-#ifdef _WIN32
-// How many Ghostscripts run now.
-int RunningGhostscripts() {
-    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    int running = 0;
-    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
-         more = ::Process32NextW(snapshot, &entry)) {
-        running += _wcsicmp(entry.szExeFile, L"gswin64c.exe") == 0;
-    }
-    ::CloseHandle(snapshot);
-    return running;
-}
-#endif
 
 TEST(GhostscriptRunTest, LimitsAreSaid) {
     GhostscriptSettings settings;
@@ -279,7 +264,7 @@ TEST(GhostscriptRunTest, LimitsAreSaid) {
     EXPECT_LT(took, std::chrono::milliseconds(3500)) << "the deadline was not kept";
 #ifdef _WIN32
     // Ended with its job: nothing of it runs on.
-    EXPECT_EQ(RunningGhostscripts(), 0);
+    EXPECT_EQ(testing::RunningProcesses(L"gswin64c.exe"), 0);
 #else
     // Stopped by the memory limit, long before the time limit. (Wine does
     // not hold a job to its memory limit; Windows does.)
@@ -301,20 +286,6 @@ TEST(GhostscriptRunTest, LimitsAreSaid) {
 }
 
 #ifdef _WIN32
-// How many stand-ins run now.
-int RunningStandIns() {
-    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    int running = 0;
-    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
-         more = ::Process32NextW(snapshot, &entry)) {
-        running += _wcsicmp(entry.szExeFile, L"stand_in_child.exe") == 0;
-    }
-    ::CloseHandle(snapshot);
-    return running;
-}
-
 // Each limit a child runs under ends it, as the kind of ending says, and
 // with its job nothing of it runs on: not a child it starts, not one that
 // ends without reading its input.
@@ -343,7 +314,7 @@ TEST(ChildProcessTest, EachLimitEndsTheChild) {
     } cases[] = {
         {"its output file too large", {"print", "3000000"}, limits(1 << 20, 0, 0),
          ChildResult::Ending::WroteTooMuch},
-        {"too many bytes in its folder", {"files", "6", "500000"}, limits(0, 1 << 20, 0),
+        {"too many bytes in its folder", {"files", "5", "300000"}, limits(0, 1 << 20, 0),
          ChildResult::Ending::WroteTooMuch},
         {"many small files", {"files", "2000", "1"}, limits(0, 1 << 20, 0),
          ChildResult::Ending::WroteTooMuch},
@@ -372,7 +343,7 @@ TEST(ChildProcessTest, EachLimitEndsTheChild) {
         EXPECT_EQ(static_cast<int>(result.ending), static_cast<int>(c.ending))
             << result.startFailure << result.errors;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-        EXPECT_EQ(RunningStandIns(), 0) << "a stand-in outlived its job";
+        EXPECT_EQ(testing::RunningProcesses(L"stand_in_child.exe"), 0) << "a stand-in outlived its job";
         if (c.args.front() == "spawn") {
             // One process in the job: the second is refused (under wine it
             // starts, and the job's end kills it).

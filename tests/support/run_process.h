@@ -19,4 +19,9 @@ std::string ProgramUnderTest(const char* built, const char* override);
 // Runs `argv` in `cwd` (the current folder when empty) and waits for it.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "");
 
+#ifdef _WIN32
+// How many processes of the program named `exe` ("gswin64c.exe") run now.
+int RunningProcesses(const wchar_t* exe);
+#endif
+
 }  // namespace a5merge::testing

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #include "platform/windows_support.h"
 #include "support/run_process.h"
@@ -57,6 +58,19 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string
     result.out = ReadBytes(capture.Path("out"));
     result.err = ReadBytes(capture.Path("err"));
     return result;
+}
+
+int RunningProcesses(const wchar_t* exe) {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    int running = 0;
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more;
+         more = ::Process32NextW(snapshot, &entry)) {
+        running += _wcsicmp(entry.szExeFile, exe) == 0;
+    }
+    ::CloseHandle(snapshot);
+    return running;
 }
 
 }  // namespace a5merge::testing
