@@ -40,7 +40,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
+#include "handlers/command_line.h"
 #include "app/drawing_tooltips.h"
 #include "app/drop_frame.h"
 #include "app/file_channel.h"

@@ -77,12 +77,11 @@ QSize Needed(QWidget* widget) {
 
 Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidget* parent)
     : QWidget(parent),
-      desktop_(desktop),
-      files_(files),
-      instances_(instances),
-      handOvers_([this] { QTimer::singleShot(0, this, [this] { TakeHandOver(); }); }),
-      ownGhostscript_(std::make_unique<Ghostscript>()),
-      ghostscript_(ownGhostscript_.get()) {
+      handlers_(
+          desktop, files, instances, *this,
+          [this] { QTimer::singleShot(0, this, [this] { handlers_.TakeHandOver(); }); },
+          [this](Zone zone) { Accepted(zone); }) {
+    handlers_.UsePrintSpooler(ownSpooler_);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("PS merge"));
     setFont(Tahoma(8.25, false));
@@ -171,55 +170,26 @@ void Form1::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
-SheetSources Form1::Sources() const {
-    SheetSources sources;
-    if (state_.topOK != 0) sources.top = state_.topFile;
-    if (state_.bottomOK != 0) sources.bottom = state_.bottomFile;
-    return sources;
-}
-
 void Form1::Preview() {
-    Guarded([&] {
-        if (state_.topOK == 0 && state_.bottomOK == 0) {
-            desktop_.MsgBox(kInputsNotCorrect, kMbSystemModal);
+    handlers_.Guarded([&] {
+        if (state().topOK == 0 && state().bottomOK == 0) {
+            handlers_.desktop().MsgBox(kInputsNotCorrect, kMbSystemModal);
             return;
         }
         if (preview_ == nullptr) {
-            preview_ = new PreviewWindow(*ghostscript_, this);
+            preview_ = new PreviewWindow(handlers_.ghostscript(), this);
             connect(preview_, &PreviewWindow::printRequested, this, [this] { Print(); });
             connect(preview_, &PreviewWindow::saveAsPdfRequested, this, [this] { SaveAsPdf(); });
         }
-        preview_->Show(Sources());
+        preview_->Show(handlers_.Sources());
     });
 }
 
-// Each zone is given the other's file, through the drop procedure.
-void Form1::Swap() {
-    Guarded([&] {
-        if (state_.topOK == 0 || state_.bottomOK == 0) {
-            desktop_.MsgBox(kInputsNotCorrect, kMbSystemModal);
-            return;
-        }
-        const std::string top = state_.topFile;
-        const std::string bottom = state_.bottomFile;
-        TakeFiles(Zone::Top, {bottom});
-        TakeFiles(Zone::Bottom, {top});
-    });
-}
+void Form1::Swap() { handlers_.Swap(); }
 
-void Form1::Print() {
-    Guarded([&] {
-        FormContext form = Context();
-        PrintSheet(form, *ghostscript_, *spooler_);
-    });
-}
+void Form1::Print() { handlers_.Print(); }
 
-void Form1::SaveAsPdf() {
-    Guarded([&] {
-        FormContext form = Context();
-        SaveSheetAsPdf(form, *ghostscript_);
-    });
-}
+void Form1::SaveAsPdf() { handlers_.SaveAsPdf(); }
 
 // A zone's tooltip names its file and shows its drawing once rendered.
 void Form1::ShowTooltip(Zone zone) {
@@ -227,111 +197,57 @@ void Form1::ShowTooltip(Zone zone) {
     DropFrame* frame = top ? frmTop_ : frmBottom_;
     const QString hint =
         QStringLiteral("<br><i>") + QLatin1String(kMenuHint) + QStringLiteral("</i>");
-    if ((top ? state_.topOK : state_.bottomOK) == 0) {
+    const MergeState& state = this->state();
+    if ((top ? state.topOK : state.bottomOK) == 0) {
         frame->setToolTip((top ? QStringLiteral("<b>TOP</b>") : QStringLiteral("<b>BOTTOM</b>")) +
                           QStringLiteral(": drop, paste or click to choose a PostScript file") +
                           hint);
         return;
     }
     if (tooltips_ == nullptr) {
-        tooltips_ = new DrawingTooltips(*ghostscript_, devicePixelRatioF(), this);
+        tooltips_ = new DrawingTooltips(handlers_.ghostscript(), devicePixelRatioF(), this);
         connect(tooltips_, &DrawingTooltips::rendered, this, [this](const std::string& path) {
-            if (state_.topOK != 0 && state_.topFile == path) ShowTooltip(Zone::Top);
-            if (state_.bottomOK != 0 && state_.bottomFile == path) ShowTooltip(Zone::Bottom);
+            const MergeState& now = this->state();
+            if (now.topOK != 0 && now.topFile == path) ShowTooltip(Zone::Top);
+            if (now.bottomOK != 0 && now.bottomFile == path) ShowTooltip(Zone::Bottom);
         });
     }
     frame->setToolTip(tooltips_->For(top ? QStringLiteral("TOP") : QStringLiteral("BOTTOM"),
-                                     top ? state_.topFile : state_.bottomFile) +
+                                     top ? state.topFile : state.bottomFile) +
                       hint);
 }
 
-void Form1::Load() { Form_Load(state_, desktop_, instances_); }
+void Form1::Load() { handlers_.Load(); }
 
 void Form1::frmTop_OLEDragDrop(const std::vector<std::string>& paths) {
-    TakeFiles(Zone::Top, paths);
+    handlers_.TakeFiles(Zone::Top, paths);
 }
 
 void Form1::frmBottom_OLEDragDrop(const std::vector<std::string>& paths) {
-    TakeFiles(Zone::Bottom, paths);
+    handlers_.TakeFiles(Zone::Bottom, paths);
 }
 
-void Form1::frmTop_Click() { ChooseFile(Zone::Top); }
+void Form1::frmTop_Click() { handlers_.ChooseFile(Zone::Top); }
 
-void Form1::frmBottom_Click() { ChooseFile(Zone::Bottom); }
+void Form1::frmBottom_Click() { handlers_.ChooseFile(Zone::Bottom); }
 
-void Form1::TakeFiles(Zone zone, const std::vector<std::string>& paths) {
-    Guarded([&] {
-        FormContext form = Context();
-        Remember(zone, DropOnZone(zone, paths, form));
-    });
-}
-
-void Form1::ChooseFile(Zone zone) {
-    Guarded([&] {
-        FormContext form = Context();
-        Remember(zone, ChooseForZone(zone, form, lastFolder_));
-    });
-}
-
-// The Open dialog starts where the last file accepted on either zone lies.
-// and the zone's tooltip and the preview follow the file accepted.
-void Form1::Remember(Zone zone, DropVerdict verdict) {
-    if (verdict == DropVerdict::Accepted) {
-        lastFolder_ = PathOnly(zone == Zone::Top ? state_.topFile : state_.bottomFile);
-        if (lastFolder_.empty()) lastFolder_ = std::string(1, PlatformSeparator());
-        ShowTooltip(zone);
-        Describe();
-        if (preview_ != nullptr) preview_->SetSources(Sources());
-    }
+// The zone's tooltip, its name for screen readers and the preview follow
+// the file accepted.
+void Form1::Accepted(Zone zone) {
+    ShowTooltip(zone);
+    Describe();
+    if (preview_ != nullptr) preview_->SetSources(handlers_.Sources());
 }
 
 // After start-up and once the window is on the screen (it has painted, so the
 // window manager has placed it): a refusal then shows centred over it.
 bool Form1::TakeFilesOnceShown(std::vector<std::string> files) {
-    return handOvers_.Add(std::move(files));
+    return handlers_.TakeFilesOnceShown(std::move(files));
 }
 
-void Form1::TakeHandOver() {
-    const std::optional<std::vector<std::string>> files = handOvers_.TakeNext();
-    if (!files) return;
-    TakeFiles(Zone::Top, {files->at(0)});
-    if (files->size() > 1) TakeFiles(Zone::Bottom, {files->at(1)});
-}
+void Form1::cmdMerge_Click() { handlers_.cmdMerge_Click(); }
 
-void Form1::cmdMerge_Click() {
-    Guarded([&] {
-        FormContext form = Context();
-        a5merge::cmdMerge_Click(
-            form, [this](FormContext& inner, const std::string& output, IfExists ifExists) {
-                return WriteSheetPdf(inner, *ghostscript_, output, ifExists);
-            });
-    });
-}
-
-void Form1::cmdExit_Click() {
-    Guarded([&] {
-        if (desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion, "Confirmation") ==
-            kIdOk) {
-            desktop_.End(0);
-        }
-    });
-}
-
-// An exception must not cross Qt's event loop: one that nothing below
-// expected is shown, and the window goes on. Files handed over meanwhile
-// wait until the handler, and any box it shows, is done.
-void Form1::Guarded(const std::function<void()>& handler) {
-    struct Running {
-        HandOvers& handOvers;
-        explicit Running(HandOvers& h) : handOvers(h) { handOvers.HandlerStarts(); }
-        ~Running() { handOvers.HandlerEnds(); }
-    } running(handOvers_);
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        desktop_.MsgBox(error.what(), kMbSystemModal);
-    }
-}
+void Form1::cmdExit_Click() { handlers_.cmdExit_Click(); }
 
 // The icon is painted at every size the window system is offered, which takes
 // longer than the rest of the window: it is given once the window shows.
@@ -341,7 +257,7 @@ void Form1::paintEvent(QPaintEvent* event) {
         QTimer::singleShot(0, this, [this] {
             setWindowIcon(AppIcon());
             QApplication::setWindowIcon(AppIcon());
-            handOvers_.Shown();
+            handlers_.Shown();
         });
     }
     QWidget::paintEvent(event);
@@ -367,8 +283,8 @@ void Form1::Describe() {
                            "here. ") +
             QLatin1String(kMenuHint));
     };
-    zone(frmTop_, "TOP drop zone", state_.topOK, state_.topFile);
-    zone(frmBottom_, "BOTTOM drop zone", state_.bottomOK, state_.bottomFile);
+    zone(frmTop_, "TOP drop zone", state().topOK, state().topFile);
+    zone(frmBottom_, "BOTTOM drop zone", state().bottomOK, state().bottomFile);
     cmdMerge_->setAccessibleName(QStringLiteral("Merge and save"));
     cmdMerge_->setAccessibleDescription(
         QStringLiteral("Writes the TOP and BOTTOM files as one A4 sheet, asking where"));

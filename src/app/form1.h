@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ghostscript/sheet_output.h"
-#include "handlers/hand_overs.h"
+#include "handlers/form_handlers.h"
 #include "input/drop_zones.h"
 #include "platform/desktop.h"
 #include "platform/print_spooler.h"
@@ -68,10 +68,10 @@ public:
 
     // What renders and prints; before the first use. The window's own are
     // Ghostscript as the environment sets it and the system's CUPS.
-    void UseGhostscript(const Ghostscript& ghostscript) { ghostscript_ = &ghostscript; }
-    void UsePrintSpooler(PrintSpooler& spooler) { spooler_ = &spooler; }
+    void UseGhostscript(const Ghostscript& ghostscript) { handlers_.UseGhostscript(ghostscript); }
+    void UsePrintSpooler(PrintSpooler& spooler) { handlers_.UsePrintSpooler(spooler); }
 
-    const MergeState& state() const { return state_; }
+    const MergeState& state() const { return handlers_.state(); }
     PreviewWindow* preview() const { return preview_; }
     QMenu* contextMenu() const { return contextMenu_; }
     DrawingTooltips* tooltips() const { return tooltips_; }
@@ -83,30 +83,15 @@ protected:
 private:
     void SetCaption(Label label, const std::string& text) override;
     void FitCaptions();
-    void Guarded(const std::function<void()>& handler);
-    void TakeFiles(Zone zone, const std::vector<std::string>& paths);
-    void TakeHandOver();
-    void ChooseFile(Zone zone);
-    void Remember(Zone zone, DropVerdict verdict);
+    void Accepted(Zone zone);
     void Describe();
     void ShowTooltip(Zone zone);
-    SheetSources Sources() const;
     QAction* AddAction(const char* name, const char* text, const QList<QKeySequence>& keys,
                        std::function<void()> handler);
-    FormContext Context() { return {state_, files_, desktop_, *this}; }
 
-    Desktop& desktop_;
-    TextFiles& files_;
-    InstanceTest& instances_;
-    MergeState state_;
-    bool iconGiven_ = false;  // once the window has painted
-    HandOvers handOvers_;
-    std::string lastFolder_;  // of the last file accepted, where the Open dialog starts
-
-    std::unique_ptr<Ghostscript> ownGhostscript_;
-    const Ghostscript* ghostscript_;
     SystemSpooler ownSpooler_;
-    PrintSpooler* spooler_ = &ownSpooler_;
+    FormHandlers handlers_;
+    bool iconGiven_ = false;  // once the window has painted
     PreviewWindow* preview_ = nullptr;     // made when first asked for
     DrawingTooltips* tooltips_ = nullptr;  // made when a zone first accepts
     QMenu* contextMenu_;

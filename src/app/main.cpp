@@ -6,7 +6,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/command_line.h"
+#include "handlers/command_line.h"
 #include "app/file_channel.h"
 #include "app/fonts.h"
 #include "app/form1.h"

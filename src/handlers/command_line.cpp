@@ -1,4 +1,4 @@
-#include "app/command_line.h"
+#include "handlers/command_line.h"
 
 #include <getopt.h>
 

@@ -1,0 +1,132 @@
+#include "handlers/form_handlers.h"
+
+#include "ghostscript/ghostscript.h"
+#include "ghostscript/sheet_commands.h"
+#include "input/path_helpers.h"
+#include "merge/merge_command.h"
+#include "merge/startup.h"
+#include "platform/desktop.h"
+#include "platform/file_system.h"
+
+namespace a5merge {
+
+FormHandlers::FormHandlers(Desktop& desktop, TextFiles& files, InstanceTest& instances,
+                           Captions& captions, std::function<void()> later,
+                           std::function<void(Zone)> accepted)
+    : desktop_(desktop),
+      files_(files),
+      instances_(instances),
+      captions_(captions),
+      accepted_(std::move(accepted)),
+      handOvers_(std::move(later)),
+      ownGhostscript_(std::make_unique<Ghostscript>()),
+      ghostscript_(ownGhostscript_.get()) {}
+
+FormHandlers::~FormHandlers() = default;
+
+void FormHandlers::Load() { Form_Load(state_, desktop_, instances_); }
+
+SheetSources FormHandlers::Sources() const {
+    SheetSources sources;
+    if (state_.topOK != 0) sources.top = state_.topFile;
+    if (state_.bottomOK != 0) sources.bottom = state_.bottomFile;
+    return sources;
+}
+
+void FormHandlers::TakeFiles(Zone zone, const std::vector<std::string>& paths) {
+    Guarded([&] {
+        FormContext form = Context();
+        Remember(zone, DropOnZone(zone, paths, form));
+    });
+}
+
+void FormHandlers::ChooseFile(Zone zone) {
+    Guarded([&] {
+        FormContext form = Context();
+        Remember(zone, ChooseForZone(zone, form, lastFolder_));
+    });
+}
+
+// The Open dialog starts where the last file accepted on either zone lies,
+// and the window follows the file accepted.
+void FormHandlers::Remember(Zone zone, DropVerdict verdict) {
+    if (verdict != DropVerdict::Accepted) return;
+    lastFolder_ = PathOnly(zone == Zone::Top ? state_.topFile : state_.bottomFile);
+    if (lastFolder_.empty()) lastFolder_ = std::string(1, PlatformSeparator());
+    if (accepted_) accepted_(zone);
+}
+
+bool FormHandlers::TakeFilesOnceShown(std::vector<std::string> files) {
+    return handOvers_.Add(std::move(files));
+}
+
+void FormHandlers::TakeHandOver() {
+    const std::optional<std::vector<std::string>> files = handOvers_.TakeNext();
+    if (!files) return;
+    TakeFiles(Zone::Top, {files->at(0)});
+    if (files->size() > 1) TakeFiles(Zone::Bottom, {files->at(1)});
+}
+
+void FormHandlers::Swap() {
+    Guarded([&] {
+        if (state_.topOK == 0 || state_.bottomOK == 0) {
+            desktop_.MsgBox(kInputsNotCorrect, kMbSystemModal);
+            return;
+        }
+        const std::string top = state_.topFile;
+        const std::string bottom = state_.bottomFile;
+        TakeFiles(Zone::Top, {bottom});
+        TakeFiles(Zone::Bottom, {top});
+    });
+}
+
+void FormHandlers::Print() {
+    Guarded([&] {
+        FormContext form = Context();
+        PrintSheet(form, *ghostscript_, *spooler_);
+    });
+}
+
+void FormHandlers::SaveAsPdf() {
+    Guarded([&] {
+        FormContext form = Context();
+        SaveSheetAsPdf(form, *ghostscript_);
+    });
+}
+
+void FormHandlers::cmdMerge_Click() {
+    Guarded([&] {
+        FormContext form = Context();
+        a5merge::cmdMerge_Click(
+            form, [this](FormContext& inner, const std::string& output, IfExists ifExists) {
+                return WriteSheetPdf(inner, *ghostscript_, output, ifExists);
+            });
+    });
+}
+
+void FormHandlers::cmdExit_Click() {
+    Guarded([&] {
+        if (desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion, "Confirmation") ==
+            kIdOk) {
+            desktop_.End(0);
+        }
+    });
+}
+
+// An exception must not cross the window's event loop: one that nothing
+// below expected is shown, and the window goes on. Files handed over
+// meanwhile wait until the handler, and any box it shows, is done.
+void FormHandlers::Guarded(const std::function<void()>& handler) {
+    struct Running {
+        HandOvers& handOvers;
+        explicit Running(HandOvers& h) : handOvers(h) { handOvers.HandlerStarts(); }
+        ~Running() { handOvers.HandlerEnds(); }
+    } running(handOvers_);
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        desktop_.MsgBox(error.what(), kMbSystemModal);
+    }
+}
+
+}  // namespace a5merge

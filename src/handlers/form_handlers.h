@@ -1,0 +1,91 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ghostscript/sheet_output.h"
+#include "handlers/hand_overs.h"
+#include "input/drop_zones.h"
+#include "state/captions.h"
+#include "state/form_context.h"
+#include "state/merge_state.h"
+
+namespace a5merge {
+
+class Desktop;
+class Ghostscript;
+class InstanceTest;
+class PrintSpooler;
+class TextFiles;
+
+// What the window does beyond drawing and wiring, the same for every
+// window: it owns the MergeState, runs each handler guarded (an exception
+// shown, not passed to the event loop), takes files handed over once shown,
+// remembers where the last file accepted lies, and swaps the zones. The
+// window draws, wires its controls and events to these, and is told when
+// a zone accepts a file.
+class FormHandlers {
+public:
+    // `later` asks the window to call TakeHandOver soon, from its event loop;
+    // `accepted` says a zone took a file (its tooltip, its name for screen
+    // readers and the preview follow it).
+    FormHandlers(Desktop& desktop, TextFiles& files, InstanceTest& instances, Captions& captions,
+                 std::function<void()> later, std::function<void(Zone)> accepted);
+    ~FormHandlers();
+    FormHandlers(const FormHandlers&) = delete;
+    FormHandlers& operator=(const FormHandlers&) = delete;
+
+    void Load();
+    // A drop of `paths` on a zone, and a click (or Space, Enter) on it: its
+    // Open dialog, starting where the last file accepted lies.
+    void TakeFiles(Zone zone, const std::vector<std::string>& paths);
+    void ChooseFile(Zone zone);
+    // Files handed over from outside (the command line, a second copy): the
+    // first goes to TOP and the second to BOTTOM, each as a drop, once the
+    // window has been shown and no box of an earlier hand-over is open.
+    // False when too many wait already (nothing is taken).
+    bool TakeFilesOnceShown(std::vector<std::string> files);
+    // The window is on the screen.
+    void Shown() { handOvers_.Shown(); }
+    void TakeHandOver();
+    void cmdMerge_Click();
+    void cmdExit_Click();
+    // Each zone takes the other's file, as a drop; refused as MERGE + SAVE
+    // refuses before both hold one.
+    void Swap();
+    void Print();
+    void SaveAsPdf();
+    // Runs `handler` as the window's handlers run.
+    void Guarded(const std::function<void()>& handler);
+
+    // What renders and prints; before the first use. Ghostscript is the
+    // environment's until told otherwise; there is no spooler until given.
+    void UseGhostscript(const Ghostscript& ghostscript) { ghostscript_ = &ghostscript; }
+    void UsePrintSpooler(PrintSpooler& spooler) { spooler_ = &spooler; }
+    const Ghostscript& ghostscript() const { return *ghostscript_; }
+
+    // The files the zones hold now, for a render of the sheet.
+    SheetSources Sources() const;
+    const MergeState& state() const { return state_; }
+    Desktop& desktop() { return desktop_; }
+
+private:
+    void Remember(Zone zone, DropVerdict verdict);
+    FormContext Context() { return {state_, files_, desktop_, captions_}; }
+
+    Desktop& desktop_;
+    TextFiles& files_;
+    InstanceTest& instances_;
+    Captions& captions_;
+    std::function<void(Zone)> accepted_;
+    MergeState state_;
+    HandOvers handOvers_;
+    std::string lastFolder_;  // of the last file accepted, where the Open dialog starts
+    std::unique_ptr<Ghostscript> ownGhostscript_;
+    const Ghostscript* ghostscript_;
+    PrintSpooler* spooler_ = nullptr;
+};
+
+}  // namespace a5merge
