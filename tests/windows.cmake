@@ -70,11 +70,14 @@ gtest_discover_tests(a5merge_cli_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT
 a5merge_windows_manifest(a5merge_core_tests)
 
 # The prefix the tests run in, made once by the build (tools/wine-prefix.sh).
-add_custom_command(OUTPUT ${A5MERGE_WINEPREFIX}/.a5merge-ready
+# The windows' tests have one of their own (see cmake/wine-run-x.sh.in).
+add_custom_command(OUTPUT ${A5MERGE_WINEPREFIX}/.a5merge-ready ${A5MERGE_WINEPREFIX}-x/.a5merge-ready
     COMMAND sh ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh ${A5MERGE_WINEPREFIX}
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh ${A5MERGE_WINEPREFIX}-x
     DEPENDS ${PROJECT_SOURCE_DIR}/tools/wine-prefix.sh
-    COMMENT "Making the wine prefix of the tests")
-add_custom_target(wine-prefix ALL DEPENDS ${A5MERGE_WINEPREFIX}/.a5merge-ready)
+    COMMENT "Making the wine prefixes of the tests")
+add_custom_target(wine-prefix ALL DEPENDS ${A5MERGE_WINEPREFIX}/.a5merge-ready
+                                          ${A5MERGE_WINEPREFIX}-x/.a5merge-ready)
 
 # What the runner's Windows plumbing is tested with where real Ghostscript
 # cannot be made to do it.
@@ -83,3 +86,34 @@ target_link_options(stand_in_child PRIVATE -municode)
 a5merge_wine_path(stand_in_child_path ${CMAKE_CURRENT_BINARY_DIR}/stand_in_child.exe)
 add_dependencies(a5merge_core_tests stand_in_child)
 target_compile_definitions(a5merge_core_tests PRIVATE A5MERGE_STAND_IN="${stand_in_child_path}")
+
+# The window, driven in-process.
+add_executable(a5merge_window_tests win32_window_test.cpp)
+target_link_libraries(a5merge_window_tests PRIVATE a5merge_win32 a5merge_test_support gtest_main)
+a5merge_windows_manifest(a5merge_window_tests WINDOW)
+set_target_properties(a5merge_window_tests PROPERTIES
+    CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run-x.sh)
+add_dependencies(a5merge_window_tests a5merge)
+a5merge_wine_path(window_under_test ${CMAKE_BINARY_DIR}/src/win32/a5merge.exe)
+target_compile_definitions(a5merge_window_tests PRIVATE A5MERGE_WINDOW_PROGRAM="${window_under_test}")
+gtest_discover_tests(a5merge_window_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 ENVIRONMENT "${test_environment}" FIXTURES_REQUIRED x_display
+               RESOURCE_LOCK x_display)
+# One Xvfb for them, started first and ended last.
+add_test(NAME x_display_start
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tools/xvfb.sh start ${CMAKE_BINARY_DIR}/xvfb
+            ${A5MERGE_WINEPREFIX}-x)
+add_test(NAME x_display_stop
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tools/xvfb.sh stop ${CMAKE_BINARY_DIR}/xvfb
+            ${A5MERGE_WINEPREFIX}-x)
+set_tests_properties(x_display_start PROPERTIES FIXTURES_SETUP x_display)
+set_tests_properties(x_display_stop PROPERTIES FIXTURES_CLEANUP x_display)
+
+# The installer, installed and removed under wine.
+configure_file(windows_installer_test.sh ${CMAKE_CURRENT_BINARY_DIR}/windows_installer_test.sh
+               @ONLY)
+add_test(NAME installer_installs_and_uninstalls
+    COMMAND sh ${CMAKE_CURRENT_BINARY_DIR}/windows_installer_test.sh
+            ${CMAKE_BINARY_DIR}/a5merge-${PROJECT_VERSION}-setup.exe ${CMAKE_BINARY_DIR}/wine-run.sh
+            ${A5MERGE_WINEPREFIX})
+set_tests_properties(installer_installs_and_uninstalls PROPERTIES TIMEOUT 120)

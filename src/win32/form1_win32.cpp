@@ -1,0 +1,424 @@
+#include "win32/form1_win32.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <algorithm>
+
+#include "input/path_helpers.h"
+#include "platform/windows_support.h"
+
+namespace a5merge {
+
+using windows::Narrow;
+using windows::Wide;
+
+namespace {
+
+constexpr const wchar_t* kZoneClass = L"a5merge.Zone";
+constexpr UINT kTakeHandOver = WM_APP + 1;  // the next files handed over, from the queue
+
+// The design's sizes, in twips.
+constexpr int kClientWidth = 2415;
+constexpr int kClientHeight = 5025;
+constexpr int kDesignLeft = 3300;
+constexpr int kDesignTop = 2295;
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+
+HFONT Tahoma(double points, bool bold, int dpi) {
+    return ::CreateFontW(-::MulDiv(static_cast<int>(points * 100 + 0.5), dpi, 7200), 0, 0, 0,
+                         bold ? 700 : 400, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+}
+
+int ScreenDpi() {
+    const HDC screen = ::GetDC(nullptr);
+    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
+bool IsAbsolute(const std::string& path) {
+    return (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
+            path[1] == ':' && path[2] == '\\') ||
+           path.starts_with("\\\\");
+}
+
+// A path as text: one line, quotes around it dropped.
+std::string PathOfText(std::wstring text) {
+    while (!text.empty() && std::iswspace(text.back())) text.pop_back();
+    std::size_t start = 0;
+    while (start < text.size() && std::iswspace(text[start])) ++start;
+    text.erase(0, start);
+    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') {
+        text = text.substr(1, text.size() - 2);
+    }
+    if (text.empty() || text.find_first_of(L"\r\n") != std::wstring::npos) return {};
+    return Narrow(text);
+}
+
+// A zone's label passes files dropped on it to the zone. (Wine gives a drop
+// to the innermost window under the pointer, and only when that window
+// itself takes files.)
+LRESULT CALLBACK PassDropsToZone(HWND window, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                 DWORD_PTR) {
+    if (message == WM_DROPFILES) return ::SendMessageW(::GetParent(window), message, w, l);
+    return ::DefSubclassProc(window, message, w, l);
+}
+
+void TakeDropsFor(HWND zonePart) { ::SetWindowSubclass(zonePart, PassDropsToZone, 1, 0); }
+
+}  // namespace
+
+Win32Form1::Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances)
+    : handlers_(
+          desktop, files, instances, *this,
+          [this] { ::PostMessageW(window_, kTakeHandOver, 0, 0); },
+          [this](Zone) { Describe(); }) {
+    Create();
+}
+
+Win32Form1::~Win32Form1() {
+    if (window_ != nullptr) {
+        ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        ::DestroyWindow(window_);
+    }
+    for (HFONT font : {windowFont_, titleFont_, subtitleFont_, zoneFont_}) {
+        if (font != nullptr) ::DeleteObject(font);
+    }
+}
+
+void Win32Form1::Create() {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    icon_ = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+    if (icon_ == nullptr) icon_ = ::LoadIconW(nullptr, IDI_APPLICATION);
+    WNDCLASSEXW form{};
+    form.cbSize = sizeof form;
+    form.lpfnWndProc = FormProcedure;
+    form.hInstance = instance;
+    form.hIcon = icon_;
+    form.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    form.lpszClassName = kClassName;
+    ::RegisterClassExW(&form);
+    WNDCLASSEXW zone = form;
+    zone.lpfnWndProc = ZoneProcedure;
+    zone.hIcon = nullptr;
+    zone.lpszClassName = kZoneClass;
+    ::RegisterClassExW(&zone);
+
+    dpi_ = ScreenDpi();
+    windowFont_ = Tahoma(8.25, false, dpi_);
+    titleFont_ = Tahoma(8.25, true, dpi_);
+    subtitleFont_ = Tahoma(9.75, true, dpi_);
+    zoneFont_ = Tahoma(20.25, true, dpi_);
+
+    RECT frame{0, 0, Pixels(kClientWidth), Pixels(kClientHeight)};
+    ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
+    // The design's place, kept on the screen.
+    RECT work{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    const int left = std::clamp(static_cast<int>(Pixels(kDesignLeft) + frame.left),
+                                static_cast<int>(work.left),
+                                std::max(static_cast<int>(work.left), static_cast<int>(work.right) - width));
+    const int top = std::clamp(static_cast<int>(Pixels(kDesignTop) + frame.top),
+                               static_cast<int>(work.top),
+                               std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - height));
+    window_ = ::CreateWindowExW(0, kClassName, L"PS merge", kFormStyle, left, top, width, height,
+                                nullptr, nullptr, instance, this);
+
+    FitText(MakeControl(L"STATIC", "Korvalith Postscript Merge", SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                        lblKorva, 120, 120, 2295, 255, titleFont_, window_),
+            titleFont_, 8.25, true);
+    FitText(MakeControl(L"STATIC", "2x A5  -->  1x A4", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblA5, 360,
+                        360, 1695, 375, subtitleFont_, window_),
+            subtitleFont_, 9.75, true);
+    // The buttons first: they come first in the Tab order, MERGE + SAVE with the focus.
+    MakeControl(L"BUTTON", "MERGE + SAVE", BS_PUSHBUTTON | WS_TABSTOP, cmdMerge, 480, 3840, 1455,
+                375, windowFont_, window_);
+    MakeControl(L"BUTTON", "EXIT", BS_PUSHBUTTON | WS_TABSTOP, cmdExit, 480, 4440, 1455, 375,
+                windowFont_, window_);
+    const struct {
+        Control frame, label;
+        int top;
+        const char* caption;
+        int labelLeft, labelWidth, labelHeight;
+    } zones[] = {
+        {frmTop, lblTop, 840, "TOP", 600, 1095, 495},
+        {frmBottom, lblBottom, 2280, "BOTTOM", 120, 1935, 615},
+    };
+    for (const auto& z : zones) {
+        // The zone takes the focus, drops and clicks, and draws its frame
+        // with the caption "Drag/Drop" as a group box does.
+        const HWND zoneWindow = MakeControl(kZoneClass, "", WS_TABSTOP, z.frame, 120, z.top, 2175,
+                                            1335, windowFont_, window_);
+        ::DragAcceptFiles(zoneWindow, TRUE);
+        TakeDropsFor(MakeControl(L"STATIC", z.caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label,
+                                 z.labelLeft, 480, z.labelWidth, z.labelHeight, zoneFont_,
+                                 zoneWindow));
+    }
+    Describe();
+}
+
+// Where a font's text is wider than its label (a Tahoma of other metrics),
+// the font shrinks until it fits: every caption stays whole on one line.
+void Win32Form1::FitText(HWND label, HFONT& font, double points, bool bold) {
+    RECT room{};
+    ::GetClientRect(label, &room);
+    const int length = ::GetWindowTextLengthW(label);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    ::GetWindowTextW(label, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(length));
+    const HDC dc = ::GetDC(label);
+    for (; points > 4.0; points -= 0.25) {
+        const HGDIOBJ before = ::SelectObject(dc, font);
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), length, &size);
+        ::SelectObject(dc, before);
+        if (size.cx <= room.right) break;
+        ::DeleteObject(font);
+        font = Tahoma(points - 0.25, bold, dpi_);
+    }
+    ::ReleaseDC(label, dc);
+    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
+
+HWND Win32Form1::MakeControl(const wchar_t* kind, const char* caption, DWORD style, int id,
+                             int left, int top, int width, int height, HFONT font, HWND parent) {
+    // Inside a zone, every part takes files (and passes them to the zone).
+    const HWND made = ::CreateWindowExW(
+        parent == window_ ? 0 : WS_EX_ACCEPTFILES, kind, Wide(caption).c_str(), WS_CHILD | WS_VISIBLE | style, Pixels(left), Pixels(top),
+        Pixels(width), Pixels(height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+        ::GetModuleHandleW(nullptr), this);
+    ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return made;
+}
+
+HWND Win32Form1::control(Control id) const {
+    if (id == lblTop) return ::GetDlgItem(::GetDlgItem(window_, frmTop), lblTop);
+    if (id == lblBottom) return ::GetDlgItem(::GetDlgItem(window_, frmBottom), lblBottom);
+    return ::GetDlgItem(window_, id);
+}
+
+void Win32Form1::Show(int showCommand) {
+    ::ShowWindow(window_, showCommand);
+    ::UpdateWindow(window_);
+    ::SetFocus(control(cmdMerge));
+    handlers_.Shown();
+}
+
+int Win32Form1::RunMessages(HWND window) {
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (::IsWindow(window) && ::IsDialogMessageW(window, &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+LRESULT CALLBACK Win32Form1::FormProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* form = reinterpret_cast<Win32Form1*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (form == nullptr || form->window_ == nullptr) return ::DefWindowProcW(window, message, w, l);
+    return form->OnFormMessage(message, w, l);
+}
+
+LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
+    switch (message) {
+        case WM_COMMAND:
+            // Escape (IDCANCEL) and Enter without a button (IDOK) do nothing.
+            if (HIWORD(w) == BN_CLICKED && LOWORD(w) == cmdMerge) handlers_.cmdMerge_Click();
+            if (HIWORD(w) == BN_CLICKED && LOWORD(w) == cmdExit) handlers_.cmdExit_Click();
+            return 0;
+        case kTakeHandOver:
+            handlers_.TakeHandOver();
+            return 0;
+        case WM_COPYDATA: {
+            const std::optional<std::vector<std::string>> files =
+                HandedOver(*reinterpret_cast<const COPYDATASTRUCT*>(l));
+            if (!files) return FALSE;
+            if (::IsIconic(window_)) ::ShowWindow(window_, SW_RESTORE);
+            ::SetForegroundWindow(window_);
+            return files->empty() || handlers_.TakeFilesOnceShown(*files) ? TRUE : FALSE;
+        }
+        case WM_CLOSE:
+            // The window system's close: the program ends, without EXIT's question.
+            ::DestroyWindow(window_);
+            return 0;
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return 0;
+        default:
+            return ::DefWindowProcW(window_, message, w, l);
+    }
+}
+
+LRESULT CALLBACK Win32Form1::ZoneProcedure(HWND zone, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
+        ::SetWindowLongPtrW(zone, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* form = reinterpret_cast<Win32Form1*>(::GetWindowLongPtrW(zone, GWLP_USERDATA));
+    if (form == nullptr || form->window_ == nullptr) return ::DefWindowProcW(zone, message, w, l);
+    return form->OnZoneMessage(zone, message, w, l);
+}
+
+LRESULT Win32Form1::OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l) {
+    switch (message) {
+        case WM_DROPFILES: {
+            const auto drop = reinterpret_cast<HDROP>(w);
+            const std::vector<std::string> files = DroppedFiles(drop);
+            ::DragFinish(drop);
+            handlers_.TakeFiles(ZoneOf(zone), files);
+            return 0;
+        }
+        case WM_LBUTTONDOWN:
+            ::SetFocus(zone);
+            return 0;
+        case WM_LBUTTONUP:
+            handlers_.ChooseFile(ZoneOf(zone));
+            return 0;
+        case WM_GETDLGCODE: {
+            // Space and Enter choose a file here; Tab still moves on.
+            const auto* key = reinterpret_cast<const MSG*>(l);
+            if (key != nullptr && key->message == WM_KEYDOWN &&
+                (key->wParam == VK_RETURN || key->wParam == VK_SPACE)) {
+                return DLGC_WANTMESSAGE;
+            }
+            return DLGC_WANTCHARS;
+        }
+        case WM_KEYDOWN: {
+            const bool control = ::GetKeyState(VK_CONTROL) < 0;
+            const bool shift = ::GetKeyState(VK_SHIFT) < 0;
+            if (w == VK_RETURN || w == VK_SPACE) {
+                handlers_.ChooseFile(ZoneOf(zone));
+            } else if ((control && w == 'V') || (shift && w == VK_INSERT)) {
+                const std::vector<std::string> files = ClipboardFiles(window_);
+                if (!files.empty()) handlers_.TakeFiles(ZoneOf(zone), files);
+            }
+            return 0;
+        }
+        case WM_GETFONT:  // the frame's caption is in the window's font
+            return reinterpret_cast<LRESULT>(windowFont_);
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS:
+            ::InvalidateRect(zone, nullptr, TRUE);
+            return 0;
+        case WM_PAINT: {
+            PAINTSTRUCT paint{};
+            const HDC dc = ::BeginPaint(zone, &paint);
+            RECT area{};
+            ::GetClientRect(zone, &area);
+            const HGDIOBJ before = ::SelectObject(dc, windowFont_);
+            const wchar_t caption[] = L"Drag/Drop";
+            SIZE size{};
+            ::GetTextExtentPoint32W(dc, caption, 9, &size);
+            RECT edge = area;
+            edge.top += size.cy / 2;
+            ::DrawEdge(dc, &edge, EDGE_ETCHED, BF_RECT);
+            ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+            ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+            ::SetBkMode(dc, OPAQUE);
+            RECT text{Pixels(90), 0, Pixels(90) + size.cx + Pixels(60), size.cy};
+            ::DrawTextW(dc, caption, 9, &text, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
+            if (::GetFocus() == zone) {
+                RECT inner = edge;
+                ::InflateRect(&inner, -Pixels(60), -Pixels(60));
+                inner.top += Pixels(60);
+                ::DrawFocusRect(dc, &inner);
+            }
+            ::SelectObject(dc, before);
+            ::EndPaint(zone, &paint);
+            return 0;
+        }
+        default:
+            return ::DefWindowProcW(zone, message, w, l);
+    }
+}
+
+std::vector<std::string> Win32Form1::DroppedFiles(HDROP drop) {
+    std::vector<std::string> files;
+    const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring name(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        const UINT length = ::DragQueryFileW(drop, i, name.data(), static_cast<UINT>(name.size()));
+        name.resize(length);
+        files.push_back(Narrow(name));
+    }
+    return files;
+}
+
+std::vector<std::string> Win32Form1::ClipboardFiles(HWND owner) {
+    std::vector<std::string> files;
+    if (!::OpenClipboard(owner)) return files;
+    if (const HANDLE drop = ::GetClipboardData(CF_HDROP)) {
+        files = DroppedFiles(static_cast<HDROP>(drop));
+    } else if (const HANDLE text = ::GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(text))) {
+            const std::string path = PathOfText(chars);
+            ::GlobalUnlock(text);
+            if (!path.empty()) files.push_back(path);
+        }
+    }
+    ::CloseClipboard();
+    return files;
+}
+
+std::string Win32Form1::HandOverBlock(const std::vector<std::string>& files) {
+    std::string block;
+    for (const std::string& file : files) {
+        if (!block.empty()) block.push_back('\0');
+        block += file;
+    }
+    return block;
+}
+
+// One or two absolute names, NUL between them, at most as long as two of
+// the longest paths Windows knows; anything else is no hand-over.
+std::optional<std::vector<std::string>> Win32Form1::HandedOver(const COPYDATASTRUCT& data) {
+    constexpr DWORD kMost = 2 * 32768 * 4 + 1;
+    if (data.dwData != kHandOverTag || data.cbData > kMost ||
+        (data.cbData > 0 && data.lpData == nullptr)) {
+        return std::nullopt;
+    }
+    const std::string block(static_cast<const char*>(data.lpData), data.cbData);
+    std::vector<std::string> files;
+    if (block.empty()) return files;  // no files: come to the front
+    for (std::size_t at = 0;;) {
+        const std::size_t end = block.find('\0', at);
+        files.push_back(block.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    if (files.size() > 2 || !std::all_of(files.begin(), files.end(), IsAbsolute)) {
+        return std::nullopt;
+    }
+    return files;
+}
+
+void Win32Form1::SetCaption(Label label, const std::string& text) {
+    const HWND zone = control(label == Label::lblTop ? frmTop : frmBottom);
+    ::SetWindowTextW(::GetDlgItem(zone, label == Label::lblTop ? lblTop : lblBottom),
+                     Wide(text).c_str());
+    Describe();
+}
+
+// What a screen reader says of each zone: its state and its file's name.
+void Win32Form1::Describe() {
+    const MergeState& now = state();
+    const auto name = [](const char* zone, std::int16_t accepted, const std::string& file) {
+        return Wide(std::string(zone) + ", " + (accepted != 0 ? FileOnly(file) : "no file"));
+    };
+    ::SetWindowTextW(control(frmTop), name("TOP drop zone", now.topOK, now.topFile).c_str());
+    ::SetWindowTextW(control(frmBottom),
+                     name("BOTTOM drop zone", now.bottomOK, now.bottomFile).c_str());
+}
+
+}  // namespace a5merge

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "handlers/form_handlers.h"
+#include "state/captions.h"
+
+namespace a5merge {
+
+class Desktop;
+class InstanceTest;
+class TextFiles;
+
+// The program's one window on Windows, drawn with the system's own controls
+// at the design's places and fonts (twips scaled to the screen's DPI): two
+// drop zones, MERGE + SAVE and EXIT. What its handlers do is FormHandlers'.
+// A zone takes a drop of files, a click, Space or Enter (its Open dialog)
+// and a paste (Ctrl+V, Shift+Insert) of files or a path.
+class Win32Form1 : private Captions {
+public:
+    // Control identifiers; zones come after the buttons in the Tab order.
+    enum Control : int {
+        lblKorva = 101,
+        lblA5,
+        cmdMerge,
+        cmdExit,
+        frmTop,
+        lblTop,
+        frmBottom,
+        lblBottom,
+    };
+    static constexpr const wchar_t* kClassName = L"a5merge.Form1";
+    // WM_COPYDATA's dwData for files handed over by a second copy.
+    static constexpr ULONG_PTR kHandOverTag = 0xA5A5'0001;
+
+    Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances);
+    ~Win32Form1();
+    Win32Form1(const Win32Form1&) = delete;
+    Win32Form1& operator=(const Win32Form1&) = delete;
+
+    // Runs start-up; once, before the window is first shown.
+    void Load() { handlers_.Load(); }
+    // Shows the window; files handed over are taken from then on.
+    void Show(int showCommand);
+    bool TakeFilesOnceShown(std::vector<std::string> files) {
+        return handlers_.TakeFilesOnceShown(std::move(files));
+    }
+    // Runs the window's messages until it is closed; the program's status.
+    static int RunMessages(HWND window);
+
+    HWND window() const { return window_; }
+    // A control by its identifier (the zones' labels inside their zone).
+    HWND control(Control id) const;
+    FormHandlers& handlers() { return handlers_; }
+    const MergeState& state() const { return handlers_.state(); }
+    // Pixels for `twips` at the window's DPI.
+    int Pixels(int twips) const { return ::MulDiv(twips, dpi_, 1440); }
+
+    // The files of a WM_DROPFILES block, of the clipboard (files copied in
+    // Explorer, or a path as text), and of a hand-over (one or two
+    // absolute names, or nothing when it is not one).
+    static std::vector<std::string> DroppedFiles(HDROP drop);
+    static std::vector<std::string> ClipboardFiles(HWND owner);
+    static std::optional<std::vector<std::string>> HandedOver(const COPYDATASTRUCT& data);
+    // The block a second copy sends for `files`.
+    static std::string HandOverBlock(const std::vector<std::string>& files);
+
+private:
+    static LRESULT CALLBACK FormProcedure(HWND window, UINT message, WPARAM w, LPARAM l);
+    static LRESULT CALLBACK ZoneProcedure(HWND window, UINT message, WPARAM w, LPARAM l);
+    LRESULT OnFormMessage(UINT message, WPARAM w, LPARAM l);
+    LRESULT OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l);
+    void Create();
+    HWND MakeControl(const wchar_t* kind, const char* caption, DWORD style, int id, int left,
+                     int top, int width, int height, HFONT font, HWND parent);
+    void FitText(HWND label, HFONT& font, double points, bool bold);
+    void SetCaption(Label label, const std::string& text) override;
+    void Describe();
+    Zone ZoneOf(HWND zone) const { return zone == control(frmTop) ? Zone::Top : Zone::Bottom; }
+
+    FormHandlers handlers_;
+    HWND window_ = nullptr;
+    int dpi_ = 96;
+    HFONT windowFont_ = nullptr;
+    HFONT titleFont_ = nullptr;
+    HFONT subtitleFont_ = nullptr;
+    HFONT zoneFont_ = nullptr;
+    HICON icon_ = nullptr;
+};
+
+}  // namespace a5merge

@@ -1,0 +1,121 @@
+#include "win32/win32_desktop.h"
+
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/windows_support.h"
+
+namespace a5merge {
+
+using windows::Narrow;
+using windows::Wide;
+
+namespace {
+
+constexpr const char* kAppTitle = "PS merge";
+
+// Text as a box shows it: every line end CR LF.
+std::wstring BoxText(const std::string& text) {
+    std::wstring shown;
+    const std::wstring wide = Wide(text);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        if (wide[i] == L'\r') {
+            shown += L"\r\n";
+            if (i + 1 < wide.size() && wide[i + 1] == L'\n') ++i;
+        } else if (wide[i] == L'\n') {
+            shown += L"\r\n";
+        } else {
+            shown += wide[i];
+        }
+    }
+    return shown;
+}
+
+}  // namespace
+
+std::wstring DialogFilter(const std::string& filter) {
+    std::wstring result = Wide(filter);
+    for (wchar_t& c : result) {
+        if (c == L'|') c = L'\0';
+    }
+    result.push_back(L'\0');
+    result.push_back(L'\0');
+    return result;
+}
+
+Win32Desktop::Win32Desktop(std::function<void()> beforeEnd) : beforeEnd_(std::move(beforeEnd)) {}
+
+int Win32Desktop::MsgBox(const std::string& text, int style,
+                         const std::optional<std::string>& title) {
+    const int answer = ::MessageBoxW(owner_, BoxText(text).c_str(),
+                                     Wide(title.value_or(kAppTitle)).c_str(),
+                                     static_cast<UINT>(style));
+    return answer == IDOK ? kIdOk : kIdCancel;
+}
+
+std::optional<std::string> Win32Desktop::SaveAs(const SaveDialog& dialog) {
+    std::vector<wchar_t> name(32768, L'\0');
+    const std::wstring proposed = Wide(dialog.fileName);
+    proposed.copy(name.data(), std::min(proposed.size(), name.size() - 1));
+    const std::wstring filter = DialogFilter(dialog.filter);
+    const std::wstring title = Wide(dialog.title);
+    const std::wstring extension = Wide(dialog.defaultExt);
+    const std::wstring folder = Wide(dialog.initDir);
+    OPENFILENAMEW settings{};
+    settings.lStructSize = sizeof settings;
+    settings.hwndOwner = owner_;
+    settings.lpstrFilter = filter.c_str();
+    settings.nFilterIndex = 1;
+    settings.lpstrFile = name.data();
+    settings.nMaxFile = static_cast<DWORD>(name.size());
+    settings.lpstrTitle = title.c_str();
+    settings.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+    settings.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    settings.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if ((dialog.flags & SaveDialog::kOverwritePrompt) != 0) settings.Flags |= OFN_OVERWRITEPROMPT;
+    if (!::GetSaveFileNameW(&settings)) return std::nullopt;
+    return Narrow(name.data());
+}
+
+std::optional<std::string> Win32Desktop::OpenFile(const OpenDialog& dialog) {
+    std::vector<wchar_t> name(32768, L'\0');
+    const std::wstring filter = DialogFilter(dialog.filter);
+    const std::wstring title = Wide(dialog.title);
+    const std::wstring folder = Wide(dialog.initDir);
+    OPENFILENAMEW settings{};
+    settings.lStructSize = sizeof settings;
+    settings.hwndOwner = owner_;
+    settings.lpstrFilter = filter.c_str();
+    settings.nFilterIndex = 1;
+    settings.lpstrFile = name.data();
+    settings.nMaxFile = static_cast<DWORD>(name.size());
+    settings.lpstrTitle = title.c_str();
+    settings.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    settings.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    if (!::GetOpenFileNameW(&settings)) return std::nullopt;
+    return Narrow(name.data());
+}
+
+std::optional<PrintChoice> Win32Desktop::ChoosePrinter(const std::string&) { return std::nullopt; }
+
+void Win32Desktop::WhileBusy(const std::string&,
+                             const std::function<void(const std::atomic<bool>& cancel)>& work) {
+    const std::atomic<bool> never{false};
+    const HCURSOR before = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+    struct Restore {
+        HCURSOR cursor;
+        ~Restore() { ::SetCursor(cursor); }
+    } restore{before};
+    work(never);
+}
+
+void Win32Desktop::EndProgram(int status) {
+    if (beforeEnd_) beforeEnd_();
+    std::fflush(nullptr);
+    ::ExitProcess(static_cast<UINT>(status));
+}
+
+}  // namespace a5merge

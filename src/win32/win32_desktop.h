@@ -1,0 +1,44 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "platform/desktop.h"
+
+namespace a5merge {
+
+// The desktop of the Windows window: message boxes with the styles given
+// (Windows' own values), the common Save As and Open dialogs, and the end of
+// the program.
+class Win32Desktop : public Desktop {
+public:
+    // `beforeEnd` runs before the program ends through End().
+    explicit Win32Desktop(std::function<void()> beforeEnd = {});
+
+    // The window boxes and dialogs belong to.
+    void SetOwner(HWND owner) { owner_ = owner; }
+
+    int MsgBox(const std::string& text, int style,
+               const std::optional<std::string>& title = std::nullopt) override;
+    std::optional<std::string> SaveAs(const SaveDialog& dialog) override;
+    std::optional<std::string> OpenFile(const OpenDialog& dialog) override;
+    // Printing comes later on Windows: nothing is chosen.
+    std::optional<PrintChoice> ChoosePrinter(const std::string& title) override;
+    // Runs `work` at once, the window waiting (a busy cursor meanwhile).
+    void WhileBusy(const std::string& what,
+                   const std::function<void(const std::atomic<bool>& cancel)>& work) override;
+
+protected:
+    void EndProgram(int status) override;
+
+private:
+    HWND owner_ = nullptr;
+    std::function<void()> beforeEnd_;
+};
+
+// "Text (*.txt)|*.txt" as the common dialogs take it: NUL-separated, two
+// NULs at the end.
+std::wstring DialogFilter(const std::string& filter);
+
+}  // namespace a5merge
