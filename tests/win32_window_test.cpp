@@ -174,6 +174,9 @@ TEST_F(Win32WindowTest, ClicksKeysAndPastesOnAZone) {
     ::SendMessageW(zone, WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_EQ(desktop.openDialogs.size(), 3u);
     EXPECT_EQ(form->state().topFile, chosen);
+    desktop.openAnswers = {chosen};
+    ::SendMessageW(Control(Win32Form1::frmBottom), WM_LBUTTONUP, 0, MAKELPARAM(20, 40));
+    EXPECT_EQ(form->state().bottomFile, chosen);
 
     const std::string pasted = dir.Write("pasted.ps", AcceptedInput());
     ASSERT_TRUE(::OpenClipboard(form->window()));
@@ -185,6 +188,8 @@ TEST_F(Win32WindowTest, ClicksKeysAndPastesOnAZone) {
     ::GlobalUnlock(block);
     ::SetClipboardData(CF_UNICODETEXT, block);
     ::CloseClipboard();
+    ::SendMessageW(Control(Win32Form1::frmBottom), WM_KEYDOWN, 'V', 0);  // V alone: nothing
+    EXPECT_EQ(form->state().bottomFile, chosen);
     BYTE keys[256] = {};
     keys[VK_CONTROL] = 0x80;
     ::SetKeyboardState(keys);
@@ -198,7 +203,8 @@ TEST_F(Win32WindowTest, ClicksKeysAndPastesOnAZone) {
     EXPECT_EQ(desktop.boxes.size(), boxes);
 }
 
-// EXIT asks first; Cancel leaves everything as it was.
+// EXIT asks first; Cancel leaves everything as it was. Enter presses the
+// button with the focus.
 TEST_F(Win32WindowTest, ExitAsksFirst) {
     desktop.answers = {kIdCancel};
     ::SendMessageW(Control(Win32Form1::cmdExit), BM_CLICK, 0, 0);
@@ -208,6 +214,25 @@ TEST_F(Win32WindowTest, ExitAsksFirst) {
     EXPECT_EQ(desktop.boxes[0].title, "Confirmation");
     EXPECT_FALSE(desktop.ended);
     EXPECT_TRUE(::IsWindow(form->window()));
+
+    // Enter presses the button with the focus: MERGE + SAVE, or EXIT.
+    desktop.answers = {kIdOk, kIdCancel};
+    ::SetFocus(Control(Win32Form1::cmdMerge));
+    ::SendMessageW(form->window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(desktop.Texts(), (Texts{"You're sure?", "Sorry input *.PS files not correct"}));
+    ::SendMessageW(form->window(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);  // Escape
+    EXPECT_EQ(desktop.boxes.size(), 2u);
+    ::SetFocus(Control(Win32Form1::cmdExit));
+    ::SendMessageW(form->window(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(desktop.boxes.size(), 3u);
+    EXPECT_EQ(desktop.boxes.back().text, "You're sure?");
+    EXPECT_FALSE(desktop.ended);
+
+    // The focus comes back where it was when a box or dialog has closed.
+    ::SendMessageW(form->window(), WM_ACTIVATE, WA_INACTIVE, 0);
+    ::SetFocus(nullptr);
+    ::SendMessageW(form->window(), WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(::GetFocus(), Control(Win32Form1::cmdExit));
 }
 
 // What a second copy hands over: one or two absolute names, taken as drops

@@ -232,10 +232,25 @@ LRESULT CALLBACK Win32Form1::FormProcedure(HWND window, UINT message, WPARAM w, 
 
 LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
     switch (message) {
-        case WM_COMMAND:
-            // Escape (IDCANCEL) and Enter without a button (IDOK) do nothing.
-            if (HIWORD(w) == BN_CLICKED && LOWORD(w) == cmdMerge) handlers_.cmdMerge_Click();
-            if (HIWORD(w) == BN_CLICKED && LOWORD(w) == cmdExit) handlers_.cmdExit_Click();
+        case WM_COMMAND: {
+            // Enter (IDOK) presses the button with the focus; Escape
+            // (IDCANCEL) does nothing.
+            int id = HIWORD(w) == BN_CLICKED ? LOWORD(w) : 0;
+            if (id == IDOK) id = ::GetDlgCtrlID(::GetFocus());
+            if (id == cmdMerge) handlers_.cmdMerge_Click();
+            if (id == cmdExit) handlers_.cmdExit_Click();
+            return 0;
+        }
+        case WM_ACTIVATE:
+            // The focus goes back where it was when a box or dialog closes,
+            // as in a dialog.
+            if (LOWORD(w) == WA_INACTIVE) {
+                const HWND focus = ::GetFocus();
+                if (focus != nullptr && ::IsChild(window_, focus)) lastFocus_ = focus;
+            } else {
+                ::SetFocus(lastFocus_ != nullptr && ::IsWindow(lastFocus_) ? lastFocus_
+                                                                          : control(cmdMerge));
+            }
             return 0;
         case kTakeHandOver:
             handlers_.TakeHandOver();

@@ -93,6 +93,7 @@ private:
     HFONT subtitleFont_ = nullptr;
     HFONT zoneFont_ = nullptr;
     HICON icon_ = nullptr;
+    HWND lastFocus_ = nullptr;  // while another window is active
 };
 
 }  // namespace a5merge
