@@ -15,7 +15,6 @@ using windows::Wide;
 
 namespace {
 
-constexpr const wchar_t* kZoneClass = L"a5merge.Zone";
 constexpr UINT kTakeHandOver = WM_APP + 1;  // the next files handed over, from the queue
 
 // The design's sizes, in twips.
@@ -101,11 +100,6 @@ void Win32Form1::Create() {
     form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     form.lpszClassName = kClassName;
     ::RegisterClassExW(&form);
-    WNDCLASSEXW zone = form;
-    zone.lpfnWndProc = ZoneProcedure;
-    zone.hIcon = nullptr;
-    zone.lpszClassName = kZoneClass;
-    ::RegisterClassExW(&zone);
 
     dpi_ = ScreenDpi();
     windowFont_ = Tahoma(8.25, false, dpi_);
@@ -150,11 +144,14 @@ void Win32Form1::Create() {
         {frmBottom, lblBottom, 2280, "BOTTOM", 120, 1935, 615},
     };
     for (const auto& z : zones) {
-        // The zone takes the focus, drops and clicks, and draws its frame
-        // with the caption "Drag/Drop" as a group box does.
-        const HWND zoneWindow = MakeControl(kZoneClass, "", WS_TABSTOP, z.frame, 120, z.top, 2175,
-                                            1335, windowFont_, window_);
+        // The zone is a button to the keyboard and to screen readers (its
+        // name says its state), drawn as a frame with the caption
+        // "Drag/Drop", as a group box is; it takes drops and pastes.
+        const HWND zoneWindow =
+            MakeControl(L"BUTTON", "", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPCHILDREN, z.frame, 120,
+                        z.top, 2175, 1335, windowFont_, window_);
         ::DragAcceptFiles(zoneWindow, TRUE);
+        ::SetWindowSubclass(zoneWindow, ZoneProcedure, 1, reinterpret_cast<DWORD_PTR>(this));
         TakeDropsFor(MakeControl(L"STATIC", z.caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label,
                                  z.labelLeft, 480, z.labelWidth, z.labelHeight, zoneFont_,
                                  zoneWindow));
@@ -239,7 +236,15 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             if (id == IDOK) id = ::GetDlgCtrlID(::GetFocus());
             if (id == cmdMerge) handlers_.cmdMerge_Click();
             if (id == cmdExit) handlers_.cmdExit_Click();
+            // A click, Space or Enter on a zone: its Open dialog.
+            if (id == frmTop) handlers_.ChooseFile(Zone::Top);
+            if (id == frmBottom) handlers_.ChooseFile(Zone::Bottom);
             return 0;
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(l);
+            if (item->CtlID == frmTop || item->CtlID == frmBottom) DrawZone(*item);
+            return TRUE;
         }
         case WM_ACTIVATE:
             // The focus goes back where it was when a box or dialog closes,
@@ -275,16 +280,13 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
     }
 }
 
-LRESULT CALLBACK Win32Form1::ZoneProcedure(HWND zone, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(zone, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* form = reinterpret_cast<Win32Form1*>(::GetWindowLongPtrW(zone, GWLP_USERDATA));
-    if (form == nullptr || form->window_ == nullptr) return ::DefWindowProcW(zone, message, w, l);
-    return form->OnZoneMessage(zone, message, w, l);
+LRESULT CALLBACK Win32Form1::ZoneProcedure(HWND zone, UINT message, WPARAM w, LPARAM l,
+                                           UINT_PTR, DWORD_PTR form) {
+    return reinterpret_cast<Win32Form1*>(form)->OnZoneMessage(zone, message, w, l);
 }
 
+// What a zone does beyond a button's own: it takes drops and pastes, and
+// Enter chooses a file there as Space does.
 LRESULT Win32Form1::OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_DROPFILES: {
@@ -294,68 +296,45 @@ LRESULT Win32Form1::OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l) {
             handlers_.TakeFiles(ZoneOf(zone), files);
             return 0;
         }
-        case WM_LBUTTONDOWN:
-            ::SetFocus(zone);
-            return 0;
-        case WM_LBUTTONUP:
-            handlers_.ChooseFile(ZoneOf(zone));
-            return 0;
-        case WM_GETDLGCODE: {
-            // Space and Enter choose a file here; Tab still moves on.
-            const auto* key = reinterpret_cast<const MSG*>(l);
-            if (key != nullptr && key->message == WM_KEYDOWN &&
-                (key->wParam == VK_RETURN || key->wParam == VK_SPACE)) {
-                return DLGC_WANTMESSAGE;
-            }
-            return DLGC_WANTCHARS;
-        }
         case WM_KEYDOWN: {
             const bool control = ::GetKeyState(VK_CONTROL) < 0;
             const bool shift = ::GetKeyState(VK_SHIFT) < 0;
-            if (w == VK_RETURN || w == VK_SPACE) {
-                handlers_.ChooseFile(ZoneOf(zone));
-            } else if ((control && w == 'V') || (shift && w == VK_INSERT)) {
+            if ((control && w == 'V') || (shift && w == VK_INSERT)) {
                 const std::vector<std::string> files = ClipboardFiles(window_);
                 if (!files.empty()) handlers_.TakeFiles(ZoneOf(zone), files);
+                return 0;
             }
-            return 0;
-        }
-        case WM_GETFONT:  // the frame's caption is in the window's font
-            return reinterpret_cast<LRESULT>(windowFont_);
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS:
-            ::InvalidateRect(zone, nullptr, TRUE);
-            return 0;
-        case WM_PAINT: {
-            PAINTSTRUCT paint{};
-            const HDC dc = ::BeginPaint(zone, &paint);
-            RECT area{};
-            ::GetClientRect(zone, &area);
-            const HGDIOBJ before = ::SelectObject(dc, windowFont_);
-            const wchar_t caption[] = L"Drag/Drop";
-            SIZE size{};
-            ::GetTextExtentPoint32W(dc, caption, 9, &size);
-            RECT edge = area;
-            edge.top += size.cy / 2;
-            ::DrawEdge(dc, &edge, EDGE_ETCHED, BF_RECT);
-            ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-            ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
-            ::SetBkMode(dc, OPAQUE);
-            RECT text{Pixels(90), 0, Pixels(90) + size.cx + Pixels(60), size.cy};
-            ::DrawTextW(dc, caption, 9, &text, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
-            if (::GetFocus() == zone) {
-                RECT inner = edge;
-                ::InflateRect(&inner, -Pixels(60), -Pixels(60));
-                inner.top += Pixels(60);
-                ::DrawFocusRect(dc, &inner);
-            }
-            ::SelectObject(dc, before);
-            ::EndPaint(zone, &paint);
-            return 0;
+            break;
         }
         default:
-            return ::DefWindowProcW(zone, message, w, l);
+            break;
     }
+    return ::DefSubclassProc(zone, message, w, l);
+}
+
+// A zone: its frame, the caption "Drag/Drop" in it, and the focus inside.
+void Win32Form1::DrawZone(const DRAWITEMSTRUCT& item) {
+    const HDC dc = item.hDC;
+    ::FillRect(dc, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
+    const HGDIOBJ before = ::SelectObject(dc, windowFont_);
+    const wchar_t caption[] = L"Drag/Drop";
+    SIZE size{};
+    ::GetTextExtentPoint32W(dc, caption, 9, &size);
+    RECT edge = item.rcItem;
+    edge.top += size.cy / 2;
+    ::DrawEdge(dc, &edge, EDGE_ETCHED, BF_RECT);
+    ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+    ::SetTextColor(dc, ::GetSysColor(COLOR_BTNTEXT));
+    ::SetBkMode(dc, OPAQUE);
+    RECT text{Pixels(90), 0, Pixels(90) + size.cx + Pixels(60), size.cy};
+    ::DrawTextW(dc, caption, 9, &text, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
+    if ((item.itemState & ODS_FOCUS) != 0) {
+        RECT inner = edge;
+        ::InflateRect(&inner, -Pixels(60), -Pixels(60));
+        inner.top += Pixels(60);
+        ::DrawFocusRect(dc, &inner);
+    }
+    ::SelectObject(dc, before);
 }
 
 std::vector<std::string> Win32Form1::DroppedFiles(HDROP drop) {

@@ -21,8 +21,9 @@ class TextFiles;
 // The program's one window on Windows, drawn with the system's own controls
 // at the design's places and fonts (twips scaled to the screen's DPI): two
 // drop zones, MERGE + SAVE and EXIT. What its handlers do is FormHandlers'.
-// A zone takes a drop of files, a click, Space or Enter (its Open dialog)
-// and a paste (Ctrl+V, Shift+Insert) of files or a path.
+// A zone is a button (named with its state and file for screen readers): a
+// click, Space or Enter opens its Open dialog; it takes a drop of files and
+// a paste (Ctrl+V, Shift+Insert) of files or a path.
 class Win32Form1 : private Captions {
 public:
     // Control identifiers; zones come after the buttons in the Tab order.
@@ -74,9 +75,11 @@ public:
 
 private:
     static LRESULT CALLBACK FormProcedure(HWND window, UINT message, WPARAM w, LPARAM l);
-    static LRESULT CALLBACK ZoneProcedure(HWND window, UINT message, WPARAM w, LPARAM l);
+    static LRESULT CALLBACK ZoneProcedure(HWND zone, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                          DWORD_PTR form);
     LRESULT OnFormMessage(UINT message, WPARAM w, LPARAM l);
     LRESULT OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l);
+    void DrawZone(const DRAWITEMSTRUCT& item);
     void Create();
     HWND MakeControl(const wchar_t* kind, const char* caption, DWORD style, int id, int left,
                      int top, int width, int height, HFONT font, HWND parent);
