@@ -253,7 +253,7 @@ TEST_F(Win32WindowTest, ExitAsksFirst) {
 }
 
 // What a second copy hands over: one or two absolute names, taken as drops
-// once shown; anything else is refused whole.
+// once shown; anything else is refused whole. Then Swap.
 TEST_F(Win32WindowTest, HandOversFromASecondCopy) {
     const std::string top = dir.Write("left.ps", AcceptedInput());
     const std::string bottom = dir.Write("right.ps", AcceptedInput());
@@ -276,6 +276,19 @@ TEST_F(Win32WindowTest, HandOversFromASecondCopy) {
     EXPECT_EQ(send(Win32Form1::HandOverBlock({top, bottom}), tag), TRUE);
     EXPECT_EQ(form->state().topFile, top);
     EXPECT_EQ(form->state().bottomFile, bottom);
+    EXPECT_TRUE(desktop.boxes.empty());
+
+    // Ctrl+Shift+X swaps them; X alone is no shortcut.
+    const MSG x{Control(Win32Form1::cmdMerge), WM_KEYDOWN, 'X', 0, 0, {}};
+    EXPECT_FALSE(form->Shortcut(x));
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = keys[VK_SHIFT] = 0x80;
+    ::SetKeyboardState(keys);
+    EXPECT_TRUE(form->Shortcut(x));
+    keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+    EXPECT_EQ(form->state().topFile, bottom);
+    EXPECT_EQ(form->state().bottomFile, top);
     EXPECT_TRUE(desktop.boxes.empty());
 }
 

@@ -44,14 +44,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("a5merge"));
     a5merge::RegisterTahoma();
 
-    std::vector<std::string> named;
-    for (const std::string& file : commandLine.files) {
-        try {
-            named.push_back(a5merge::AbsolutePath(file));
-        } catch (const a5merge::RuntimeError&) {
-            named.push_back(file);  // the zone then says it cannot find it
-        }
-    }
+    std::vector<std::string> named = a5merge::AbsoluteNames(commandLine.files);
 
     a5merge::TextFiles files;
     a5merge::SingleInstance instance;

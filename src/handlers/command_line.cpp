@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+#include "platform/runtime_error.h"
+
 namespace a5merge {
 
 namespace {
@@ -114,6 +117,18 @@ WindowCommandLine ParseWindowCommandLine(int argc, char** argv) {
         }
     }
     return line;
+}
+
+std::vector<std::string> AbsoluteNames(const std::vector<std::string>& files) {
+    std::vector<std::string> named;
+    for (const std::string& file : files) {
+        try {
+            named.push_back(AbsolutePath(file));
+        } catch (const RuntimeError&) {
+            named.push_back(file);
+        }
+    }
+    return named;
 }
 
 std::string WindowHelpText() {

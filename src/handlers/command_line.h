@@ -21,6 +21,10 @@ WindowCommandLine ParseWindowCommandLine(int argc, char** argv);
 // `argv` without the options QApplication takes and their values.
 std::vector<char*> WithoutQtOptions(int argc, char** argv);
 
+// `files` made absolute, each as the system can; one it cannot is kept as
+// given (the zone then says it cannot find it).
+std::vector<std::string> AbsoluteNames(const std::vector<std::string>& files);
+
 // The texts printed for --help and --version.
 std::string WindowHelpText();
 std::string WindowVersionText();

@@ -49,22 +49,6 @@ std::string SingleInstance::DefaultLockPath() {
     return folder.empty() ? folder : folder + "/a5merge.lock";
 }
 
-SingleInstance::SingleInstance(std::string lockPath) : path_(std::move(lockPath)) {}
-
-SingleInstance::~SingleInstance() { Release(); }
-
-SingleInstance::Outcome SingleInstance::Acquire() {
-    if (tried_) return outcome_;
-    tried_ = true;
-    return outcome_ = Try();
-}
-
-SingleInstance::Outcome SingleInstance::TryAgain() {
-    if (outcome_ == Outcome::AlreadyRunning) outcome_ = Try();
-    tried_ = true;
-    return outcome_;
-}
-
 SingleInstance::Outcome SingleInstance::Try() {
     if (path_.empty()) return Outcome::Unavailable;
     // Close-on-exec: a child (Ghostscript) must not hold the lock after us.

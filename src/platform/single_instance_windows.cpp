@@ -27,22 +27,6 @@ std::string UserOnlyFolder() { return "a5merge"; }
 
 std::string SingleInstance::DefaultLockPath() { return UserOnlyFolder() + "/a5merge.lock"; }
 
-SingleInstance::SingleInstance(std::string lockPath) : path_(std::move(lockPath)) {}
-
-SingleInstance::~SingleInstance() { Release(); }
-
-SingleInstance::Outcome SingleInstance::Acquire() {
-    if (tried_) return outcome_;
-    tried_ = true;
-    return outcome_ = Try();
-}
-
-SingleInstance::Outcome SingleInstance::TryAgain() {
-    if (outcome_ == Outcome::AlreadyRunning) outcome_ = Try();
-    tried_ = true;
-    return outcome_;
-}
-
 // The mutex lives while a copy holds a handle to it: the system lets go of
 // it when a copy ends, however it ends.
 SingleInstance::Outcome SingleInstance::Try() {

@@ -206,14 +206,25 @@ void Win32Form1::Show(int showCommand) {
     handlers_.Shown();
 }
 
-int Win32Form1::RunMessages(HWND window) {
+int Win32Form1::RunMessages() {
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (::IsWindow(window) && ::IsDialogMessageW(window, &message)) continue;
+        if (Shortcut(message)) continue;
+        if (::IsWindow(window_) && ::IsDialogMessageW(window_, &message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
     return static_cast<int>(message.wParam);
+}
+
+bool Win32Form1::Shortcut(const MSG& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != 'X' ||
+        (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) ||
+        ::GetKeyState(VK_CONTROL) >= 0 || ::GetKeyState(VK_SHIFT) >= 0) {
+        return false;
+    }
+    handlers_.Swap();
+    return true;
 }
 
 LRESULT CALLBACK Win32Form1::FormProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {

@@ -54,7 +54,10 @@ public:
         return handlers_.TakeFilesOnceShown(std::move(files));
     }
     // Runs the window's messages until it is closed; the program's status.
-    static int RunMessages(HWND window);
+    int RunMessages();
+    // The window's shortcut a key message is, taken: Ctrl+Shift+X swaps the
+    // zones' files. False for any other message.
+    bool Shortcut(const MSG& message);
 
     HWND window() const { return window_; }
     // A control by its identifier (the zones' labels inside their zone).

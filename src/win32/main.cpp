@@ -57,14 +57,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         return commandLine.action == Action::UsageError ? 2 : 0;
     }
 
-    std::vector<std::string> named;
-    for (const std::string& file : commandLine.files) {
-        try {
-            named.push_back(a5merge::AbsolutePath(file));
-        } catch (const a5merge::RuntimeError&) {
-            named.push_back(file);  // the zone then says it cannot find it
-        }
-    }
+    std::vector<std::string> named = a5merge::AbsoluteNames(commandLine.files);
 
     a5merge::TextFiles files;
     a5merge::SingleInstance instance;
@@ -95,7 +88,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     form.Load();
     form.Show(showCommand);
     form.TakeFilesOnceShown(std::move(named));
-    const int status = a5merge::Win32Form1::RunMessages(form.window());
+    const int status = form.RunMessages();
     files.CloseAll();
     return status;
 }

@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
@@ -56,47 +57,49 @@ int Win32Desktop::MsgBox(const std::string& text, int style,
     return answer == IDOK ? kIdOk : kIdCancel;
 }
 
-std::optional<std::string> Win32Desktop::SaveAs(const SaveDialog& dialog) {
-    std::vector<wchar_t> name(32768, L'\0');
-    const std::wstring proposed = Wide(dialog.fileName);
-    proposed.copy(name.data(), std::min(proposed.size(), name.size() - 1));
-    const std::wstring filter = DialogFilter(dialog.filter);
-    const std::wstring title = Wide(dialog.title);
-    const std::wstring extension = Wide(dialog.defaultExt);
-    const std::wstring folder = Wide(dialog.initDir);
+namespace {
+
+// The common dialog's settings both dialogs share; the chosen name comes
+// back in `name`.
+struct FileDialog {
+    std::vector<wchar_t> name = std::vector<wchar_t>(32768, L'\0');
+    std::wstring filter, title, folder;
     OPENFILENAMEW settings{};
-    settings.lStructSize = sizeof settings;
-    settings.hwndOwner = owner_;
-    settings.lpstrFilter = filter.c_str();
-    settings.nFilterIndex = 1;
-    settings.lpstrFile = name.data();
-    settings.nMaxFile = static_cast<DWORD>(name.size());
-    settings.lpstrTitle = title.c_str();
-    settings.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-    settings.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    settings.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
-    if ((dialog.flags & SaveDialog::kOverwritePrompt) != 0) settings.Flags |= OFN_OVERWRITEPROMPT;
-    if (!::GetSaveFileNameW(&settings)) return std::nullopt;
-    return Narrow(name.data());
+
+    FileDialog(HWND owner, const std::string& filterText, const std::string& titleText,
+               const std::string& initDir, DWORD flags)
+        : filter(DialogFilter(filterText)), title(Wide(titleText)), folder(Wide(initDir)) {
+        settings.lStructSize = sizeof settings;
+        settings.hwndOwner = owner;
+        settings.lpstrFilter = filter.c_str();
+        settings.nFilterIndex = 1;
+        settings.lpstrFile = name.data();
+        settings.nMaxFile = static_cast<DWORD>(name.size());
+        settings.lpstrTitle = title.c_str();
+        settings.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+        settings.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | flags;
+    }
+};
+
+}  // namespace
+
+std::optional<std::string> Win32Desktop::SaveAs(const SaveDialog& dialog) {
+    FileDialog chooser(owner_, dialog.filter, dialog.title, dialog.initDir,
+                       OFN_PATHMUSTEXIST | ((dialog.flags & SaveDialog::kOverwritePrompt) != 0
+                                                ? OFN_OVERWRITEPROMPT
+                                                : 0));
+    const std::wstring proposed = Wide(dialog.fileName);
+    proposed.copy(chooser.name.data(), std::min(proposed.size(), chooser.name.size() - 1));
+    const std::wstring extension = Wide(dialog.defaultExt);
+    chooser.settings.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+    if (!::GetSaveFileNameW(&chooser.settings)) return std::nullopt;
+    return Narrow(chooser.name.data());
 }
 
 std::optional<std::string> Win32Desktop::OpenFile(const OpenDialog& dialog) {
-    std::vector<wchar_t> name(32768, L'\0');
-    const std::wstring filter = DialogFilter(dialog.filter);
-    const std::wstring title = Wide(dialog.title);
-    const std::wstring folder = Wide(dialog.initDir);
-    OPENFILENAMEW settings{};
-    settings.lStructSize = sizeof settings;
-    settings.hwndOwner = owner_;
-    settings.lpstrFilter = filter.c_str();
-    settings.nFilterIndex = 1;
-    settings.lpstrFile = name.data();
-    settings.nMaxFile = static_cast<DWORD>(name.size());
-    settings.lpstrTitle = title.c_str();
-    settings.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    settings.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
-    if (!::GetOpenFileNameW(&settings)) return std::nullopt;
-    return Narrow(name.data());
+    FileDialog chooser(owner_, dialog.filter, dialog.title, dialog.initDir, OFN_FILEMUSTEXIST);
+    if (!::GetOpenFileNameW(&chooser.settings)) return std::nullopt;
+    return Narrow(chooser.name.data());
 }
 
 std::optional<PrintChoice> Win32Desktop::ChoosePrinter(const std::string&) { return std::nullopt; }

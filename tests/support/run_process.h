@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@ struct ProcessResult {
 
 // `built`, or the program the environment variable `override` names when it
 // is set (to run the same tests against another build).
-std::string ProgramUnderTest(const char* built, const char* override);
+inline std::string ProgramUnderTest(const char* built, const char* override) {
+    const char* other = std::getenv(override);
+    return other != nullptr && *other != '\0' ? other : built;
+}
 
 // Runs `argv` in `cwd` (the current folder when empty) and waits for it.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "");

@@ -17,11 +17,6 @@
 
 namespace a5merge::testing {
 
-std::string ProgramUnderTest(const char* built, const char* override) {
-    const char* other = std::getenv(override);
-    return other != nullptr && *other != '\0' ? other : built;
-}
-
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd) {
     TempFolder capture;
     const std::string outPath = capture.Path("out");
