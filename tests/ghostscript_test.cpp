@@ -285,6 +285,18 @@ TEST(GhostscriptRunTest, LimitsAreSaid) {
     EXPECT_TRUE(cancelled.cancelled);
 }
 
+// The limits of a child table's case: a file size, the size of the files
+// in `dir`, a wall clock (zero: none of that kind).
+ChildLimits LimitsIn(const TempFolder& dir, std::uint64_t fileBytes, std::uint64_t folderBytes,
+                     int ms) {
+    ChildLimits limits;
+    limits.fileBytes = fileBytes;
+    limits.folder = folderBytes > 0 ? dir.Path("") : "";
+    limits.folderBytes = folderBytes;
+    limits.wallClock = std::chrono::milliseconds(ms);
+    return limits;
+}
+
 #ifdef _WIN32
 // Each limit a child runs under ends it, as the kind of ending says, and
 // with its job nothing of it runs on: not a child it starts, not one that
@@ -293,12 +305,7 @@ TEST(ChildProcessTest, EachLimitEndsTheChild) {
     TempFolder dir;
     const std::string input = dir.Write("input.ps", "%!PS\r\n");
     const auto limits = [&dir](std::uint64_t fileBytes, std::uint64_t folderBytes, int ms) {
-        ChildLimits limits;
-        limits.fileBytes = fileBytes;
-        limits.folder = folderBytes > 0 ? dir.Path("") : "";
-        limits.folderBytes = folderBytes;
-        limits.wallClock = std::chrono::milliseconds(ms);
-        return limits;
+        return LimitsIn(dir, fileBytes, folderBytes, ms);
     };
     // Windows holds a job to its processor time; wine does not (nor to its
     // memory, nor to one process): there the wall clock ends it.
@@ -358,12 +365,7 @@ TEST(ChildProcessTest, EachLimitEndsTheChild) {
 TEST(ChildProcessTest, EachLimitEndsTheChild) {
     TempFolder dir;
     const auto limits = [&dir](std::uint64_t fileBytes, std::uint64_t folderBytes, int ms) {
-        ChildLimits limits;
-        limits.fileBytes = fileBytes;
-        limits.folder = folderBytes > 0 ? dir.Path("") : "";
-        limits.folderBytes = folderBytes;
-        limits.wallClock = std::chrono::milliseconds(ms);
-        return limits;
+        return LimitsIn(dir, fileBytes, folderBytes, ms);
     };
     const struct {
         const char* what;
