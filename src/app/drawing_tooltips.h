@@ -4,12 +4,9 @@
 #include <QObject>
 #include <QString>
 
-#include <map>
-#include <set>
 #include <string>
 
-#include "app/background_run.h"
-#include "platform/file_system.h"
+#include "handlers/sheet_preview.h"
 
 namespace a5merge {
 
@@ -34,25 +31,16 @@ public:
     QString For(const QString& zone, const std::string& path);
 
     // How many renders were made (not taken from the cache).
-    int renders() const { return renders_; }
+    int renders() const { return renders_.renders(); }
 
 signals:
     // A render for `path` is done: its tooltip has changed.
     void rendered(const std::string& path);
 
 private:
-    struct Entry {
-        FileStamp stamp;
-        QImage picture;
-        QString failure;
-    };
-
     const Ghostscript& ghostscript_;
     double pixelRatio_;
-    std::map<std::string, Entry> cache_;
-    std::set<std::pair<std::string, std::int64_t>> pending_;  // path, change time
-    int renders_ = 0;
-    BackgroundRun run_;
+    DrawingRenders renders_;
 };
 
 }  // namespace a5merge

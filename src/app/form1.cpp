@@ -15,6 +15,7 @@
 #include "app/fonts.h"
 #include "app/icon.h"
 #include "app/preview_window.h"
+#include "handlers/sheet_preview.h"
 #include "ghostscript/ghostscript.h"
 #include "ghostscript/sheet_commands.h"
 #include "input/drop_zones.h"
@@ -26,11 +27,6 @@
 namespace a5merge {
 
 namespace {
-
-// What the context menu holds, said where the window's design allows: in the
-// zones' tooltips and to screen readers.
-constexpr const char* kMenuHint =
-    "Right click, the Menu key or Shift+F10: Preview, Print, Save as PDF, Swap TOP and BOTTOM";
 
 // Positions and sizes are designed in twips, 15 to a pixel.
 constexpr int Px(int twips) { return twips / 15; }

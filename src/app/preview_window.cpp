@@ -15,9 +15,6 @@ namespace a5merge {
 
 namespace {
 
-// A4 in points.
-constexpr double kPageWidth = 595.0;
-constexpr double kPageHeight = 842.0;
 constexpr int kMargin = 14;     // grey around the page
 constexpr int kButtonRow = 44;  // the buttons and the status line below the page
 
@@ -32,9 +29,9 @@ QImage ImageOf(const Raster& raster) {
 }
 
 PreviewWindow::PreviewWindow(const Ghostscript& ghostscript, QWidget* owner)
-    : QWidget(owner, Qt::Window), ghostscript_(ghostscript), run_(this, true) {
+    : QWidget(owner, Qt::Window), ghostscript_(ghostscript), run_(PostTo(this), true) {
     setObjectName(QStringLiteral("previewWindow"));
-    setWindowTitle(QStringLiteral("Preview of the A4 sheet - PS merge"));
+    setWindowTitle(QString::fromLatin1(kPreviewTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(440, 660);
     setMinimumSize(220, 320);
@@ -110,11 +107,10 @@ void PreviewWindow::PlaceBesideOwner() {
 }
 
 QRectF PreviewWindow::PageRect() const {
-    const QRectF room(kMargin, kMargin, width() - 2 * kMargin, height() - kMargin - kButtonRow);
-    const double scale =
-        std::max(0.01, std::min(room.width() / kPageWidth, room.height() / kPageHeight));
-    const QSizeF size(kPageWidth * scale, kPageHeight * scale);
-    return {room.center().x() - size.width() / 2, room.top(), size.width(), size.height()};
+    const SheetBox page = FitSheet(
+        {kMargin, kMargin, double(width() - 2 * kMargin), double(height() - kMargin - kButtonRow)},
+        false);
+    return {page.left, page.top, page.width, page.height};
 }
 
 void PreviewWindow::Render() {
@@ -128,7 +124,7 @@ void PreviewWindow::Render() {
         return;
     }
     // At the screen's own density: a pixel of the picture for each of the page's.
-    const double dotsPerInch = PageRect().height() * devicePixelRatioF() * 72.0 / kPageHeight;
+    const double dotsPerInch = DotsPerInchFor(PageRect().height() * devicePixelRatioF());
     const SheetSources sources = sources_;
     const Ghostscript& ghostscript = ghostscript_;
     run_.Start<RenderedPage>(
@@ -157,25 +153,11 @@ void PreviewWindow::Render() {
 QString PreviewWindow::statusText() const { return status_->text(); }
 
 void PreviewWindow::ShowStatus() {
-    QString text;
-    if (run_.Running()) {
-        text = QStringLiteral("Rendering...");
-    } else if (!problems_.empty()) {
-        QStringList said;
-        for (const std::string& problem : problems_) said << QString::fromStdString(problem);
-        text = QStringLiteral("Will not print right: ") + said.join(QStringLiteral("; "));
-    } else if (!sources_.top || !sources_.bottom) {
-        text = sources_.top ? QStringLiteral("TOP only: BOTTOM has no file yet")
-                            : QStringLiteral("BOTTOM only: TOP has no file yet");
-    }
     // A sandbox that cannot be made here is said (known once a render ran).
     std::string why;
-    if (!run_.Running() && rendered_ && !ghostscript_.Sandboxed(&why) && !why.empty()) {
-        if (!text.isEmpty()) text += QStringLiteral("\n");
-        text += QStringLiteral("Ghostscript runs without its sandbox here: ") +
-                QString::fromStdString(why);
-    }
-    status_->setText(text);
+    if (!rendered_ || ghostscript_.Sandboxed(&why)) why.clear();
+    status_->setText(
+        QString::fromStdString(PreviewStatus(run_.Running(), problems_, sources_, why)));
 }
 
 void PreviewWindow::resizeEvent(QResizeEvent* event) {

@@ -4,7 +4,9 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "app/background_run.h"
+#include "app/post_to.h"
+#include "handlers/background_run.h"
+#include "handlers/sheet_preview.h"
 #include "ghostscript/raster.h"
 #include "ghostscript/sheet_output.h"
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QObject>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -13,12 +11,15 @@
 namespace a5merge {
 
 // Work done off the window's thread. Each Start runs its work on a thread of
-// its own and hands the result to `done` on the thread of `context` (the
-// window's). With `newestOnly`, a Start cancels the work before it and only
+// its own and hands the result to `done` on the window's thread, through
+// `post` (which runs what it is given there, later, or never once the window
+// is gone). With `newestOnly`, a Start cancels the work before it and only
 // the newest result comes back. Dropping it cancels all and waits.
 class BackgroundRun {
 public:
-    BackgroundRun(QObject* context, bool newestOnly) : context_(context), newestOnly_(newestOnly) {}
+    using Post = std::function<void(std::function<void()>)>;
+
+    BackgroundRun(Post post, bool newestOnly) : post_(std::move(post)), newestOnly_(newestOnly) {}
     ~BackgroundRun() {
         CancelAll();
         for (Job& job : jobs_) job.thread.join();
@@ -38,14 +39,11 @@ public:
         jobs_.push_back({std::thread([this, work = std::move(work), done = std::move(done), cancel,
                                       finished, generation] {
                              auto result = std::make_shared<Result>(work(*cancel));
-                             QMetaObject::invokeMethod(
-                                 context_,
-                                 [this, result, done, generation] {
-                                     --running_;
-                                     if (generation <= cancelledUpTo_) return;
-                                     done(std::move(*result));
-                                 },
-                                 Qt::QueuedConnection);
+                             post_([this, result, done, generation] {
+                                 --running_;
+                                 if (generation <= cancelledUpTo_) return;
+                                 done(std::move(*result));
+                             });
                              *finished = true;
                          }),
                          cancel, finished});
@@ -79,7 +77,7 @@ private:
         }
     }
 
-    QObject* context_;
+    Post post_;
     bool newestOnly_;
     std::uint64_t generation_ = 0;     // of the newest Start
     std::uint64_t cancelledUpTo_ = 0;  // results of these and older are dropped

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ghostscript/sheet_output.h"
+#include "handlers/background_run.h"
+#include "platform/file_system.h"
+
+namespace a5merge {
+
+class Ghostscript;
+
+// What the context menu holds, said where the window's design allows: in the
+// zones' tooltips and to screen readers.
+inline constexpr const char* kMenuHint =
+    "Right click, the Menu key or Shift+F10: Preview, Print, Save as PDF, Swap TOP and BOTTOM";
+inline constexpr const char* kPreviewTitle = "Preview of the A4 sheet - PS merge";
+
+// A4, in points.
+inline constexpr double kSheetWidth = 595.0;
+inline constexpr double kSheetHeight = 842.0;
+
+struct SheetBox {
+    double left = 0, top = 0, width = 0, height = 0;
+};
+
+// The A4 sheet as large as it fits into `room`, whole: centred across, at
+// the room's top when `centreDown` is false, else centred down too.
+SheetBox FitSheet(const SheetBox& room, bool centreDown);
+
+// The dots per inch that render the sheet `pixelsHigh` device pixels high.
+inline double DotsPerInchFor(double pixelsHigh) { return pixelsHigh * 72.0 / kSheetHeight; }
+
+// The preview's status line: "Rendering..." while it renders, else why the
+// sheet will not print right, or which half has no file yet; then, once a
+// render told it (`sandboxWhy`), that Ghostscript runs without its sandbox.
+std::string PreviewStatus(bool rendering, const std::vector<std::string>& problems,
+                          const SheetSources& sources, const std::string& sandboxWhy);
+
+// Small renders of the drawings the zones hold, for their tooltips. Renders
+// run in the background, are kept by path, size and modification time, and
+// are made again only when one of those changes; `rendered` says when one
+// is done.
+class DrawingRenders {
+public:
+    DrawingRenders(const Ghostscript& ghostscript, double dotsPerInch, BackgroundRun::Post post,
+                   std::function<void(const std::string& path)> rendered);
+
+    // The render of the drawing in `path` as the file is now, or nothing
+    // while there is none yet (one is then started; none for a file that
+    // is gone).
+    const RenderedPage* For(const std::string& path);
+    // How many renders were started (not taken from the cache).
+    int renders() const { return renders_; }
+
+private:
+    struct Entry {
+        FileStamp stamp;
+        RenderedPage page;
+    };
+
+    const Ghostscript& ghostscript_;
+    double dotsPerInch_;
+    std::function<void(const std::string&)> rendered_;
+    std::map<std::string, Entry> cache_;
+    std::set<std::pair<std::string, std::int64_t>> pending_;  // path, change time
+    int renders_ = 0;
+    BackgroundRun run_;  // last: its work ends before the rest goes
+};
+
+}  // namespace a5merge
