@@ -279,7 +279,7 @@ TEST_F(Win32WindowTest, HandOversFromASecondCopy) {
     EXPECT_TRUE(desktop.boxes.empty());
 
     // Ctrl+Shift+X swaps them; X alone is no shortcut.
-    const MSG x{Control(Win32Form1::cmdMerge), WM_KEYDOWN, 'X', 0, 0, {}};
+    MSG x{Control(Win32Form1::cmdMerge), WM_KEYDOWN, 'X', 0, 0, {}};
     EXPECT_FALSE(form->Shortcut(x));
     BYTE keys[256] = {};
     keys[VK_CONTROL] = keys[VK_SHIFT] = 0x80;

@@ -154,6 +154,12 @@ RenderedPage RenderSheet(const Ghostscript& ghostscript, const SheetSources& sou
     return rendered;
 }
 
+RenderedPage RenderDocument(const Ghostscript& ghostscript, const std::string& path,
+                            double dotsPerInch, const std::atomic<bool>* cancel) {
+    std::vector<Raster> pages;
+    return RenderFile(ghostscript, path, dotsPerInch, cancel, pages);
+}
+
 RenderedPage RenderDrawing(const Ghostscript& ghostscript, const std::string& path,
                            double dotsPerInch, const std::atomic<bool>* cancel) {
     std::vector<Raster> pages;

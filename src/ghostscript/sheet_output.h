@@ -72,6 +72,11 @@ struct RenderedPage {
 RenderedPage RenderSheet(const Ghostscript& ghostscript, const SheetSources& sources,
                          double dotsPerInch, const std::atomic<bool>* cancel = nullptr);
 
+// The first page of the document in file `path` (any kind Ghostscript reads),
+// rendered at `dotsPerInch`.
+RenderedPage RenderDocument(const Ghostscript& ghostscript, const std::string& path,
+                            double dotsPerInch, const std::atomic<bool>* cancel = nullptr);
+
 // The half page the drawing in `path` draws (the lower half of A4), rendered
 // alone at `dotsPerInch`.
 RenderedPage RenderDrawing(const Ghostscript& ghostscript, const std::string& path,

@@ -15,6 +15,15 @@ SheetBox FitSheet(const SheetBox& room, bool centreDown) {
     return sheet;
 }
 
+SheetBox SheetOnPaper(double paperWidth, double paperHeight, const SheetBox& printable) {
+    SheetBox sheet = FitSheet({0, 0, printable.width, printable.height}, false);
+    sheet.left = std::clamp((paperWidth - sheet.width) / 2 - printable.left, 0.0,
+                            std::max(0.0, printable.width - sheet.width));
+    sheet.top = std::clamp((paperHeight - sheet.height) / 2 - printable.top, 0.0,
+                           std::max(0.0, printable.height - sheet.height));
+    return sheet;
+}
+
 std::string PreviewStatus(bool rendering, const std::vector<std::string>& problems,
                           const SheetSources& sources, const std::string& sandboxWhy) {
     std::string text;

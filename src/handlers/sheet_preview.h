@@ -33,6 +33,12 @@ struct SheetBox {
 // the room's top when `centreDown` is false, else centred down too.
 SheetBox FitSheet(const SheetBox& room, bool centreDown);
 
+// The A4 sheet on a printer's paper `paperWidth` by `paperHeight` whose
+// printable part is `printable` (its place on the paper, and its size): as
+// large as the printable part allows, centred on the paper where that keeps
+// it printable, never cut. Relative to the printable part's corner.
+SheetBox SheetOnPaper(double paperWidth, double paperHeight, const SheetBox& printable);
+
 // The dots per inch that render the sheet `pixelsHigh` device pixels high.
 inline double DotsPerInchFor(double pixelsHigh) { return pixelsHigh * 72.0 / kSheetHeight; }
 

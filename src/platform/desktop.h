@@ -44,9 +44,10 @@ struct OpenDialog {
 // What the user chose in a print dialog: a printer and the job options the
 // dialog hands on, or a file to print into instead.
 struct PrintChoice {
-    std::string printer;  // a CUPS queue; empty when `file` is set
+    std::string printer;  // a CUPS queue or a Windows printer; empty when `file` is set
     std::string file;     // print into this file (as PDF) instead
-    std::vector<std::pair<std::string, std::string>> options;  // CUPS's: copies, sides, media...
+    // CUPS's (copies, sides, media...); on Windows the DEVMODE chosen, as bytes.
+    std::vector<std::pair<std::string, std::string>> options;
 };
 
 // What the program's logic asks of the desktop. The window provides the real

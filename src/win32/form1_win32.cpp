@@ -1,11 +1,14 @@
 #include "win32/form1_win32.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 #include <shellapi.h>
 
 #include <algorithm>
 
 #include "input/path_helpers.h"
+#include "merge/merge_command.h"
+#include "platform/desktop.h"
 #include "platform/windows_support.h"
 
 namespace a5merge {
@@ -16,6 +19,7 @@ using windows::Wide;
 namespace {
 
 constexpr UINT kTakeHandOver = WM_APP + 1;  // the next files handed over, from the queue
+constexpr UINT kRunPosted = WM_APP + 2;     // results of background work
 
 // The design's sizes, in twips.
 constexpr int kClientWidth = 2415;
@@ -73,16 +77,27 @@ Win32Form1::Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instanc
     : handlers_(
           desktop, files, instances, *this,
           [this] { ::PostMessageW(window_, kTakeHandOver, 0, 0); },
-          [this](Zone) { Describe(); }) {
+          [this](Zone) { Accepted(); }),
+      printer_(handlers_.ghostscript()),
+      posted_(kRunPosted) {
+    handlers_.UsePrintSpooler(printer_);
     Create();
+    posted_.SetWindow(window_);
+    tipFont_ = Tahoma(8.25, true, dpi_);
+    tip_ = std::make_unique<DrawingTip>(handlers_.ghostscript(), windowFont_, tipFont_, dpi_,
+                                        [this](std::function<void()> work) {
+                                            posted_.Post(std::move(work));
+                                        });
 }
 
 Win32Form1::~Win32Form1() {
+    preview_.reset();
+    tip_.reset();
     if (window_ != nullptr) {
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         ::DestroyWindow(window_);
     }
-    for (HFONT font : {windowFont_, titleFont_, subtitleFont_, zoneFont_}) {
+    for (HFONT font : {windowFont_, titleFont_, subtitleFont_, zoneFont_, tipFont_}) {
         if (font != nullptr) ::DeleteObject(font);
     }
 }
@@ -217,14 +232,118 @@ int Win32Form1::RunMessages() {
     return static_cast<int>(message.wParam);
 }
 
-bool Win32Form1::Shortcut(const MSG& message) {
-    if (message.message != WM_KEYDOWN || message.wParam != 'X' ||
-        (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) ||
-        ::GetKeyState(VK_CONTROL) >= 0 || ::GetKeyState(VK_SHIFT) >= 0) {
-        return false;
+bool Win32Form1::Shortcut(MSG& message) {
+    const UINT kind = message.message;
+    if (kind == WM_KEYDOWN || kind == WM_SYSKEYDOWN || kind == WM_LBUTTONDOWN ||
+        kind == WM_RBUTTONDOWN) {
+        tip_->Hide();
     }
-    handlers_.Swap();
-    return true;
+    if (preview_ && preview_->Key(message)) return true;
+    if (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) return false;
+    const bool control = ::GetKeyState(VK_CONTROL) < 0;
+    const bool shift = ::GetKeyState(VK_SHIFT) < 0;
+    const WPARAM key = message.wParam;
+    // The Menu key and Shift+F10 open the menu; their key-up is taken too,
+    // so that the system does not open it a second time.
+    const bool menuKey = key == VK_APPS || (key == VK_F10 && shift);
+    if (menuKey && (kind == WM_KEYUP || kind == WM_SYSKEYUP)) return true;
+    if (menuKey && (kind == WM_KEYDOWN || kind == WM_SYSKEYDOWN)) {
+        ShowMenu({-1, -1});
+        return true;
+    }
+    if (kind != WM_KEYDOWN || !control) return false;
+    const struct {
+        WPARAM key;
+        bool shift;
+        Command command;
+    } shortcuts[] = {
+        {'P', true, menuPreview},
+        {'P', false, menuPrint},
+        {'S', true, menuSavePdf},
+        {'X', true, menuSwap},
+    };
+    for (const auto& shortcut : shortcuts) {
+        if (key == shortcut.key && shift == shortcut.shift) {
+            Run(shortcut.command);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Win32Form1::Run(Command command) {
+    switch (command) {
+        case menuPreview:
+            Preview();
+            break;
+        case menuPrint:
+            handlers_.Print();
+            break;
+        case menuSavePdf:
+            handlers_.SaveAsPdf();
+            break;
+        case menuSwap:
+            handlers_.Swap();
+            break;
+    }
+}
+
+// Refused until a zone holds a file; then shown, following the zones.
+void Win32Form1::Preview() {
+    handlers_.Guarded([&] {
+        if (state().topOK == 0 && state().bottomOK == 0) {
+            handlers_.desktop().MsgBox(kInputsNotCorrect, kMbSystemModal);
+            return;
+        }
+        if (!preview_) {
+            preview_ = std::make_unique<Win32PreviewWindow>(
+                handlers_.ghostscript(), window_, windowFont_,
+                [this](std::function<void()> work) { posted_.Post(std::move(work)); },
+                [this] { handlers_.Print(); }, [this] { handlers_.SaveAsPdf(); });
+        }
+        preview_->Show(handlers_.Sources());
+    });
+}
+
+void Win32Form1::ShowMenu(POINT at) {
+    if (at.x == -1 && at.y == -1) {
+        const HWND focus = ::GetFocus();
+        RECT below{};
+        ::GetWindowRect(focus != nullptr && ::IsChild(window_, focus) ? focus : window_, &below);
+        at = {(below.left + below.right) / 2, (below.top + below.bottom) / 2};
+    }
+    tip_->Hide();
+    const HMENU menu = ::CreatePopupMenu();
+    ::AppendMenuW(menu, MF_STRING, menuPreview, L"Preview...\tCtrl+Shift+P");
+    ::AppendMenuW(menu, MF_STRING, menuPrint, L"Print...\tCtrl+P");
+    ::AppendMenuW(menu, MF_STRING, menuSavePdf, L"Save as PDF...\tCtrl+Shift+S");
+    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    ::AppendMenuW(menu, MF_STRING, menuSwap, L"Swap TOP and BOTTOM\tCtrl+Shift+X");
+    const int chosen = static_cast<int>(::TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
+    ::DestroyMenu(menu);
+    if (chosen != 0) Run(static_cast<Command>(chosen));
+}
+
+void Win32Form1::ShowTip(Zone zone, POINT at) {
+    const bool top = zone == Zone::Top;
+    const MergeState& now = state();
+    tipZone_ = zone;
+    tip_->Show(top ? "TOP" : "BOTTOM",
+               (top ? now.topOK : now.bottomOK) != 0 ? (top ? now.topFile : now.bottomFile) : "",
+               at);
+}
+
+// The zone's name for screen readers, its tooltip and the preview follow
+// the file accepted.
+void Win32Form1::Accepted() {
+    Describe();
+    if (tipZone_ && tip_->visible()) {
+        POINT at{};
+        ::GetCursorPos(&at);
+        ShowTip(*tipZone_, at);
+    }
+    if (preview_) preview_->SetSources(handlers_.Sources());
 }
 
 LRESULT CALLBACK Win32Form1::FormProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -261,6 +380,7 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             // The focus goes back where it was when a box or dialog closes,
             // as in a dialog.
             if (LOWORD(w) == WA_INACTIVE) {
+                tip_->Hide();
                 const HWND focus = ::GetFocus();
                 if (focus != nullptr && ::IsChild(window_, focus)) lastFocus_ = focus;
             } else {
@@ -270,6 +390,12 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             return 0;
         case kTakeHandOver:
             handlers_.TakeHandOver();
+            return 0;
+        case kRunPosted:
+            posted_.RunPosted();
+            return 0;
+        case WM_CONTEXTMENU:
+            ShowMenu({GET_X_LPARAM(l), GET_Y_LPARAM(l)});
             return 0;
         case WM_COPYDATA: {
             const std::optional<std::vector<std::string>> files =
@@ -307,6 +433,20 @@ LRESULT Win32Form1::OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l) {
             handlers_.TakeFiles(ZoneOf(zone), files);
             return 0;
         }
+        case WM_MOUSEMOVE: {
+            TRACKMOUSEEVENT track{sizeof track, TME_HOVER | TME_LEAVE, zone, HOVER_DEFAULT};
+            ::TrackMouseEvent(&track);
+            break;
+        }
+        case WM_MOUSEHOVER: {
+            POINT at{GET_X_LPARAM(l), GET_Y_LPARAM(l)};
+            ::ClientToScreen(zone, &at);
+            ShowTip(ZoneOf(zone), at);
+            return 0;
+        }
+        case WM_MOUSELEAVE:
+            tip_->Hide();
+            break;
         case WM_KEYDOWN: {
             const bool control = ::GetKeyState(VK_CONTROL) < 0;
             const bool shift = ::GetKeyState(VK_SHIFT) < 0;

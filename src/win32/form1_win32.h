@@ -11,6 +11,10 @@
 
 #include "handlers/form_handlers.h"
 #include "state/captions.h"
+#include "win32/drawing_tip.h"
+#include "win32/gdi_printer.h"
+#include "win32/gdi_support.h"
+#include "win32/preview_win32.h"
 
 namespace a5merge {
 
@@ -23,7 +27,9 @@ class TextFiles;
 // drop zones, MERGE + SAVE and EXIT. What its handlers do is FormHandlers'.
 // A zone is a button (named with its state and file for screen readers): a
 // click, Space or Enter opens its Open dialog; it takes a drop of files and
-// a paste (Ctrl+V, Shift+Insert) of files or a path.
+// a paste (Ctrl+V, Shift+Insert) of files or a path; its tooltip shows its
+// drawing. A right click, the Menu key or Shift+F10 give the context menu:
+// Preview, Print, Save as PDF, Swap TOP and BOTTOM, each with its shortcut.
 class Win32Form1 : private Captions {
 public:
     // Control identifiers; zones come after the buttons in the Tab order.
@@ -37,6 +43,8 @@ public:
         frmBottom,
         lblBottom,
     };
+    // The context menu's commands.
+    enum Command : int { menuPreview = 301, menuPrint, menuSavePdf, menuSwap };
     static constexpr const wchar_t* kClassName = L"a5merge.Form1";
     // WM_COPYDATA's dwData for files handed over by a second copy.
     static constexpr ULONG_PTR kHandOverTag = 0xA5A5'0001;
@@ -55,14 +63,28 @@ public:
     }
     // Runs the window's messages until it is closed; the program's status.
     int RunMessages();
-    // The window's shortcut a key message is, taken: Ctrl+Shift+X swaps the
-    // zones' files. False for any other message.
-    bool Shortcut(const MSG& message);
+    // The window's shortcut a key message is, taken: Ctrl+Shift+P, Ctrl+P,
+    // Ctrl+Shift+S and Ctrl+Shift+X run the context menu's commands, the
+    // Menu key and Shift+F10 open it; the preview's own keys. False for any
+    // other message.
+    bool Shortcut(MSG& message);
+
+    // The context menu's commands.
+    void Preview();
+    void Run(Command command);
+    // Shows the context menu at `at` (screen), or below the control with
+    // the focus when `at` is (-1, -1), and runs the command chosen.
+    void ShowMenu(POINT at);
+    // The zone's tooltip, shown below `at` (screen).
+    void ShowTip(Zone zone, POINT at);
 
     HWND window() const { return window_; }
     // A control by its identifier (the zones' labels inside their zone).
     HWND control(Control id) const;
     FormHandlers& handlers() { return handlers_; }
+    // The preview (once made) and the zones' tooltip.
+    Win32PreviewWindow* preview() const { return preview_.get(); }
+    DrawingTip& tip() { return *tip_; }
     const MergeState& state() const { return handlers_.state(); }
     // Pixels for `twips` at the window's DPI.
     int Pixels(int twips) const { return ::MulDiv(twips, dpi_, 1440); }
@@ -89,6 +111,7 @@ private:
     void FitText(HWND label, HFONT& font, double points, bool bold);
     void SetCaption(Label label, const std::string& text) override;
     void Describe();
+    void Accepted();
     Zone ZoneOf(HWND zone) const { return zone == control(frmTop) ? Zone::Top : Zone::Bottom; }
 
     FormHandlers handlers_;
@@ -100,6 +123,12 @@ private:
     HFONT zoneFont_ = nullptr;
     HICON icon_ = nullptr;
     HWND lastFocus_ = nullptr;  // while another window is active
+    HFONT tipFont_ = nullptr;
+    GdiPrinter printer_;
+    WindowQueue posted_;  // results of background work, run by the window
+    std::optional<Zone> tipZone_;  // whose tooltip shows
+    std::unique_ptr<DrawingTip> tip_;  // these two go first: their work
+    std::unique_ptr<Win32PreviewWindow> preview_;  // ends before the rest goes
 };
 
 }  // namespace a5merge

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <chrono>
 #include <thread>
 
@@ -78,6 +80,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
         }
     }
 
+    // The print dialog wants COM on this thread.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     a5merge::Win32Desktop desktop([&] {
         files.CloseAll();
         instance.Release();

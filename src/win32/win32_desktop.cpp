@@ -1,5 +1,7 @@
 #include "win32/win32_desktop.h"
 
+#include <objbase.h>  // before commdlg.h: PrintDlgEx
+
 #include <commdlg.h>
 
 #include <algorithm>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "platform/windows_support.h"
+#include "win32/gdi_printer.h"
 
 namespace a5merge {
 
@@ -102,7 +105,57 @@ std::optional<std::string> Win32Desktop::OpenFile(const OpenDialog& dialog) {
     return Narrow(chooser.name.data());
 }
 
-std::optional<PrintChoice> Win32Desktop::ChoosePrinter(const std::string&) { return std::nullopt; }
+// The system's print dialog: the printer, copies and paper; A4 is chosen
+// until the user chooses another paper. Printing into a file is not offered
+// (Save as PDF is that).
+std::optional<PrintChoice> Win32Desktop::ChoosePrinter(const std::string&) {
+    PRINTPAGERANGE range{1, 1};
+    PRINTDLGEXW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner_;
+    dialog.nPageRanges = 1;
+    dialog.nMaxPageRanges = 1;
+    dialog.lpPageRanges = &range;
+    dialog.nMinPage = 1;
+    dialog.nMaxPage = 1;
+    dialog.nCopies = 1;
+    dialog.nStartPage = START_PAGE_GENERAL;
+    struct Free {
+        PRINTDLGEXW& dialog;
+        ~Free() {
+            if (dialog.hDevMode != nullptr) ::GlobalFree(dialog.hDevMode);
+            if (dialog.hDevNames != nullptr) ::GlobalFree(dialog.hDevNames);
+        }
+    } free{dialog};
+    dialog.Flags = PD_RETURNDEFAULT;
+    if (SUCCEEDED(::PrintDlgExW(&dialog)) && dialog.hDevMode != nullptr) {
+        if (auto* settings = static_cast<DEVMODEW*>(::GlobalLock(dialog.hDevMode))) {
+            PreferA4(*settings);
+            ::GlobalUnlock(dialog.hDevMode);
+        }
+    }
+    dialog.Flags = PD_NOPAGENUMS | PD_NOSELECTION | PD_NOCURRENTPAGE |
+                   PD_USEDEVMODECOPIESANDCOLLATE | PD_DISABLEPRINTTOFILE | PD_HIDEPRINTTOFILE;
+    if (FAILED(::PrintDlgExW(&dialog)) || dialog.dwResultAction != PD_RESULT_PRINT ||
+        dialog.hDevNames == nullptr) {
+        return std::nullopt;
+    }
+    PrintChoice choice;
+    if (const auto* names = static_cast<const DEVNAMES*>(::GlobalLock(dialog.hDevNames))) {
+        choice.printer = Narrow(reinterpret_cast<const wchar_t*>(names) + names->wDeviceOffset);
+        ::GlobalUnlock(dialog.hDevNames);
+    }
+    if (dialog.hDevMode != nullptr) {
+        if (const auto* settings = static_cast<const char*>(::GlobalLock(dialog.hDevMode))) {
+            const auto* mode = reinterpret_cast<const DEVMODEW*>(settings);
+            choice.options.emplace_back(
+                kDevModeOption, std::string(settings, mode->dmSize + mode->dmDriverExtra));
+            ::GlobalUnlock(dialog.hDevMode);
+        }
+    }
+    if (choice.printer.empty()) return std::nullopt;
+    return choice;
+}
 
 void Win32Desktop::WhileBusy(const std::string&,
                              const std::function<void(const std::atomic<bool>& cancel)>& work) {

@@ -23,7 +23,8 @@ public:
                const std::optional<std::string>& title = std::nullopt) override;
     std::optional<std::string> SaveAs(const SaveDialog& dialog) override;
     std::optional<std::string> OpenFile(const OpenDialog& dialog) override;
-    // Printing comes later on Windows: nothing is chosen.
+    // The system's print dialog (PrintDlgEx); the DEVMODE chosen comes as
+    // the option kDevModeOption.
     std::optional<PrintChoice> ChoosePrinter(const std::string& title) override;
     // Runs `work` at once, the window waiting (a busy cursor meanwhile).
     void WhileBusy(const std::string& what,

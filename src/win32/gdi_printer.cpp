@@ -1,0 +1,144 @@
+#include "win32/gdi_printer.h"
+
+#include <winspool.h>
+
+#include <algorithm>
+
+#include "ghostscript/sheet_output.h"
+#include "handlers/sheet_preview.h"
+#include "platform/windows_support.h"
+#include "win32/gdi_support.h"
+
+namespace a5merge {
+
+using windows::Wide;
+
+void PreferA4(DEVMODEW& settings) {
+    settings.dmFields = (settings.dmFields | DM_PAPERSIZE) & ~(DM_PAPERLENGTH | DM_PAPERWIDTH | DM_FORMNAME);
+    settings.dmPaperSize = DMPAPER_A4;
+}
+
+namespace {
+
+// The printer's own settings, with A4; empty when it has none to give.
+std::vector<BYTE> DefaultSettings(const std::wstring& printer) {
+    HANDLE opened = nullptr;
+    if (!::OpenPrinterW(const_cast<wchar_t*>(printer.c_str()), &opened, nullptr)) return {};
+    std::vector<BYTE> settings;
+    const LONG size = ::DocumentPropertiesW(nullptr, opened, const_cast<wchar_t*>(printer.c_str()),
+                                            nullptr, nullptr, 0);
+    if (size >= static_cast<LONG>(sizeof(DEVMODEW))) {
+        settings.resize(static_cast<std::size_t>(size));
+        auto* mode = reinterpret_cast<DEVMODEW*>(settings.data());
+        if (::DocumentPropertiesW(nullptr, opened, const_cast<wchar_t*>(printer.c_str()), mode,
+                                  nullptr, DM_OUT_BUFFER) == IDOK) {
+            PreferA4(*mode);
+        } else {
+            settings.clear();
+        }
+    }
+    ::ClosePrinter(opened);
+    return settings;
+}
+
+std::string Reason(const char* what) {
+    const DWORD code = ::GetLastError();
+    return code != 0 ? windows::SystemReason(code) : std::string(what);
+}
+
+struct PrinterDc {
+    HDC dc;
+    ~PrinterDc() {
+        if (dc != nullptr) ::DeleteDC(dc);
+    }
+};
+
+}  // namespace
+
+std::vector<std::string> GdiPrinter::Printers() {
+    constexpr DWORD kWhich = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+    DWORD needed = 0, count = 0;
+    ::EnumPrintersW(kWhich, nullptr, 4, nullptr, 0, &needed, &count);
+    std::vector<BYTE> buffer(std::max<DWORD>(needed, 1));
+    std::vector<std::string> names;
+    if (!::EnumPrintersW(kWhich, nullptr, 4, buffer.data(), needed, &needed, &count)) return names;
+    const auto* printers = reinterpret_cast<const PRINTER_INFO_4W*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) names.push_back(windows::Narrow(printers[i].pPrinterName));
+    return names;
+}
+
+PrintJob GdiPrinter::Send(const std::string& printer, const std::string& file,
+                          const std::string& title, const PrintOptions& options) {
+    PrintJob job;
+    const std::wstring printerName = Wide(printer);
+    std::vector<BYTE> settings;
+    for (const auto& [option, value] : options) {
+        if (option == kDevModeOption && value.size() >= sizeof(DEVMODEW)) {
+            settings.assign(value.begin(), value.end());
+        }
+    }
+    if (settings.empty()) settings = DefaultSettings(printerName);
+    ::SetLastError(0);
+    const PrinterDc printerDc{::CreateDCW(
+        L"WINSPOOL", printerName.c_str(), nullptr,
+        settings.empty() ? nullptr : reinterpret_cast<const DEVMODEW*>(settings.data()))};
+    const HDC dc = printerDc.dc;
+    if (dc == nullptr) {
+        job.reason = Reason("the printer could not be opened");
+        return job;
+    }
+
+    // Where the sheet goes on the paper, in the printer's pixels, and the
+    // resolution that fills that place.
+    const SheetBox printable{static_cast<double>(::GetDeviceCaps(dc, PHYSICALOFFSETX)),
+                             static_cast<double>(::GetDeviceCaps(dc, PHYSICALOFFSETY)),
+                             static_cast<double>(::GetDeviceCaps(dc, HORZRES)),
+                             static_cast<double>(::GetDeviceCaps(dc, VERTRES))};
+    const SheetBox sheet = SheetOnPaper(::GetDeviceCaps(dc, PHYSICALWIDTH),
+                                        ::GetDeviceCaps(dc, PHYSICALHEIGHT), printable);
+    if (sheet.width < 1 || sheet.height < 1) {
+        job.reason = "the printer gives no page to draw on";
+        return job;
+    }
+    const RenderedPage page = RenderDocument(
+        ghostscript_, file, std::min(kMostDotsPerInch, DotsPerInchFor(sheet.height)));
+    if (!page.ok) {
+        job.reason = page.failure;
+        return job;
+    }
+    const DeviceBitmap bitmap(page.page);
+
+    // A drawn page is no file: its job's name carries no file type (CUPS,
+    // behind wine, would take wine's PostScript for what the name says).
+    std::string name = title;
+    if (name.size() > 4 && _stricmp(name.c_str() + name.size() - 4, ".pdf") == 0) {
+        name.resize(name.size() - 4);
+    }
+    const std::wstring documentName = Wide(name);
+    DOCINFOW document{};
+    document.cbSize = sizeof document;
+    document.lpszDocName = documentName.c_str();
+    ::SetLastError(0);
+    const int id = ::StartDocW(dc, &document);
+    if (id <= 0) {
+        job.reason = Reason("the printer took no job");
+        return job;
+    }
+    const RECT place{static_cast<LONG>(sheet.left), static_cast<LONG>(sheet.top),
+                     static_cast<LONG>(sheet.left + sheet.width),
+                     static_cast<LONG>(sheet.top + sheet.height)};
+    if (::StartPage(dc) <= 0 || !bitmap.Draw(dc, place) || ::EndPage(dc) <= 0) {
+        job.reason = Reason("the page could not be drawn");
+        ::AbortDoc(dc);
+        return job;
+    }
+    if (::EndDoc(dc) <= 0) {
+        job.reason = Reason("the job could not be ended");
+        return job;
+    }
+    job.sent = true;
+    job.id = id;
+    return job;
+}
+
+}  // namespace a5merge

@@ -1,0 +1,57 @@
+#include "win32/gdi_support.h"
+
+namespace a5merge {
+
+void WindowQueue::Post(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(work));
+    }
+    ::PostMessageW(window_, message_, 0, 0);
+}
+
+void WindowQueue::RunPosted() {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard lock(mutex_);
+            if (queue_.empty()) return;
+            work = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        work();
+    }
+}
+
+DeviceBitmap::DeviceBitmap(const Raster& raster) {
+    BITMAPINFOHEADER& header = info.bmiHeader;
+    header.biSize = sizeof header;
+    header.biWidth = raster.width;
+    header.biHeight = -raster.height;  // top down
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    const std::size_t stride = (static_cast<std::size_t>(raster.width) * 3 + 3) & ~std::size_t{3};
+    bits.assign(stride * static_cast<std::size_t>(raster.height), 0);
+    for (int y = 0; y < raster.height; ++y) {
+        unsigned char* row = bits.data() + stride * static_cast<std::size_t>(y);
+        for (int x = 0; x < raster.width; ++x) {
+            const bool grey = raster.channels == 1;
+            row[3 * x + 0] = raster.At(x, y, grey ? 0 : 2);
+            row[3 * x + 1] = raster.At(x, y, grey ? 0 : 1);
+            row[3 * x + 2] = raster.At(x, y, 0);
+        }
+    }
+}
+
+bool DeviceBitmap::Draw(HDC dc, const RECT& target) const {
+    const int before = ::SetStretchBltMode(dc, HALFTONE);
+    ::SetBrushOrgEx(dc, 0, 0, nullptr);
+    const int lines = ::StretchDIBits(dc, target.left, target.top, target.right - target.left,
+                                      target.bottom - target.top, 0, 0, width(), height(),
+                                      bits.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    ::SetStretchBltMode(dc, before);
+    return lines != 0 && lines != static_cast<int>(GDI_ERROR);
+}
+
+}  // namespace a5merge

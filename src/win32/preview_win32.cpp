@@ -1,0 +1,289 @@
+#include "win32/preview_win32.h"
+
+#include <algorithm>
+
+#include "ghostscript/ghostscript.h"
+#include "handlers/sheet_preview.h"
+#include "platform/windows_support.h"
+
+namespace a5merge {
+
+using windows::Wide;
+
+namespace {
+
+constexpr int kMargin = 14;     // grey around the page
+constexpr int kButtonRow = 44;  // the buttons and the status line below the page
+constexpr int kWidth = 440, kHeight = 660, kMinWidth = 220, kMinHeight = 320;
+constexpr UINT_PTR kResizedTimer = 1;  // a resize renders again once it has come to rest
+
+}  // namespace
+
+Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner, HFONT font,
+                                       BackgroundRun::Post post, std::function<void()> print,
+                                       std::function<void()> savePdf)
+    : ghostscript_(ghostscript),
+      owner_(owner),
+      font_(font),
+      print_(std::move(print)),
+      savePdf_(std::move(savePdf)),
+      run_(std::move(post), true) {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW kind{};
+    kind.cbSize = sizeof kind;
+    kind.lpfnWndProc = Procedure;
+    kind.hInstance = instance;
+    kind.hIcon = reinterpret_cast<HICON>(::GetClassLongPtrW(owner, GCLP_HICON));
+    kind.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    kind.lpszClassName = kClassName;
+    ::RegisterClassExW(&kind);
+
+    const HDC screen = ::GetDC(nullptr);
+    dpi_ = std::max(96, ::GetDeviceCaps(screen, LOGPIXELSY));
+    ::ReleaseDC(nullptr, screen);
+    window_ = ::CreateWindowExW(0, kClassName, Wide(kPreviewTitle).c_str(),
+                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
+                                Scaled(kWidth), Scaled(kHeight), owner, nullptr, instance, this);
+    const struct {
+        const wchar_t* kind;
+        const wchar_t* text;
+        DWORD style;
+        Control id;
+    } controls[] = {
+        {L"STATIC", L"", SS_LEFT | SS_NOPREFIX, previewStatus},
+        {L"BUTTON", L"Print...", BS_PUSHBUTTON | WS_TABSTOP, previewPrint},
+        {L"BUTTON", L"Save as PDF...", BS_PUSHBUTTON | WS_TABSTOP, previewSavePdf},
+    };
+    for (const auto& c : controls) {
+        const HWND made = ::CreateWindowExW(0, c.kind, c.text, WS_CHILD | WS_VISIBLE | c.style, 0,
+                                            0, 10, 10, window_,
+                                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
+                                            instance, nullptr);
+        ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    }
+    Layout();
+}
+
+Win32PreviewWindow::~Win32PreviewWindow() {
+    run_.CancelAll();
+    ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+    ::DestroyWindow(window_);
+}
+
+void Win32PreviewWindow::Show(const SheetSources& sources) {
+    sources_ = sources;
+    if (!placed_) PlaceBesideOwner();
+    ::ShowWindow(window_, SW_SHOWNORMAL);
+    ::SetForegroundWindow(window_);
+    ::SetFocus(::GetDlgItem(window_, previewPrint));
+    Render();
+}
+
+void Win32PreviewWindow::SetSources(const SheetSources& sources) {
+    sources_ = sources;
+    if (visible()) Render();
+}
+
+bool Win32PreviewWindow::Key(MSG& message) {
+    if (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) return false;
+    if (message.message == WM_KEYDOWN &&
+        (message.wParam == VK_ESCAPE ||
+         (message.wParam == 'W' && ::GetKeyState(VK_CONTROL) < 0))) {
+        ::SendMessageW(window_, WM_CLOSE, 0, 0);
+        return true;
+    }
+    return ::IsDialogMessageW(window_, &message) != FALSE;
+}
+
+// Beside the main window, on the side where the monitor has more room, made
+// narrower to fit there when it must (down to its smallest size); where
+// neither side has that much room, it stays where the system put it.
+void Win32PreviewWindow::PlaceBesideOwner() {
+    placed_ = true;
+    RECT beside{}, own{};
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (!::GetWindowRect(owner_, &beside) || !::GetWindowRect(window_, &own) ||
+        !::GetMonitorInfoW(::MonitorFromWindow(owner_, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        return;
+    }
+    const RECT room = monitor.rcWork;
+    const int gap = Scaled(8);
+    const int right = static_cast<int>(room.right - (beside.right + gap));
+    const int left = static_cast<int>(beside.left - gap - room.left);
+    const int wide = std::min(static_cast<int>(own.right - own.left), std::max(right, left));
+    if (wide < Scaled(kMinWidth)) return;
+    const int high = std::clamp(static_cast<int>(own.bottom - own.top), Scaled(kMinHeight),
+                                std::max(Scaled(kMinHeight), static_cast<int>(room.bottom - room.top)));
+    const int top = std::clamp(static_cast<int>(beside.top), static_cast<int>(room.top),
+                               std::max(static_cast<int>(room.top), static_cast<int>(room.bottom) - high));
+    const int x = right >= left ? beside.right + gap : beside.left - gap - wide;
+    ::SetWindowPos(window_, nullptr, x, top, wide, high, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+RECT Win32PreviewWindow::PageRect() const {
+    RECT client{};
+    ::GetClientRect(window_, &client);
+    const double margin = Scaled(kMargin);
+    const SheetBox page = FitSheet({margin, margin, client.right - 2 * margin,
+                                    client.bottom - margin - Scaled(kButtonRow)},
+                                   false);
+    return {static_cast<LONG>(page.left + 0.5), static_cast<LONG>(page.top + 0.5),
+            static_cast<LONG>(page.left + page.width + 0.5),
+            static_cast<LONG>(page.top + page.height + 0.5)};
+}
+
+void Win32PreviewWindow::Layout() {
+    RECT client{};
+    ::GetClientRect(window_, &client);
+    const int margin = Scaled(kMargin), high = Scaled(26), print = Scaled(80),
+              pdf = Scaled(100), gap = Scaled(6);
+    const int top = client.bottom - Scaled(kButtonRow) + (Scaled(kButtonRow) - high) / 2;
+    const int pdfLeft = client.right - margin - pdf;
+    const int printLeft = pdfLeft - gap - print;
+    ::MoveWindow(::GetDlgItem(window_, previewSavePdf), pdfLeft, top, pdf, high, TRUE);
+    ::MoveWindow(::GetDlgItem(window_, previewPrint), printLeft, top, print, high, TRUE);
+    ::MoveWindow(::GetDlgItem(window_, previewStatus), margin, top - Scaled(6),
+                 std::max(0, printLeft - gap - margin), Scaled(38), TRUE);
+}
+
+void Win32PreviewWindow::Render() {
+    if (!ghostscript_.Found()) {
+        picture_.reset();
+        message_ = kGhostscriptMissing;
+        problems_.clear();
+        ++rendersDone_;
+        ShowStatus();
+        ::InvalidateRect(window_, nullptr, FALSE);
+        return;
+    }
+    // At the monitor's own density: a pixel of the picture for each of the page's.
+    const RECT page = PageRect();
+    const double dotsPerInch = DotsPerInchFor(page.bottom - page.top);
+    const SheetSources sources = sources_;
+    const Ghostscript& ghostscript = ghostscript_;
+    run_.Start<RenderedPage>(
+        [&ghostscript, sources, dotsPerInch](const std::atomic<bool>& cancel) {
+            return RenderSheet(ghostscript, sources, dotsPerInch, &cancel);
+        },
+        [this](RenderedPage rendered) {
+            if (rendered.cancelled) return;
+            rendered_ = true;
+            if (rendered.ok) {
+                picture_ = std::make_unique<DeviceBitmap>(rendered.page);
+                shown_ = std::move(rendered.page);
+                message_.clear();
+            } else {
+                picture_.reset();
+                message_ = rendered.failure;
+            }
+            problems_ = rendered.problems;
+            ++rendersDone_;
+            ShowStatus();
+            ::InvalidateRect(window_, nullptr, FALSE);
+        });
+    ShowStatus();
+}
+
+std::string Win32PreviewWindow::StatusText() const {
+    wchar_t text[1024] = {};
+    ::GetDlgItemTextW(window_, previewStatus, text, 1024);
+    return windows::Narrow(text);
+}
+
+void Win32PreviewWindow::ShowStatus() {
+    // A sandbox that cannot be made here is said (known once a render ran).
+    std::string why;
+    if (!rendered_ || ghostscript_.Sandboxed(&why)) why.clear();
+    ::SetDlgItemTextW(window_, previewStatus,
+                      Wide(PreviewStatus(run_.Running(), problems_, sources_, why)).c_str());
+}
+
+void Win32PreviewWindow::Paint() {
+    PAINTSTRUCT paint{};
+    const HDC dc = ::BeginPaint(window_, &paint);
+    RECT client{};
+    ::GetClientRect(window_, &client);
+    // The page on a grey ground; the buttons and the status on the window's own.
+    RECT ground = client, row = client;
+    ground.bottom = row.top = std::max(0, static_cast<int>(client.bottom) - Scaled(kButtonRow));
+    ::FillRect(dc, &ground, ::GetSysColorBrush(COLOR_BTNSHADOW));
+    ::FillRect(dc, &row, ::GetSysColorBrush(COLOR_BTNFACE));
+    const RECT page = PageRect();
+    RECT shadow = page;
+    ::OffsetRect(&shadow, 3, 3);
+    ::FillRect(dc, &shadow, ::GetSysColorBrush(COLOR_3DDKSHADOW));
+    ::FillRect(dc, &page, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    if (picture_) {
+        picture_->Draw(dc, page);
+    } else if (!message_.empty()) {
+        RECT text = page;
+        ::InflateRect(&text, -Scaled(16), -Scaled(16));
+        const HGDIOBJ before = ::SelectObject(dc, font_);
+        ::SetBkMode(dc, TRANSPARENT);
+        ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+        const std::wstring wide = Wide(message_);
+        RECT measured = text;
+        ::DrawTextW(dc, wide.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        ::OffsetRect(&text, 0, std::max(0L, ((text.bottom - text.top) - (measured.bottom - measured.top)) / 2));
+        ::DrawTextW(dc, wide.c_str(), -1, &text, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+        ::SelectObject(dc, before);
+    }
+    RECT edge = page;
+    ::InflateRect(&edge, 1, 1);
+    ::FrameRect(dc, &edge, ::GetSysColorBrush(COLOR_3DDKSHADOW));
+    ::EndPaint(window_, &paint);
+}
+
+LRESULT CALLBACK Win32PreviewWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* preview = reinterpret_cast<Win32PreviewWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (preview == nullptr || preview->window_ == nullptr) {
+        return ::DefWindowProcW(window, message, w, l);
+    }
+    return preview->OnMessage(message, w, l);
+}
+
+LRESULT Win32PreviewWindow::OnMessage(UINT message, WPARAM w, LPARAM l) {
+    switch (message) {
+        case WM_COMMAND:
+            if (HIWORD(w) == BN_CLICKED && LOWORD(w) == previewPrint) print_();
+            if (HIWORD(w) == BN_CLICKED && LOWORD(w) == previewSavePdf) savePdf_();
+            return 0;
+        case WM_PAINT:
+            Paint();
+            return 0;
+        case WM_ERASEBKGND:
+            return TRUE;
+        case WM_SIZE:
+            Layout();
+            ::InvalidateRect(window_, nullptr, FALSE);
+            if (visible()) ::SetTimer(window_, kResizedTimer, 150, nullptr);
+            return 0;
+        case WM_TIMER:
+            if (w == kResizedTimer) {
+                ::KillTimer(window_, kResizedTimer);
+                Render();
+            }
+            return 0;
+        case WM_GETMINMAXINFO: {
+            auto* limits = reinterpret_cast<MINMAXINFO*>(l);
+            limits->ptMinTrackSize = {Scaled(kMinWidth), Scaled(kMinHeight)};
+            return 0;
+        }
+        case WM_CLOSE:
+            // Closed, it only hides: the next Preview shows it where it was.
+            run_.CancelAll();
+            ::ShowWindow(window_, SW_HIDE);
+            if (::IsWindowEnabled(owner_)) ::SetForegroundWindow(owner_);
+            return 0;
+        default:
+            return ::DefWindowProcW(window_, message, w, l);
+    }
+}
+
+}  // namespace a5merge

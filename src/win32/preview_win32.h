@@ -1,0 +1,82 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ghostscript/sheet_output.h"
+#include "handlers/background_run.h"
+#include "win32/gdi_support.h"
+
+namespace a5merge {
+
+class Ghostscript;
+
+// The sheet as Ghostscript renders it, in a window of its own beside the
+// main one: resizable, fitted on a grey ground so that the page's edge
+// shows, rendered at the monitor's DPI in the background (the newest render
+// wins). Where Ghostscript fails, its text stands in place of the picture.
+// "Print..." and "Save as PDF..." ask the main window; Escape and Ctrl+W
+// close it. Results come back through `post`.
+class Win32PreviewWindow {
+public:
+    enum Control : int { previewStatus = 201, previewPrint, previewSavePdf };
+    static constexpr const wchar_t* kClassName = L"a5merge.Preview";
+
+    Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner, HFONT font,
+                       BackgroundRun::Post post, std::function<void()> print,
+                       std::function<void()> savePdf);
+    ~Win32PreviewWindow();
+    Win32PreviewWindow(const Win32PreviewWindow&) = delete;
+    Win32PreviewWindow& operator=(const Win32PreviewWindow&) = delete;
+
+    // Shows the window and renders `sources`.
+    void Show(const SheetSources& sources);
+    // Renders `sources` from now on, at once when the window is shown.
+    void SetSources(const SheetSources& sources);
+    // The window's keys (Escape, Ctrl+W, Tab between its buttons), taken.
+    bool Key(MSG& message);
+
+    HWND window() const { return window_; }
+    bool visible() const { return ::IsWindowVisible(window_) != FALSE; }
+    // What it shows now: the picture's pixels, or the text in its place.
+    const Raster* picture() const { return picture_ ? &shown_ : nullptr; }
+    const std::string& message() const { return message_; }
+    std::string StatusText() const;
+    bool rendering() const { return run_.Running(); }
+    // Where the page is drawn, in client pixels.
+    RECT PageRect() const;
+    // How many renders have ended (a picture or a message).
+    int rendersDone() const { return rendersDone_; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+    LRESULT OnMessage(UINT message, WPARAM w, LPARAM l);
+    void Render();
+    void PlaceBesideOwner();
+    void Layout();
+    void Paint();
+    void ShowStatus();
+    int Scaled(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
+
+    const Ghostscript& ghostscript_;
+    HWND owner_;
+    HFONT font_;
+    std::function<void()> print_, savePdf_;
+    HWND window_ = nullptr;
+    int dpi_ = 96;
+    bool placed_ = false;
+    SheetSources sources_;
+    std::unique_ptr<DeviceBitmap> picture_;
+    Raster shown_;
+    std::string message_;  // in place of the picture
+    std::vector<std::string> problems_;
+    bool rendered_ = false;  // once, so the sandbox is known
+    int rendersDone_ = 0;
+    BackgroundRun run_;  // last: its work ends before the rest goes
+};
+
+}  // namespace a5merge
