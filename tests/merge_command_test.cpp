@@ -16,6 +16,7 @@
 
 #include "ghostscript/ghostscript.h"
 #include "ghostscript/sheet_commands.h"
+#include "handlers/sheet_preview.h"
 #include "input/drop_zones.h"
 #include "input/path_helpers.h"
 #include "platform/print_spooler.h"
@@ -377,6 +378,32 @@ TEST_F(SheetCommandTest, MergeAndSaveWritesAPdfForAPdfName) {
                                      "\r\nGhostscript: Error: /undefined in nosuchoperator"});
     EXPECT_TRUE(captions.changes.empty());
     EXPECT_FALSE(std::filesystem::exists(dir.Path("bad.pdf")));
+}
+
+// The sheet on a printer's paper, in its pixels: as large as the printable
+// part allows, centred on the paper, pushed in where a margin would cut it.
+TEST(SheetOnPaperTest, FitsCentresAndNeverCuts) {
+    const struct {
+        const char* paper;
+        double width, height;
+        SheetBox printable, sheet;
+    } cases[] = {
+        {"A4 at 300 dpi", 2480, 3508, {50, 50, 2380, 3408}, {0, 20, 2380, 3368}},
+        {"Letter", 2550, 3300, {50, 50, 2450, 3200}, {94.35, 0, 2261.28, 3200}},
+        {"a wide top margin", 1000, 1414, {0, 100, 1000, 1314}, {35.71, 0, 928.58, 1314}},
+        {"a wide left margin", 1000, 1414, {200, 0, 800, 1414}, {0, 140.95, 800, 1132.10}},
+        {"A4 across", 3508, 2480, {0, 0, 3508, 2480}, {877.75, 0, 1752.49, 2480}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.paper);
+        const SheetBox sheet = SheetOnPaper(c.width, c.height, c.printable);
+        EXPECT_NEAR(sheet.left, c.sheet.left, 0.05);
+        EXPECT_NEAR(sheet.top, c.sheet.top, 0.05);
+        EXPECT_NEAR(sheet.width, c.sheet.width, 0.05);
+        EXPECT_NEAR(sheet.height, c.sheet.height, 0.05);
+        EXPECT_LE(sheet.left + sheet.width, c.printable.width + 1e-9) << "never cut";
+        EXPECT_LE(sheet.top + sheet.height, c.printable.height + 1e-9) << "never cut";
+    }
 }
 
 TEST_F(SheetCommandTest, PrintHandsThePdfToThePrinterChosen) {

@@ -2,16 +2,26 @@
 // and hand-overs arrive as the messages the system sends; dialogs and boxes
 // are answered by the fake desktop.
 
+#include <winsock2.h>  // before windows.h
+
 #include <windows.h>
 
+#include <objbase.h>
 #include <shlobj.h>  // DROPFILES
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "ghostscript/ghostscript.h"
+#include "ghostscript/sheet_commands.h"
+#include "handlers/sheet_preview.h"
+#include "merge/merge_command.h"
 #include "platform/text_files.h"
 #include "platform/windows_support.h"
 #include "support/fake_desktop.h"
@@ -19,6 +29,7 @@
 #include "support/ps_samples.h"
 #include "support/temp_folder.h"
 #include "win32/form1_win32.h"
+#include "win32/win32_desktop.h"
 
 namespace a5merge {
 namespace {
@@ -62,6 +73,29 @@ protected:
         ::GlobalUnlock(block);
         ::PostMessageW(target, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);
         Pump();
+    }
+
+    // Runs the window's messages until `done`, for at most a minute.
+    static bool PumpUntil(const std::function<bool()>& done) {
+        const ULONGLONG end = ::GetTickCount64() + 60'000;
+        while (!done()) {
+            if (::GetTickCount64() > end) return false;
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            Pump();
+        }
+        return true;
+    }
+
+    // Presses a shortcut of the window with `held` down.
+    bool Press(WPARAM key, std::initializer_list<int> held, HWND at = nullptr) {
+        BYTE keys[256] = {};
+        for (const int k : held) keys[k] = 0x80;
+        ::SetKeyboardState(keys);
+        MSG message{at != nullptr ? at : Control(Win32Form1::cmdMerge), WM_KEYDOWN, key, 0, 0, {}};
+        const bool taken = form->Shortcut(message);
+        BYTE none[256] = {};
+        ::SetKeyboardState(none);
+        return taken;
     }
 
     static std::string Text(HWND window) {
@@ -278,18 +312,366 @@ TEST_F(Win32WindowTest, HandOversFromASecondCopy) {
     EXPECT_EQ(form->state().bottomFile, bottom);
     EXPECT_TRUE(desktop.boxes.empty());
 
-    // Ctrl+Shift+X swaps them; X alone is no shortcut.
-    MSG x{Control(Win32Form1::cmdMerge), WM_KEYDOWN, 'X', 0, 0, {}};
-    EXPECT_FALSE(form->Shortcut(x));
+}
+
+// Holds a key down for the shortcuts that follow (0: lets go of all).
+void HoldKeys(std::initializer_list<int> held) {
     BYTE keys[256] = {};
-    keys[VK_CONTROL] = keys[VK_SHIFT] = 0x80;
+    for (const int key : held) keys[key] = 0x80;
     ::SetKeyboardState(keys);
-    EXPECT_TRUE(form->Shortcut(x));
-    keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
-    ::SetKeyboardState(keys);
+}
+
+// The dark pixels of rows [top, bottom) of `page`.
+int Ink(const Raster& page, int top, int bottom) {
+    int ink = 0;
+    for (int y = top; y < bottom; ++y) {
+        for (int x = 0; x < page.width; ++x) ink += page.At(x, y) < 128 ? 1 : 0;
+    }
+    return ink;
+}
+
+// The text of each item of the context menu, once it shows (a separator:
+// empty), read from inside its loop; then `keys` are pressed there.
+struct MenuReader {
+    static inline std::vector<std::string> items;
+    static inline std::vector<WPARAM> keys;
+
+    static void CALLBACK Read(HWND, UINT, UINT_PTR timer, DWORD) {
+        const HWND menuWindow = ::FindWindowW(L"#32768", nullptr);
+        if (menuWindow == nullptr || !::IsWindowVisible(menuWindow)) return;
+        ::KillTimer(nullptr, timer);
+        const auto menu = reinterpret_cast<HMENU>(::SendMessageW(menuWindow, 0x01E1, 0, 0));
+        items.clear();
+        for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+            wchar_t text[128] = {};
+            ::GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
+            items.push_back(windows::Narrow(text));
+        }
+        for (const WPARAM key : keys) ::PostMessageW(menuWindow, WM_KEYDOWN, key, 0);
+    }
+    // Reads the next menu and presses `pressed` in it.
+    static void Next(std::vector<WPARAM> pressed) {
+        items.clear();
+        keys = std::move(pressed);
+        ::SetTimer(nullptr, 0, 50, Read);
+    }
+};
+
+// The context menu and its shortcuts: each command is refused as MERGE +
+// SAVE refuses until both zones hold a file (Preview: until one does);
+// right click, the Menu key and Shift+F10 open the menu, whose commands run.
+TEST_F(Win32WindowTest, ContextMenuAndShortcuts) {
+    const HWND zone = Control(Win32Form1::frmTop);
+    const struct {
+        int key;
+        bool shift;
+        const char* what;
+    } shortcuts[] = {
+        {'P', true, "Preview"},
+        {'P', false, "Print"},
+        {'S', true, "Save as PDF"},
+        {'X', true, "Swap"},
+    };
+    for (const auto& shortcut : shortcuts) {
+        SCOPED_TRACE(shortcut.what);
+        desktop.boxes.clear();
+        MSG key{zone, WM_KEYDOWN, static_cast<WPARAM>(shortcut.key), 0, 0, {}};
+        EXPECT_FALSE(form->Shortcut(key)) << "without Ctrl";
+        HoldKeys({VK_CONTROL, VK_SHIFT});
+        if (!shortcut.shift) HoldKeys({VK_CONTROL});
+        EXPECT_TRUE(form->Shortcut(key));
+        HoldKeys({VK_CONTROL, VK_MENU});
+        EXPECT_FALSE(form->Shortcut(key)) << "Ctrl+Alt (AltGr) is no shortcut";
+        HoldKeys({});
+        EXPECT_EQ(desktop.Texts(), Texts{kInputsNotCorrect});
+    }
+    EXPECT_EQ(form->preview(), nullptr);
+
+    // Right click on a zone: the menu, its items and their keys.
+    const std::string top = dir.Write("left.ps", AcceptedInput());
+    const std::string bottom = dir.Write("right.ps", AcceptedInput());
+    Drop(zone, {top});
+    Drop(Control(Win32Form1::frmBottom), {bottom});
+    desktop.boxes.clear();
+    MenuReader::Next({VK_UP, VK_RETURN});  // the last item: Swap
+    ::SendMessageW(zone, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(zone), MAKELPARAM(300, 300));
+    EXPECT_EQ(MenuReader::items,
+              (Texts{"Preview...\tCtrl+Shift+P", "Print...\tCtrl+P", "Save as PDF...\tCtrl+Shift+S",
+                     "", "Swap TOP and BOTTOM\tCtrl+Shift+X"}));
     EXPECT_EQ(form->state().topFile, bottom);
     EXPECT_EQ(form->state().bottomFile, top);
+
+    // The Menu key and Shift+F10 open it where the focus is; their key-up
+    // is taken too (it would open it again). Escape closes it.
+    for (const bool menuKey : {true, false}) {
+        SCOPED_TRACE(menuKey ? "Menu key" : "Shift+F10");
+        if (!menuKey) HoldKeys({VK_SHIFT});
+        const WPARAM pressed = menuKey ? VK_APPS : VK_F10;
+        MSG down{zone, static_cast<UINT>(menuKey ? WM_KEYDOWN : WM_SYSKEYDOWN), pressed, 0, 0, {}};
+        MSG up{zone, static_cast<UINT>(menuKey ? WM_KEYUP : WM_SYSKEYUP), pressed, 0, 0, {}};
+        MenuReader::Next({VK_ESCAPE});
+        EXPECT_TRUE(form->Shortcut(down));
+        EXPECT_EQ(MenuReader::items.size(), 5u);
+        EXPECT_TRUE(form->Shortcut(up));
+        HoldKeys({});
+    }
+    MSG f10{zone, WM_SYSKEYDOWN, VK_F10, 0, 0, {}};
+    EXPECT_FALSE(form->Shortcut(f10)) << "F10 alone is the system's";
+    EXPECT_EQ(form->state().topFile, bottom);
     EXPECT_TRUE(desktop.boxes.empty());
+}
+
+// The preview: beside the window, the sheet as Ghostscript renders it (TOP's
+// drawing high, BOTTOM's low), following drops and swaps, Ghostscript's
+// error in place of the picture, Print and Save as PDF, closed by Escape.
+TEST_F(Win32WindowTest, PreviewShowsTheSheetAndFollowsTheZones) {
+    const std::string top = dir.Write("top.ps", ReadBytes(testing::TestData("top.ps")));
+    const std::string bottom = dir.Write("bottom.ps", ReadBytes(testing::TestData("bottom.ps")));
+    Drop(Control(Win32Form1::frmBottom), {bottom});
+    ASSERT_TRUE(Press('P', {VK_CONTROL, VK_SHIFT}));
+    Win32PreviewWindow* preview = form->preview();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->visible());
+    EXPECT_EQ(Text(preview->window()), "Preview of the A4 sheet - PS merge");
+    RECT main{}, beside{};
+    ::GetWindowRect(form->window(), &main);
+    ::GetWindowRect(preview->window(), &beside);
+    EXPECT_GE(beside.left, main.right) << "beside the window, not over it";
+    int done = preview->rendersDone();
+    ASSERT_TRUE(PumpUntil([&] { return preview->rendersDone() > done && !preview->rendering(); }));
+    EXPECT_EQ(preview->StatusText(), "BOTTOM only: TOP has no file yet");
+
+    const auto rendered = [&] {
+        done = preview->rendersDone();
+        EXPECT_TRUE(
+            PumpUntil([&] { return preview->rendersDone() > done && !preview->rendering(); }));
+    };
+    Drop(Control(Win32Form1::frmTop), {top});
+    rendered();
+    ASSERT_NE(preview->picture(), nullptr) << preview->message();
+    const Raster sheet = *preview->picture();
+    const RECT page = preview->PageRect();
+    EXPECT_NEAR(sheet.height, page.bottom - page.top, 2) << "a pixel for each pixel shown";
+    EXPECT_NEAR(sheet.width, page.right - page.left, 2);
+    const int high = Ink(sheet, 0, sheet.height / 2), low = Ink(sheet, sheet.height / 2, sheet.height);
+    EXPECT_GT(high, 0);
+    EXPECT_GT(low, 0);
+    EXPECT_EQ(preview->StatusText(), "");
+
+    // Swapped: each half shows the other drawing.
+    ASSERT_TRUE(Press('X', {VK_CONTROL, VK_SHIFT}));
+    rendered();
+    ASSERT_NE(preview->picture(), nullptr);
+    const Raster swapped = *preview->picture();
+    EXPECT_NEAR(Ink(swapped, 0, swapped.height / 2), low, low / 5);
+    EXPECT_NEAR(Ink(swapped, swapped.height / 2, swapped.height), high, high / 5);
+    EXPECT_NE(high, low) << "the two drawings must differ for this test";
+
+    // A drawing Ghostscript fails on: its error in place of the picture.
+    Drop(Control(Win32Form1::frmTop),
+         {dir.Write("broken.ps", AcceptedInput("no_such_operator\r\nshowpage\r\n"))});
+    rendered();
+    EXPECT_EQ(preview->picture(), nullptr);
+    EXPECT_NE(preview->message().find("undefined"), std::string::npos) << preview->message();
+
+    // Its buttons: Save as PDF and Print, as the main window's.
+    ::SendMessageW(preview->window(), WM_COMMAND,
+                   MAKEWPARAM(Win32PreviewWindow::previewSavePdf, BN_CLICKED), 0);
+    ::SendMessageW(preview->window(), WM_COMMAND,
+                   MAKEWPARAM(Win32PreviewWindow::previewPrint, BN_CLICKED), 0);
+    EXPECT_EQ(desktop.dialogs.size(), 1u);
+    EXPECT_TRUE(desktop.printDialogs.size() == 1u || desktop.Texts() == Texts{kNoPrinter})
+        << "without a printer Print says so";
+
+    // Escape closes it; Preview shows it again.
+    MSG escape{::GetDlgItem(preview->window(), Win32PreviewWindow::previewPrint), WM_KEYDOWN,
+               VK_ESCAPE, 0, 0, {}};
+    EXPECT_TRUE(form->Shortcut(escape));
+    EXPECT_FALSE(preview->visible());
+    ASSERT_TRUE(Press('P', {VK_CONTROL, VK_SHIFT}));
+    EXPECT_TRUE(preview->visible());
+    EXPECT_EQ(form->preview(), preview);
+}
+
+// Save as PDF: NAME_Combi.pdf proposed beside TOP; the PDF written where
+// the dialog says.
+TEST_F(Win32WindowTest, SaveAsPdfWritesThePdf) {
+    Drop(Control(Win32Form1::frmTop), {dir.Write("left.ps", AcceptedInput())});
+    Drop(Control(Win32Form1::frmBottom), {dir.Write("right.ps", AcceptedInput())});
+    desktop.saveAnswers = {dir.Path("sheet.pdf")};
+    ASSERT_TRUE(Press('S', {VK_CONTROL, VK_SHIFT}));
+    ASSERT_EQ(desktop.dialogs.size(), 1u);
+    EXPECT_EQ(desktop.dialogs[0].fileName, dir.Path("left_Combi.pdf"));
+    EXPECT_EQ(desktop.Texts(), Texts{"All looks OK!  "});
+    EXPECT_EQ(ReadBytes(dir.Path("sheet.pdf")).rfind("%PDF-", 0), 0u);
+}
+
+// A zone's tooltip, while the pointer rests there: what to do without a
+// file; with one, its name and a small render of its drawing. Every tip
+// tells of the menu. It goes when the pointer leaves.
+TEST_F(Win32WindowTest, TooltipsShowTheDrawings) {
+    const HWND zone = Control(Win32Form1::frmTop);
+    DrawingTip& tip = form->tip();
+    ::SetCursorPos(0, 0);  // the real pointer away from where the tip shows
+    ::SendMessageW(zone, WM_MOUSEHOVER, 0, MAKELPARAM(10, 10));
+    EXPECT_TRUE(tip.visible());
+    EXPECT_EQ(tip.text(), std::string("TOP: drop, paste or click to choose a PostScript file\n") +
+                              kMenuHint);
+    ::SendMessageW(zone, WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(tip.visible());
+
+    const std::string top = dir.Write("top.ps", ReadBytes(testing::TestData("top.ps")));
+    Drop(zone, {top});
+    ::SendMessageW(zone, WM_MOUSEHOVER, 0, MAKELPARAM(10, 10));
+    EXPECT_EQ(tip.text(), "TOP: " + top + "\n(drawing...)\n" + kMenuHint);
+    ASSERT_TRUE(PumpUntil([&] { return tip.pictureSize().cx > 0; })) << tip.text();
+    EXPECT_EQ(tip.text(), "TOP: " + top + "\n" + kMenuHint);
+    EXPECT_NEAR(tip.pictureSize().cx, ::MulDiv(DrawingTip::kWidth, form->Pixels(1440), 96), 3);
+    EXPECT_NEAR(tip.pictureSize().cy, tip.pictureSize().cx * 421 / 595, 3) << "the half page";
+    EXPECT_TRUE(tip.visible());
+    ::SendMessageW(zone, WM_MOUSEHOVER, 0, MAKELPARAM(10, 10));
+    EXPECT_EQ(tip.renders(), 1) << "from the cache";
+    ::SendMessageW(zone, WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(tip.visible());
+}
+
+// Without Ghostscript, Preview, Print and Save as PDF each say where to get
+// it; MERGE + SAVE works as before.
+TEST_F(Win32WindowTest, WithoutGhostscriptEachSaysWhereToGetIt) {
+    form.reset();
+    ::SetEnvironmentVariableW(L"A5MERGE_GHOSTSCRIPT", L"Z:\\nonexistent\\gswin64c.exe");
+    form = std::make_unique<Win32Form1>(desktop, files, instances);
+    ::SetEnvironmentVariableW(L"A5MERGE_GHOSTSCRIPT", nullptr);
+    form->Show(SW_SHOWNOACTIVATE);
+    const std::string top = dir.Write("left.ps", AcceptedInput());
+    Drop(Control(Win32Form1::frmTop), {top});
+    Drop(Control(Win32Form1::frmBottom), {dir.Write("right.ps", AcceptedInput())});
+    ASSERT_TRUE(Press('P', {VK_CONTROL}));
+    ASSERT_TRUE(Press('S', {VK_CONTROL, VK_SHIFT}));
+    EXPECT_EQ(desktop.Texts(), (Texts{kGhostscriptMissing, kGhostscriptMissing}));
+    ASSERT_TRUE(Press('P', {VK_CONTROL, VK_SHIFT}));
+    EXPECT_EQ(form->preview()->message(), kGhostscriptMissing);
+    ::SendMessageW(Control(Win32Form1::frmTop), WM_MOUSEHOVER, 0, MAKELPARAM(10, 10));
+    EXPECT_EQ(form->tip().text(),
+              "TOP: " + top + "\n(" + kGhostscriptMissing + ")\n" + kMenuHint);
+
+    desktop.saveAnswers = {dir.Path("sheet.PS")};
+    ::SendMessageW(Control(Win32Form1::cmdMerge), BM_CLICK, 0, 0);
+    EXPECT_NE(ReadBytes(dir.Path("sheet.PS")).find("405 translate"), std::string::npos);
+}
+
+// A printer of the tests' own (tools/private-cups.sh): a socket on loopback
+// that keeps what the print server sends it.
+class LoopbackPrinter {
+public:
+    explicit LoopbackPrinter(int port) {
+        WSADATA data{};
+        ::WSAStartup(MAKEWORD(2, 2), &data);
+        listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = ::htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        listening_ = listener_ != INVALID_SOCKET &&
+                     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::listen(listener_, 4) == 0;
+    }
+    ~LoopbackPrinter() {
+        if (listener_ != INVALID_SOCKET) ::closesocket(listener_);
+        ::WSACleanup();
+    }
+    bool listening() const { return listening_; }
+
+    // The bytes of the next job, once its sender is done; nothing after a
+    // minute without one.
+    std::optional<std::string> NextJob() {
+        if (!Readable(listener_, 60)) return std::nullopt;
+        const SOCKET client = ::accept(listener_, nullptr, nullptr);
+        std::string job;
+        char buffer[65536];
+        int got = 0;
+        while (Readable(client, 15) && (got = ::recv(client, buffer, sizeof buffer, 0)) > 0) {
+            job.append(buffer, static_cast<std::size_t>(got));
+        }
+        ::closesocket(client);
+        return job;
+    }
+
+private:
+    static bool Readable(SOCKET socket, long seconds) {
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(socket, &ready);
+        timeval wait{seconds, 0};
+        return ::select(0, &ready, nullptr, nullptr, &wait) == 1;
+    }
+
+    SOCKET listener_ = INVALID_SOCKET;
+    bool listening_ = false;
+};
+
+// Printing end to end: the system's print dialog chooses the printer, with
+// A4 where the user chose no paper; the sheet, drawn with GDI, reaches the
+// print server's printer as one A4 page with both drawings, one job named
+// after TOP.
+TEST_F(Win32WindowTest, PrintsTheSheetThroughTheSystem) {
+    const char* port = std::getenv("A5MERGE_TEST_CUPS_PORT");
+    if (port == nullptr) {
+        const char* why = std::getenv("A5MERGE_TEST_CUPS_WHY");
+        GTEST_SKIP() << (why != nullptr ? why : "no private cupsd");
+    }
+    LoopbackPrinter printer(std::atoi(port));
+    ASSERT_TRUE(printer.listening());
+    GdiPrinter system(form->handlers().ghostscript());
+    const Texts printers = system.Printers();
+    ASSERT_NE(std::find(printers.begin(), printers.end(), "a5test"), printers.end());
+
+    // The real dialog, answered OK.
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Win32Desktop real;
+    real.SetOwner(form->window());
+    std::thread pressOk([] {
+        for (int i = 0; i < 300; ++i) {
+            const HWND dialog = ::FindWindowW(L"#32770", L"Print");
+            if (dialog != nullptr && ::IsWindowVisible(dialog)) {
+                ::PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            ::Sleep(100);
+        }
+    });
+    const std::optional<PrintChoice> choice = real.ChoosePrinter("Print the sheet");
+    pressOk.join();
+    ASSERT_TRUE(choice.has_value());
+    EXPECT_EQ(choice->printer, "a5test");
+    ASSERT_EQ(choice->options.size(), 1u);
+    EXPECT_EQ(choice->options[0].first, kDevModeOption);
+    ASSERT_GE(choice->options[0].second.size(), sizeof(DEVMODEW));
+    const auto* settings = reinterpret_cast<const DEVMODEW*>(choice->options[0].second.data());
+    EXPECT_EQ(settings->dmPaperSize, DMPAPER_A4);
+    EXPECT_NE(settings->dmFields & DM_PAPERSIZE, 0u);
+
+    const std::string top = dir.Write("top.ps", ReadBytes(testing::TestData("top.ps")));
+    Drop(Control(Win32Form1::frmTop), {top});
+    Drop(Control(Win32Form1::frmBottom),
+         {dir.Write("bottom.ps", ReadBytes(testing::TestData("bottom.ps")))});
+    desktop.printAnswers = {*choice};
+    ASSERT_TRUE(Press('P', {VK_CONTROL}));
+    EXPECT_EQ(desktop.Texts(), Texts{"Sent to a5test"});
+    const std::optional<std::string> job = printer.NextJob();
+    ASSERT_TRUE(job.has_value()) << "no job reached the printer";
+    EXPECT_NE(job->find("%%Title: top_Combi"), std::string::npos);
+    EXPECT_EQ(job->find("top_Combi.pdf"), std::string::npos) << "no file type in its name";
+    EXPECT_NE(job->find("/PageSize[595 842]"), std::string::npos) << "A4";
+
+    // As Ghostscript renders it: one page, both drawings.
+    const std::string received = dir.Write("job.ps", *job);
+    const GhostscriptResult rendered =
+        form->handlers().ghostscript().Run(GrayRasterDevice(20), received);
+    ASSERT_TRUE(rendered.ok) << rendered.failure;
+    std::vector<Raster> pages;
+    ASSERT_TRUE(ReadRasters(rendered.output, pages));
+    EXPECT_EQ(SheetProblems(pages), Texts{});
 }
 
 // Starts the window program with `args`; its process.

@@ -54,6 +54,7 @@ add_executable(a5merge_core_tests
     writer_test.cpp
 )
 target_link_libraries(a5merge_core_tests PRIVATE a5merge_input a5merge_merge a5merge_ghostscript
+    a5merge_handlers
     a5merge_test_support gtest_main)
 gtest_discover_tests(a5merge_core_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 120 ENVIRONMENT "${test_environment}")
@@ -97,8 +98,9 @@ add_dependencies(a5merge_window_tests a5merge)
 a5merge_wine_path(window_under_test ${CMAKE_BINARY_DIR}/src/win32/a5merge.exe)
 target_compile_definitions(a5merge_window_tests PRIVATE A5MERGE_WINDOW_PROGRAM="${window_under_test}")
 gtest_discover_tests(a5merge_window_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 120 ENVIRONMENT "${test_environment}" FIXTURES_REQUIRED x_display
-               RESOURCE_LOCK x_display)
+    PROPERTIES TIMEOUT 120 ENVIRONMENT "${test_environment}"
+               FIXTURES_REQUIRED x_display RESOURCE_LOCK x_display)
+target_link_libraries(a5merge_window_tests PRIVATE ws2_32)
 # One Xvfb for them, started first and ended last.
 add_test(NAME x_display_start
     COMMAND sh ${PROJECT_SOURCE_DIR}/tools/xvfb.sh start ${CMAKE_BINARY_DIR}/xvfb
@@ -107,6 +109,13 @@ add_test(NAME x_display_stop
     COMMAND sh ${PROJECT_SOURCE_DIR}/tools/xvfb.sh stop ${CMAKE_BINARY_DIR}/xvfb
             ${A5MERGE_WINEPREFIX}-x)
 set_tests_properties(x_display_start PROPERTIES FIXTURES_SETUP x_display)
+# And a print server of their own, whose printer is a socket the test listens on.
+add_test(NAME private_cups_start
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tools/private-cups.sh start ${CMAKE_BINARY_DIR}/cups)
+add_test(NAME private_cups_stop
+    COMMAND sh ${PROJECT_SOURCE_DIR}/tools/private-cups.sh stop ${CMAKE_BINARY_DIR}/cups)
+set_tests_properties(private_cups_start PROPERTIES FIXTURES_SETUP x_display)
+set_tests_properties(private_cups_stop PROPERTIES FIXTURES_CLEANUP x_display)
 set_tests_properties(x_display_stop PROPERTIES FIXTURES_CLEANUP x_display)
 
 # The installer, installed and removed under wine.

@@ -15,7 +15,7 @@ set -eu
 run="cmake make g++ pkg-config qt6-base-dev libgtest-dev libgmock-dev libcups2-dev fonts-wine
      ghostscript bubblewrap"
 windows="cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix googletest
-         wine wine64 fonts-wine xvfb nsis"
+         wine wine64 fonts-wine xvfb nsis cups cups-client libcups2"
 tests="dpkg-dev file desktop-file-utils shared-mime-info libglib2.0-bin lintian psutils groff
        poppler-utils cups cups-client cups-filters e2fsprogs btrfs-progs acl attr strace"
 if [ "${1:-}" = "--run" ]; then

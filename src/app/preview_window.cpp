@@ -108,8 +108,7 @@ void PreviewWindow::PlaceBesideOwner() {
 
 QRectF PreviewWindow::PageRect() const {
     const SheetBox page = FitSheet(
-        {kMargin, kMargin, double(width() - 2 * kMargin), double(height() - kMargin - kButtonRow)},
-        false);
+        {kMargin, kMargin, double(width() - 2 * kMargin), double(height() - kMargin - kButtonRow)});
     return {page.left, page.top, page.width, page.height};
 }
 

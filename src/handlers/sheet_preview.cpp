@@ -6,17 +6,17 @@
 
 namespace a5merge {
 
-SheetBox FitSheet(const SheetBox& room, bool centreDown) {
+SheetBox FitSheet(const SheetBox& room) {
     const double scale =
         std::max(0.01, std::min(room.width / kSheetWidth, room.height / kSheetHeight));
     SheetBox sheet{0, 0, kSheetWidth * scale, kSheetHeight * scale};
     sheet.left = room.left + (room.width - sheet.width) / 2;
-    sheet.top = centreDown ? room.top + (room.height - sheet.height) / 2 : room.top;
+    sheet.top = room.top;
     return sheet;
 }
 
 SheetBox SheetOnPaper(double paperWidth, double paperHeight, const SheetBox& printable) {
-    SheetBox sheet = FitSheet({0, 0, printable.width, printable.height}, false);
+    SheetBox sheet = FitSheet({0, 0, printable.width, printable.height});
     sheet.left = std::clamp((paperWidth - sheet.width) / 2 - printable.left, 0.0,
                             std::max(0.0, printable.width - sheet.width));
     sheet.top = std::clamp((paperHeight - sheet.height) / 2 - printable.top, 0.0,

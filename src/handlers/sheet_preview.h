@@ -30,8 +30,8 @@ struct SheetBox {
 };
 
 // The A4 sheet as large as it fits into `room`, whole: centred across, at
-// the room's top when `centreDown` is false, else centred down too.
-SheetBox FitSheet(const SheetBox& room, bool centreDown);
+// the room's top.
+SheetBox FitSheet(const SheetBox& room);
 
 // The A4 sheet on a printer's paper `paperWidth` by `paperHeight` whose
 // printable part is `printable` (its place on the paper, and its size): as

@@ -251,7 +251,8 @@ bool Win32Form1::Shortcut(MSG& message) {
         ShowMenu({-1, -1});
         return true;
     }
-    if (kind != WM_KEYDOWN || !control) return false;
+    // Ctrl+Alt is AltGr on many keyboards: a character, not a shortcut.
+    if (kind != WM_KEYDOWN || !control || ::GetKeyState(VK_MENU) < 0) return false;
     const struct {
         WPARAM key;
         bool shift;

@@ -126,8 +126,7 @@ RECT Win32PreviewWindow::PageRect() const {
     ::GetClientRect(window_, &client);
     const double margin = Scaled(kMargin);
     const SheetBox page = FitSheet({margin, margin, client.right - 2 * margin,
-                                    client.bottom - margin - Scaled(kButtonRow)},
-                                   false);
+                                    client.bottom - margin - Scaled(kButtonRow)});
     return {static_cast<LONG>(page.left + 0.5), static_cast<LONG>(page.top + 0.5),
             static_cast<LONG>(page.left + page.width + 0.5),
             static_cast<LONG>(page.top + page.height + 0.5)};
