@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -558,6 +559,40 @@ TEST_F(Win32WindowTest, WithoutGhostscriptEachSaysWhereToGetIt) {
     desktop.saveAnswers = {dir.Path("sheet.PS")};
     ::SendMessageW(Control(Win32Form1::cmdMerge), BM_CLICK, 0, 0);
     EXPECT_NE(ReadBytes(dir.Path("sheet.PS")).find("405 translate"), std::string::npos);
+}
+
+// While work runs the windows take no input; after a short while a box says
+// what goes on, and its Cancel stops the work. What the work throws comes
+// back.
+TEST_F(Win32WindowTest, BusyWorkHoldsInputAndCanBeCancelled) {
+    Win32Desktop real;
+    real.SetOwner(form->window());
+    std::string said;
+    std::thread pressCancel([&said] {
+        for (int i = 0; i < 200; ++i) {
+            const HWND box = ::FindWindowW(L"a5merge.Busy", nullptr);
+            if (box != nullptr && ::IsWindowVisible(box)) {
+                said = Text(::GetWindow(box, GW_CHILD));
+                ::PostMessageW(box, WM_COMMAND, IDCANCEL, 0);
+                return;
+            }
+            ::Sleep(50);
+        }
+    });
+    bool inputTaken = true, cancelled = false;
+    real.WhileBusy(kMakingThePdf, [&](const std::atomic<bool>& cancel) {
+        inputTaken = ::IsWindowEnabled(form->window()) != FALSE;
+        for (int i = 0; i < 1000 && !cancel; ++i) ::Sleep(20);
+        cancelled = cancel;
+    });
+    pressCancel.join();
+    EXPECT_FALSE(inputTaken);
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(said, kMakingThePdf);
+    EXPECT_TRUE(::IsWindowEnabled(form->window()));
+    EXPECT_EQ(::FindWindowW(L"a5merge.Busy", nullptr), nullptr);
+    EXPECT_THROW(real.WhileBusy("", [](const std::atomic<bool>&) { throw std::runtime_error("x"); }),
+                 std::runtime_error);
 }
 
 // A printer of the tests' own (tools/private-cups.sh): a socket on loopback

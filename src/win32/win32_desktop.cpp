@@ -4,8 +4,12 @@
 
 #include <commdlg.h>
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <thread>
 #include <cstdlib>
 #include <vector>
 
@@ -157,15 +161,163 @@ std::optional<PrintChoice> Win32Desktop::ChoosePrinter(const std::string&) {
     return choice;
 }
 
-void Win32Desktop::WhileBusy(const std::string&,
+namespace {
+
+// The box that says what goes on while work runs, with Cancel: over the
+// owner, of the owner's font, a marquee below the text.
+class BusyBox {
+public:
+    static constexpr const wchar_t* kClassName = L"a5merge.Busy";
+    static constexpr int kCancel = IDCANCEL;
+
+    BusyBox(HWND owner, const std::string& what, std::atomic<bool>& cancel) : cancel_(cancel) {
+        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+        WNDCLASSEXW kind{};
+        kind.cbSize = sizeof kind;
+        kind.lpfnWndProc = Procedure;
+        kind.hInstance = instance;
+        kind.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        kind.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        kind.lpszClassName = kClassName;
+        ::RegisterClassExW(&kind);
+        const HFONT font = owner != nullptr
+                               ? reinterpret_cast<HFONT>(::SendMessageW(owner, WM_GETFONT, 0, 0))
+                               : nullptr;
+        const HDC screen = ::GetDC(nullptr);
+        const int dpi = std::max(96, ::GetDeviceCaps(screen, LOGPIXELSY));
+        ::ReleaseDC(nullptr, screen);
+        const auto px = [dpi](int pixels) { return ::MulDiv(pixels, dpi, 96); };
+        constexpr DWORD kStyle = WS_POPUP | WS_CAPTION;
+        RECT frame{0, 0, px(300), px(96)};
+        ::AdjustWindowRectEx(&frame, kStyle, FALSE, WS_EX_DLGMODALFRAME);
+        const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+        RECT over{};
+        if (owner == nullptr || !::GetWindowRect(owner, &over)) {
+            ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
+        }
+        window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Wide(kAppTitle).c_str(), kStyle,
+                                    (over.left + over.right - width) / 2,
+                                    (over.top + over.bottom - height) / 2, width, height, owner,
+                                    nullptr, instance, this);
+        const std::wstring said = Wide(what);
+        const struct {
+            const wchar_t* kind;
+            const wchar_t* text;
+            DWORD style;
+            int id, left, top, width, height;
+        } parts[] = {
+            {L"STATIC", said.c_str(), SS_LEFT | SS_NOPREFIX, 0, 12, 10, 276, 30},
+            {PROGRESS_CLASSW, L"", PBS_MARQUEE, 0, 12, 42, 180, 16},
+            {L"BUTTON", L"Cancel", BS_DEFPUSHBUTTON | WS_TABSTOP, kCancel, 204, 60, 84, 26},
+        };
+        for (const auto& part : parts) {
+            const HWND made = ::CreateWindowExW(
+                0, part.kind, part.text, WS_CHILD | WS_VISIBLE | part.style, px(part.left),
+                px(part.top), px(part.width), px(part.height), window_,
+                reinterpret_cast<HMENU>(static_cast<INT_PTR>(part.id)), instance, nullptr);
+            if (font != nullptr) ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+            if (part.style == PBS_MARQUEE) ::SendMessageW(made, PBM_SETMARQUEE, TRUE, 30);
+        }
+        ::ShowWindow(window_, SW_SHOW);
+        ::SetFocus(::GetDlgItem(window_, kCancel));
+    }
+    ~BusyBox() { ::DestroyWindow(window_); }
+    BusyBox(const BusyBox&) = delete;
+    BusyBox& operator=(const BusyBox&) = delete;
+
+    HWND window() const { return window_; }
+
+private:
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+        if (message == WM_NCCREATE) {
+            ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                                reinterpret_cast<LONG_PTR>(
+                                    reinterpret_cast<const CREATESTRUCTW*>(l)->lpCreateParams));
+        }
+        auto* box = reinterpret_cast<BusyBox*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (box != nullptr && (message == WM_CLOSE ||
+                               (message == WM_COMMAND && LOWORD(w) == kCancel))) {
+            box->cancel_ = true;  // Cancel, Escape or the close box
+            ::EnableWindow(::GetDlgItem(window, kCancel), FALSE);
+            return 0;
+        }
+        return ::DefWindowProcW(window, message, w, l);
+    }
+
+    std::atomic<bool>& cancel_;
+    HWND window_ = nullptr;
+};
+
+// The enabled windows of this thread, disabled while it lives: no input
+// reaches them, as under a modal box.
+class InputHeld {
+public:
+    InputHeld() {
+        ::EnumThreadWindows(
+            ::GetCurrentThreadId(),
+            [](HWND window, LPARAM held) {
+                if (::IsWindowEnabled(window) && ::IsWindowVisible(window)) {
+                    ::EnableWindow(window, FALSE);
+                    reinterpret_cast<std::vector<HWND>*>(held)->push_back(window);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&held_));
+    }
+    ~InputHeld() {
+        for (const HWND window : held_) ::EnableWindow(window, TRUE);
+    }
+    InputHeld(const InputHeld&) = delete;
+    InputHeld& operator=(const InputHeld&) = delete;
+
+private:
+    std::vector<HWND> held_;
+};
+
+}  // namespace
+
+// The work runs on a thread of its own; the windows take no input
+// meanwhile but go on painting. After a short while a box says what goes
+// on and offers Cancel.
+void Win32Desktop::WhileBusy(const std::string& what,
                              const std::function<void(const std::atomic<bool>& cancel)>& work) {
-    const std::atomic<bool> never{false};
+    std::atomic<bool> cancel{false};
+    std::exception_ptr error;
     const HCURSOR before = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-    struct Restore {
-        HCURSOR cursor;
-        ~Restore() { ::SetCursor(cursor); }
-    } restore{before};
-    work(never);
+    std::optional<BusyBox> box;
+    {
+        const InputHeld held;
+        const windows::Handle finished(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        const HANDLE done = finished.get();
+        std::thread worker([&] {
+            try {
+                work(cancel);
+            } catch (...) {
+                error = std::current_exception();
+            }
+            ::SetEvent(done);
+        });
+        const ULONGLONG showAt = ::GetTickCount64() + kBusyBoxAfterMs;
+        for (;;) {
+            const DWORD waited = ::MsgWaitForMultipleObjects(1, &done, FALSE, 50, QS_ALLINPUT);
+            if (waited == WAIT_OBJECT_0) break;
+            if (!box && ::GetTickCount64() >= showAt) box.emplace(owner_, what, cancel);
+            MSG message{};
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_QUIT) {  // for the loop that waits for it
+                    ::PostQuitMessage(static_cast<int>(message.wParam));
+                    break;
+                }
+                if (box && ::IsDialogMessageW(box->window(), &message)) continue;
+                ::TranslateMessage(&message);
+                ::DispatchMessageW(&message);
+            }
+        }
+        worker.join();
+    }
+    box.reset();
+    ::SetCursor(before);
+    if (error) std::rethrow_exception(error);
 }
 
 void Win32Desktop::EndProgram(int status) {

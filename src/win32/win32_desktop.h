@@ -26,7 +26,9 @@ public:
     // The system's print dialog (PrintDlgEx); the DEVMODE chosen comes as
     // the option kDevModeOption.
     std::optional<PrintChoice> ChoosePrinter(const std::string& title) override;
-    // Runs `work` at once, the window waiting (a busy cursor meanwhile).
+    // Runs `work` on a thread of its own while this thread's windows take no
+    // input; after kBusyBoxAfterMs a box says `what` and offers Cancel.
+    static constexpr ULONGLONG kBusyBoxAfterMs = 400;
     void WhileBusy(const std::string& what,
                    const std::function<void(const std::atomic<bool>& cancel)>& work) override;
 
