@@ -336,6 +336,7 @@ int Ink(const Raster& page, int top, int bottom) {
 struct MenuReader {
     static inline std::vector<std::string> items;
     static inline std::vector<WPARAM> keys;
+    static inline std::function<void()> whileOpen;  // runs while it shows
 
     static void CALLBACK Read(HWND, UINT, UINT_PTR timer, DWORD) {
         const HWND menuWindow = ::FindWindowW(L"#32768", nullptr);
@@ -348,6 +349,7 @@ struct MenuReader {
             ::GetMenuStringW(menu, static_cast<UINT>(i), text, 128, MF_BYPOSITION);
             items.push_back(windows::Narrow(text));
         }
+        if (whileOpen) whileOpen();
         for (const WPARAM key : keys) ::PostMessageW(menuWindow, WM_KEYDOWN, key, 0);
     }
     // Reads the next menu and presses `pressed` in it.
@@ -395,7 +397,14 @@ TEST_F(Win32WindowTest, ContextMenuAndShortcuts) {
     Drop(Control(Win32Form1::frmBottom), {bottom});
     desktop.boxes.clear();
     MenuReader::Next({VK_UP, VK_RETURN});  // the last item: Swap
+    bool tipOverMenu = true;
+    MenuReader::whileOpen = [&] {
+        ::SendMessageW(zone, WM_MOUSEHOVER, 0, MAKELPARAM(10, 10));
+        tipOverMenu = form->tip().visible();
+    };
     ::SendMessageW(zone, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(zone), MAKELPARAM(300, 300));
+    MenuReader::whileOpen = nullptr;
+    EXPECT_FALSE(tipOverMenu) << "no tooltip over the menu";
     EXPECT_EQ(MenuReader::items,
               (Texts{"Preview...\tCtrl+Shift+P", "Print...\tCtrl+P", "Save as PDF...\tCtrl+Shift+S",
                      "", "Swap TOP and BOTTOM\tCtrl+Shift+X"}));
@@ -459,8 +468,9 @@ TEST_F(Win32WindowTest, PreviewShowsTheSheetAndFollowsTheZones) {
     EXPECT_GT(low, 0);
     EXPECT_EQ(preview->StatusText(), "");
 
-    // Swapped: each half shows the other drawing.
-    ASSERT_TRUE(Press('X', {VK_CONTROL, VK_SHIFT}));
+    // Swapped (the shortcut pressed in the preview): each half shows the
+    // other drawing.
+    ASSERT_TRUE(Press('X', {VK_CONTROL, VK_SHIFT}, preview->window()));
     rendered();
     ASSERT_NE(preview->picture(), nullptr);
     const Raster swapped = *preview->picture();
@@ -595,6 +605,17 @@ TEST_F(Win32WindowTest, BusyWorkHoldsInputAndCanBeCancelled) {
                  std::runtime_error);
 }
 
+// A4 replaces any other paper settings name, by size or by a form's name.
+TEST(PreferA4Test, ReplacesAnyOtherPaper) {
+    DEVMODEW settings{};
+    settings.dmSize = sizeof settings;
+    settings.dmFields = DM_PAPERLENGTH | DM_PAPERWIDTH | DM_FORMNAME | DM_COPIES;
+    settings.dmPaperSize = DMPAPER_LETTER;
+    PreferA4(settings);
+    EXPECT_EQ(settings.dmPaperSize, DMPAPER_A4);
+    EXPECT_EQ(settings.dmFields, static_cast<DWORD>(DM_PAPERSIZE | DM_COPIES));
+}
+
 // A printer of the tests' own (tools/private-cups.sh): a socket on loopback
 // that keeps what the print server sends it.
 class LoopbackPrinter {
@@ -690,10 +711,18 @@ TEST_F(Win32WindowTest, PrintsTheSheetThroughTheSystem) {
     Drop(Control(Win32Form1::frmTop), {top});
     Drop(Control(Win32Form1::frmBottom),
          {dir.Write("bottom.ps", ReadBytes(testing::TestData("bottom.ps")))});
-    desktop.printAnswers = {*choice};
+    // The paper the dialog chose (Letter here); then, where none was
+    // chosen, A4.
+    PrintChoice letter = *choice;
+    reinterpret_cast<DEVMODEW*>(letter.options[0].second.data())->dmPaperSize = DMPAPER_LETTER;
+    desktop.printAnswers = {letter, PrintChoice{"a5test", "", {}}};
     ASSERT_TRUE(Press('P', {VK_CONTROL}));
-    EXPECT_EQ(desktop.Texts(), Texts{"Sent to a5test"});
+    const std::optional<std::string> onLetter = printer.NextJob();
+    ASSERT_TRUE(Press('P', {VK_CONTROL}));
     const std::optional<std::string> job = printer.NextJob();
+    EXPECT_EQ(desktop.Texts(), (Texts{"Sent to a5test", "Sent to a5test"}));
+    ASSERT_TRUE(onLetter.has_value()) << "no job reached the printer";
+    EXPECT_NE(onLetter->find("/PageSize[612 792]"), std::string::npos) << "the paper chosen";
     ASSERT_TRUE(job.has_value()) << "no job reached the printer";
     EXPECT_NE(job->find("%%Title: top_Combi"), std::string::npos);
     EXPECT_EQ(job->find("top_Combi.pdf"), std::string::npos) << "no file type in its name";

@@ -26,19 +26,10 @@ DrawingTip::DrawingTip(const Ghostscript& ghostscript, HFONT font, HFONT bold, i
                [this](const std::string& path) {
                    if (visible() && path == path_) Compose();
                }) {
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW kind{};
-    kind.cbSize = sizeof kind;
-    kind.style = CS_DROPSHADOW;
-    kind.lpfnWndProc = Procedure;
-    kind.hInstance = instance;
-    kind.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    kind.hbrBackground = ::GetSysColorBrush(COLOR_INFOBK);
-    kind.lpszClassName = kClassName;
-    ::RegisterClassExW(&kind);
+    RegisterWindowClass(kClassName, Procedure, COLOR_INFOBK, nullptr, CS_DROPSHADOW);
     window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE, kClassName,
                                 L"", WS_POPUP | WS_BORDER, 0, 0, 10, 10, nullptr, nullptr,
-                                instance, this);
+                                ::GetModuleHandleW(nullptr), this);
 }
 
 DrawingTip::~DrawingTip() {
@@ -142,24 +133,16 @@ void DrawingTip::Paint() {
 }
 
 LRESULT CALLBACK DrawingTip::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* tip = reinterpret_cast<DrawingTip*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* tip = WindowObject<DrawingTip>(window, message, l);
     if (tip != nullptr && tip->window_ != nullptr) {
         if (message == WM_PAINT) {
             tip->Paint();
             return 0;
         }
-        // The pointer on the tip itself: it goes, as a tooltip goes.
-        if (message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN) {
-            tip->Hide();
-            return 0;
-        }
     }
-    if (message == WM_NCHITTEST) return HTCLIENT;
+    // The pointer passes through it to the zone below, which hides it once
+    // the pointer leaves.
+    if (message == WM_NCHITTEST) return HTTRANSPARENT;
     return ::DefWindowProcW(window, message, w, l);
 }
 

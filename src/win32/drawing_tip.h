@@ -6,7 +6,7 @@
 #include <string>
 
 #include "handlers/sheet_preview.h"
-#include "win32/gdi_support.h"
+#include "win32/window_support.h"
 
 namespace a5merge {
 

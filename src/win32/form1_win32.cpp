@@ -106,15 +106,7 @@ void Win32Form1::Create() {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     icon_ = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
     if (icon_ == nullptr) icon_ = ::LoadIconW(nullptr, IDI_APPLICATION);
-    WNDCLASSEXW form{};
-    form.cbSize = sizeof form;
-    form.lpfnWndProc = FormProcedure;
-    form.hInstance = instance;
-    form.hIcon = icon_;
-    form.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    form.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    form.lpszClassName = kClassName;
-    ::RegisterClassExW(&form);
+    RegisterWindowClass(kClassName, FormProcedure, COLOR_BTNFACE, icon_);
 
     dpi_ = ScreenDpi();
     windowFont_ = Tahoma(8.25, false, dpi_);
@@ -238,8 +230,18 @@ bool Win32Form1::Shortcut(MSG& message) {
         kind == WM_RBUTTONDOWN) {
         tip_->Hide();
     }
-    if (preview_ && preview_->Key(message)) return true;
-    if (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) return false;
+    if (preview_ && preview_->CloseKey(message)) return true;
+    // The main window's keys, in the preview as well; then the preview's
+    // own (Tab, Enter and Space on its buttons).
+    const auto within = [&message](HWND window) {
+        return message.hwnd == window || ::IsChild(window, message.hwnd);
+    };
+    if (!within(window_) && !(preview_ && within(preview_->window()))) return false;
+    return CommandKey(message) || (preview_ && preview_->DialogKey(message));
+}
+
+bool Win32Form1::CommandKey(const MSG& message) {
+    const UINT kind = message.message;
     const bool control = ::GetKeyState(VK_CONTROL) < 0;
     const bool shift = ::GetKeyState(VK_SHIFT) < 0;
     const WPARAM key = message.wParam;
@@ -314,6 +316,7 @@ void Win32Form1::ShowMenu(POINT at) {
         at = {(below.left + below.right) / 2, (below.top + below.bottom) / 2};
     }
     tip_->Hide();
+    menuOpen_ = true;  // no tooltip over it
     const HMENU menu = ::CreatePopupMenu();
     ::AppendMenuW(menu, MF_STRING, menuPreview, L"Preview...\tCtrl+Shift+P");
     ::AppendMenuW(menu, MF_STRING, menuPrint, L"Print...\tCtrl+P");
@@ -323,10 +326,12 @@ void Win32Form1::ShowMenu(POINT at) {
     const int chosen = static_cast<int>(::TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
     ::DestroyMenu(menu);
+    menuOpen_ = false;
     if (chosen != 0) Run(static_cast<Command>(chosen));
 }
 
 void Win32Form1::ShowTip(Zone zone, POINT at) {
+    if (menuOpen_) return;
     const bool top = zone == Zone::Top;
     const MergeState& now = state();
     tipZone_ = zone;
@@ -348,12 +353,7 @@ void Win32Form1::Accepted() {
 }
 
 LRESULT CALLBACK Win32Form1::FormProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* form = reinterpret_cast<Win32Form1*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* form = WindowObject<Win32Form1>(window, message, l);
     if (form == nullptr || form->window_ == nullptr) return ::DefWindowProcW(window, message, w, l);
     return form->OnFormMessage(message, w, l);
 }
@@ -381,7 +381,7 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             // The focus goes back where it was when a box or dialog closes,
             // as in a dialog.
             if (LOWORD(w) == WA_INACTIVE) {
-                tip_->Hide();
+                if (reinterpret_cast<HWND>(l) != tip_->window()) tip_->Hide();
                 const HWND focus = ::GetFocus();
                 if (focus != nullptr && ::IsChild(window_, focus)) lastFocus_ = focus;
             } else {

@@ -13,7 +13,7 @@
 #include "state/captions.h"
 #include "win32/drawing_tip.h"
 #include "win32/gdi_printer.h"
-#include "win32/gdi_support.h"
+#include "win32/window_support.h"
 #include "win32/preview_win32.h"
 
 namespace a5merge {
@@ -75,7 +75,7 @@ public:
     // Shows the context menu at `at` (screen), or below the control with
     // the focus when `at` is (-1, -1), and runs the command chosen.
     void ShowMenu(POINT at);
-    // The zone's tooltip, shown below `at` (screen).
+    // The zone's tooltip, shown below `at` (screen); none while the menu is open.
     void ShowTip(Zone zone, POINT at);
 
     HWND window() const { return window_; }
@@ -112,6 +112,7 @@ private:
     void SetCaption(Label label, const std::string& text) override;
     void Describe();
     void Accepted();
+    bool CommandKey(const MSG& message);
     Zone ZoneOf(HWND zone) const { return zone == control(frmTop) ? Zone::Top : Zone::Bottom; }
 
     FormHandlers handlers_;
@@ -127,6 +128,7 @@ private:
     GdiPrinter printer_;
     WindowQueue posted_;  // results of background work, run by the window
     std::optional<Zone> tipZone_;  // whose tooltip shows
+    bool menuOpen_ = false;
     std::unique_ptr<DrawingTip> tip_;  // these two go first: their work
     std::unique_ptr<Win32PreviewWindow> preview_;  // ends before the rest goes
 };

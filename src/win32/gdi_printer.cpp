@@ -7,7 +7,7 @@
 #include "ghostscript/sheet_output.h"
 #include "handlers/sheet_preview.h"
 #include "platform/windows_support.h"
-#include "win32/gdi_support.h"
+#include "win32/window_support.h"
 
 namespace a5merge {
 

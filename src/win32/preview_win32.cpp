@@ -29,14 +29,8 @@ Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owne
       savePdf_(std::move(savePdf)),
       run_(std::move(post), true) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW kind{};
-    kind.cbSize = sizeof kind;
-    kind.lpfnWndProc = Procedure;
-    kind.hInstance = instance;
-    kind.hIcon = reinterpret_cast<HICON>(::GetClassLongPtrW(owner, GCLP_HICON));
-    kind.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    kind.lpszClassName = kClassName;
-    ::RegisterClassExW(&kind);
+    RegisterWindowClass(kClassName, Procedure, -1,
+                        reinterpret_cast<HICON>(::GetClassLongPtrW(owner, GCLP_HICON)));
 
     const HDC screen = ::GetDC(nullptr);
     dpi_ = std::max(96, ::GetDeviceCaps(screen, LOGPIXELSY));
@@ -84,7 +78,7 @@ void Win32PreviewWindow::SetSources(const SheetSources& sources) {
     if (visible()) Render();
 }
 
-bool Win32PreviewWindow::Key(MSG& message) {
+bool Win32PreviewWindow::CloseKey(const MSG& message) {
     if (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) return false;
     if (message.message == WM_KEYDOWN &&
         (message.wParam == VK_ESCAPE ||
@@ -92,6 +86,10 @@ bool Win32PreviewWindow::Key(MSG& message) {
         ::SendMessageW(window_, WM_CLOSE, 0, 0);
         return true;
     }
+    return false;
+}
+
+bool Win32PreviewWindow::DialogKey(MSG& message) {
     return ::IsDialogMessageW(window_, &message) != FALSE;
 }
 
@@ -235,12 +233,7 @@ void Win32PreviewWindow::Paint() {
 }
 
 LRESULT CALLBACK Win32PreviewWindow::Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(l);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-    }
-    auto* preview = reinterpret_cast<Win32PreviewWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* preview = WindowObject<Win32PreviewWindow>(window, message, l);
     if (preview == nullptr || preview->window_ == nullptr) {
         return ::DefWindowProcW(window, message, w, l);
     }

@@ -9,7 +9,7 @@
 
 #include "ghostscript/sheet_output.h"
 #include "handlers/background_run.h"
-#include "win32/gdi_support.h"
+#include "win32/window_support.h"
 
 namespace a5merge {
 
@@ -37,8 +37,10 @@ public:
     void Show(const SheetSources& sources);
     // Renders `sources` from now on, at once when the window is shown.
     void SetSources(const SheetSources& sources);
-    // The window's keys (Escape, Ctrl+W, Tab between its buttons), taken.
-    bool Key(MSG& message);
+    // Escape and Ctrl+W, which close it, taken.
+    bool CloseKey(const MSG& message);
+    // The keys of its buttons (Tab, Enter, Space), taken.
+    bool DialogKey(MSG& message);
 
     HWND window() const { return window_; }
     bool visible() const { return ::IsWindowVisible(window_) != FALSE; }

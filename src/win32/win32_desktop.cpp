@@ -15,6 +15,7 @@
 
 #include "platform/windows_support.h"
 #include "win32/gdi_printer.h"
+#include "win32/window_support.h"
 
 namespace a5merge {
 
@@ -172,17 +173,14 @@ public:
 
     BusyBox(HWND owner, const std::string& what, std::atomic<bool>& cancel) : cancel_(cancel) {
         const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-        WNDCLASSEXW kind{};
-        kind.cbSize = sizeof kind;
-        kind.lpfnWndProc = Procedure;
-        kind.hInstance = instance;
-        kind.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        kind.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        kind.lpszClassName = kClassName;
-        ::RegisterClassExW(&kind);
-        const HFONT font = owner != nullptr
-                               ? reinterpret_cast<HFONT>(::SendMessageW(owner, WM_GETFONT, 0, 0))
-                               : nullptr;
+        RegisterWindowClass(kClassName, Procedure, COLOR_BTNFACE);
+        // The font of the system's message boxes.
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+            font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
+        }
+        const HFONT font = font_;
         const HDC screen = ::GetDC(nullptr);
         const int dpi = std::max(96, ::GetDeviceCaps(screen, LOGPIXELSY));
         ::ReleaseDC(nullptr, screen);
@@ -221,7 +219,10 @@ public:
         ::ShowWindow(window_, SW_SHOW);
         ::SetFocus(::GetDlgItem(window_, kCancel));
     }
-    ~BusyBox() { ::DestroyWindow(window_); }
+    ~BusyBox() {
+        ::DestroyWindow(window_);
+        if (font_ != nullptr) ::DeleteObject(font_);
+    }
     BusyBox(const BusyBox&) = delete;
     BusyBox& operator=(const BusyBox&) = delete;
 
@@ -229,12 +230,7 @@ public:
 
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-        if (message == WM_NCCREATE) {
-            ::SetWindowLongPtrW(window, GWLP_USERDATA,
-                                reinterpret_cast<LONG_PTR>(
-                                    reinterpret_cast<const CREATESTRUCTW*>(l)->lpCreateParams));
-        }
-        auto* box = reinterpret_cast<BusyBox*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* box = WindowObject<BusyBox>(window, message, l);
         if (box != nullptr && (message == WM_CLOSE ||
                                (message == WM_COMMAND && LOWORD(w) == kCancel))) {
             box->cancel_ = true;  // Cancel, Escape or the close box
@@ -245,6 +241,7 @@ private:
     }
 
     std::atomic<bool>& cancel_;
+    HFONT font_ = nullptr;
     HWND window_ = nullptr;
 };
 

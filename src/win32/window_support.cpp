@@ -1,6 +1,20 @@
-#include "win32/gdi_support.h"
+#include "win32/window_support.h"
 
 namespace a5merge {
+
+void RegisterWindowClass(const wchar_t* name, WNDPROC procedure, int background, HICON icon,
+                         UINT style) {
+    WNDCLASSEXW kind{};
+    kind.cbSize = sizeof kind;
+    kind.style = style;
+    kind.lpfnWndProc = procedure;
+    kind.hInstance = ::GetModuleHandleW(nullptr);
+    kind.hIcon = icon;
+    kind.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    kind.hbrBackground = background >= 0 ? ::GetSysColorBrush(background) : nullptr;
+    kind.lpszClassName = name;
+    ::RegisterClassExW(&kind);
+}
 
 void WindowQueue::Post(std::function<void()> work) {
     {

@@ -11,6 +11,24 @@
 
 namespace a5merge {
 
+// Registers the window class `name` of this program (again: nothing happens).
+// `background` is a system colour (COLOR_...), or -1 for none.
+void RegisterWindowClass(const wchar_t* name, WNDPROC procedure, int background,
+                         HICON icon = nullptr, UINT style = 0);
+
+// The object a window was made for (CreateWindowExW's last argument), kept
+// with the window from WM_NCCREATE on; nothing before, or once it is
+// cleared (SetWindowLongPtrW(window, GWLP_USERDATA, 0)).
+template <class Object>
+Object* WindowObject(HWND window, UINT message, LPARAM l) {
+    if (message == WM_NCCREATE) {
+        ::SetWindowLongPtrW(
+            window, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(l)->lpCreateParams));
+    }
+    return reinterpret_cast<Object*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
 // Functions handed to the window's thread: Post queues one (from any thread)
 // and wakes `window` with `message`; the window then calls RunPosted. What
 // is still queued when this goes never runs.
@@ -38,22 +56,6 @@ struct DeviceBitmap {
     int height() const { return -info.bmiHeader.biHeight; }
     // Draws it into `target` (stretched, smoothed); false when GDI fails.
     bool Draw(HDC dc, const RECT& target) const;
-};
-
-// A font, a bitmap, a brush..., deleted when dropped.
-template <class Object>
-class GdiObject {
-public:
-    explicit GdiObject(Object object = nullptr) : object_(object) {}
-    GdiObject(const GdiObject&) = delete;
-    GdiObject& operator=(const GdiObject&) = delete;
-    ~GdiObject() {
-        if (object_ != nullptr) ::DeleteObject(object_);
-    }
-    Object get() const { return object_; }
-
-private:
-    Object object_;
 };
 
 }  // namespace a5merge
