@@ -2,7 +2,8 @@
 # The print server the Windows window tests print to: `private-cups.sh start
 # FOLDER` runs a cupsd of the tests' own (its configuration, spool and unix
 # socket in FOLDER) with one queue, "a5test", a Generic PostScript printer
-# whose device is a socket on loopback at the port written to FOLDER/port
+# whose device is a socket on loopback at the port written to FOLDER/port,
+# Letter by default (as wine's own default, so that A4 is only what we ask)
 # (the test listens there); FOLDER/server names the server for CUPS_SERVER.
 # `private-cups.sh stop FOLDER` ends it by its process id. Without root or
 # CUPS nothing starts, and the print tests say why they skip.
@@ -62,7 +63,7 @@ END
     port=$(shuf -i 20000-59999 -n 1)
     for _ in $(seq 20); do
         /usr/sbin/lpadmin -p a5test -E -v "socket://127.0.0.1:$port" \
-            -m drv:///sample.drv/generic.ppd 2>/dev/null && break
+            -m drv:///sample.drv/generic.ppd -o PageSize=Letter 2>/dev/null && break
         sleep 0.2
     done
     /usr/sbin/lpadmin -d a5test

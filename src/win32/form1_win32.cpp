@@ -381,7 +381,7 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             // The focus goes back where it was when a box or dialog closes,
             // as in a dialog.
             if (LOWORD(w) == WA_INACTIVE) {
-                if (reinterpret_cast<HWND>(l) != tip_->window()) tip_->Hide();
+                tip_->Hide();
                 const HWND focus = ::GetFocus();
                 if (focus != nullptr && ::IsChild(window_, focus)) lastFocus_ = focus;
             } else {
