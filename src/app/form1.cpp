@@ -124,18 +124,13 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     // itself looks and reads as designed.
     contextMenu_ = new QMenu(this);
     contextMenu_->setObjectName(QStringLiteral("contextMenu"));
-    contextMenu_->addAction(AddAction("previewAction", "Preview...",
-                                      {QKeySequence(QStringLiteral("Ctrl+Shift+P"))},
-                                      [this] { Preview(); }));
-    contextMenu_->addAction(AddAction(
-        "printAction", "Print...", {QKeySequence(QStringLiteral("Ctrl+P"))}, [this] { Print(); }));
-    contextMenu_->addAction(AddAction("savePdfAction", "Save as PDF...",
-                                      {QKeySequence(QStringLiteral("Ctrl+Shift+S"))},
-                                      [this] { SaveAsPdf(); }));
-    contextMenu_->addSeparator();
-    contextMenu_->addAction(AddAction("swapAction", "Swap TOP and BOTTOM",
-                                      {QKeySequence(QStringLiteral("Ctrl+Shift+X"))},
-                                      [this] { Swap(); }));
+    for (const MenuItem& item : kMenuItems) {
+        if (item.command == MenuCommand::Swap) contextMenu_->addSeparator();
+        contextMenu_->addAction(
+            AddAction((std::string(item.name) + "Action").c_str(), item.text,
+                      {QKeySequence(QString::fromLatin1(item.shortcut))},
+                      [this, command = item.command] { Run(command); }));
+    }
     AddAction("contextMenuKeys", "Context menu",
               {QKeySequence(Qt::Key_Menu), QKeySequence(QStringLiteral("Shift+F10"))}, [this] {
                   QWidget* at = QApplication::focusWidget();
@@ -166,26 +161,24 @@ void Form1::contextMenuEvent(QContextMenuEvent* event) {
     event->accept();
 }
 
-void Form1::Preview() {
-    handlers_.Guarded([&] {
-        if (state().topOK == 0 && state().bottomOK == 0) {
-            handlers_.desktop().MsgBox(kInputsNotCorrect, kMbSystemModal);
-            return;
-        }
+void Form1::Run(MenuCommand command) {
+    handlers_.Run(command, [this](const SheetSources& sources) {
         if (preview_ == nullptr) {
             preview_ = new PreviewWindow(handlers_.ghostscript(), this);
             connect(preview_, &PreviewWindow::printRequested, this, [this] { Print(); });
             connect(preview_, &PreviewWindow::saveAsPdfRequested, this, [this] { SaveAsPdf(); });
         }
-        preview_->Show(handlers_.Sources());
+        preview_->Show(sources);
     });
 }
 
-void Form1::Swap() { handlers_.Swap(); }
+void Form1::Preview() { Run(MenuCommand::Preview); }
 
-void Form1::Print() { handlers_.Print(); }
+void Form1::Swap() { Run(MenuCommand::Swap); }
 
-void Form1::SaveAsPdf() { handlers_.SaveAsPdf(); }
+void Form1::Print() { Run(MenuCommand::Print); }
+
+void Form1::SaveAsPdf() { Run(MenuCommand::SaveAsPdf); }
 
 // A zone's tooltip names its file and shows its drawing once rendered.
 void Form1::ShowTooltip(Zone zone) {

@@ -65,6 +65,8 @@ public:
     // "Swap TOP and BOTTOM" (Ctrl+Shift+X): each zone takes the other's
     // file, as a drop; refused as MERGE + SAVE refuses before both hold one.
     void Swap();
+    // A command of the context menu.
+    void Run(MenuCommand command);
 
     // What renders and prints; before the first use. The window's own are
     // Ghostscript as the environment sets it and the system's CUPS.

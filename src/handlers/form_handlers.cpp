@@ -87,6 +87,34 @@ void FormHandlers::Print() {
     });
 }
 
+void FormHandlers::Preview(const std::function<void(const SheetSources&)>& show) {
+    Guarded([&] {
+        if (state_.topOK == 0 && state_.bottomOK == 0) {
+            desktop_.MsgBox(kInputsNotCorrect, kMbSystemModal);
+            return;
+        }
+        show(Sources());
+    });
+}
+
+void FormHandlers::Run(MenuCommand command,
+                       const std::function<void(const SheetSources&)>& show) {
+    switch (command) {
+        case MenuCommand::Preview:
+            Preview(show);
+            break;
+        case MenuCommand::Print:
+            Print();
+            break;
+        case MenuCommand::SaveAsPdf:
+            SaveAsPdf();
+            break;
+        case MenuCommand::Swap:
+            Swap();
+            break;
+    }
+}
+
 void FormHandlers::SaveAsPdf() {
     Guarded([&] {
         FormContext form = Context();

@@ -14,6 +14,22 @@
 
 namespace a5merge {
 
+// The context menu's commands, in its order (a separator stands before
+// Swap), with their shortcuts.
+enum class MenuCommand { Preview, Print, SaveAsPdf, Swap };
+struct MenuItem {
+    MenuCommand command;
+    const char* name;      // to find it by: "preview"
+    const char* text;      // "Preview..."
+    const char* shortcut;  // "Ctrl+Shift+P"
+};
+inline constexpr MenuItem kMenuItems[] = {
+    {MenuCommand::Preview, "preview", "Preview...", "Ctrl+Shift+P"},
+    {MenuCommand::Print, "print", "Print...", "Ctrl+P"},
+    {MenuCommand::SaveAsPdf, "savePdf", "Save as PDF...", "Ctrl+Shift+S"},
+    {MenuCommand::Swap, "swap", "Swap TOP and BOTTOM", "Ctrl+Shift+X"},
+};
+
 class Desktop;
 class Ghostscript;
 class InstanceTest;
@@ -57,6 +73,11 @@ public:
     void Swap();
     void Print();
     void SaveAsPdf();
+    // Preview: refused until a zone holds a file; then `show` shows the
+    // sheet of the files the zones hold.
+    void Preview(const std::function<void(const SheetSources&)>& show);
+    // A command of the context menu; Preview shows through `show`.
+    void Run(MenuCommand command, const std::function<void(const SheetSources&)>& show);
     // Runs `handler` as the window's handlers run.
     void Guarded(const std::function<void()>& handler);
 

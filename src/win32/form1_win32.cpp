@@ -5,10 +5,9 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "input/path_helpers.h"
-#include "merge/merge_command.h"
-#include "platform/desktop.h"
 #include "platform/windows_support.h"
 
 namespace a5merge {
@@ -255,56 +254,27 @@ bool Win32Form1::CommandKey(const MSG& message) {
     }
     // Ctrl+Alt is AltGr on many keyboards: a character, not a shortcut.
     if (kind != WM_KEYDOWN || !control || ::GetKeyState(VK_MENU) < 0) return false;
-    const struct {
-        WPARAM key;
-        bool shift;
-        Command command;
-    } shortcuts[] = {
-        {'P', true, menuPreview},
-        {'P', false, menuPrint},
-        {'S', true, menuSavePdf},
-        {'X', true, menuSwap},
-    };
-    for (const auto& shortcut : shortcuts) {
-        if (key == shortcut.key && shift == shortcut.shift) {
-            Run(shortcut.command);
+    for (const MenuItem& item : kMenuItems) {
+        // "Ctrl+P", "Ctrl+Shift+P": the key is the last letter.
+        const std::string_view keys = item.shortcut;
+        if (key == static_cast<WPARAM>(keys.back()) &&
+            shift == (keys.find("Shift+") != std::string_view::npos)) {
+            Run(item.command);
             return true;
         }
     }
     return false;
 }
 
-void Win32Form1::Run(Command command) {
-    switch (command) {
-        case menuPreview:
-            Preview();
-            break;
-        case menuPrint:
-            handlers_.Print();
-            break;
-        case menuSavePdf:
-            handlers_.SaveAsPdf();
-            break;
-        case menuSwap:
-            handlers_.Swap();
-            break;
-    }
-}
-
-// Refused until a zone holds a file; then shown, following the zones.
-void Win32Form1::Preview() {
-    handlers_.Guarded([&] {
-        if (state().topOK == 0 && state().bottomOK == 0) {
-            handlers_.desktop().MsgBox(kInputsNotCorrect, kMbSystemModal);
-            return;
-        }
+void Win32Form1::Run(MenuCommand command) {
+    handlers_.Run(command, [this](const SheetSources& sources) {
         if (!preview_) {
             preview_ = std::make_unique<Win32PreviewWindow>(
                 handlers_.ghostscript(), window_, windowFont_,
                 [this](std::function<void()> work) { posted_.Post(std::move(work)); },
                 [this] { handlers_.Print(); }, [this] { handlers_.SaveAsPdf(); });
         }
-        preview_->Show(handlers_.Sources());
+        preview_->Show(sources);
     });
 }
 
@@ -318,16 +288,17 @@ void Win32Form1::ShowMenu(POINT at) {
     tip_->Hide();
     menuOpen_ = true;  // no tooltip over it
     const HMENU menu = ::CreatePopupMenu();
-    ::AppendMenuW(menu, MF_STRING, menuPreview, L"Preview...\tCtrl+Shift+P");
-    ::AppendMenuW(menu, MF_STRING, menuPrint, L"Print...\tCtrl+P");
-    ::AppendMenuW(menu, MF_STRING, menuSavePdf, L"Save as PDF...\tCtrl+Shift+S");
-    ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    ::AppendMenuW(menu, MF_STRING, menuSwap, L"Swap TOP and BOTTOM\tCtrl+Shift+X");
+    int id = kFirstMenuItem;
+    for (const MenuItem& item : kMenuItems) {
+        if (item.command == MenuCommand::Swap) ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, id++,
+                      Wide(std::string(item.text) + "\t" + item.shortcut).c_str());
+    }
     const int chosen = static_cast<int>(::TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
     ::DestroyMenu(menu);
     menuOpen_ = false;
-    if (chosen != 0) Run(static_cast<Command>(chosen));
+    if (chosen >= kFirstMenuItem && chosen < id) Run(kMenuItems[chosen - kFirstMenuItem].command);
 }
 
 void Win32Form1::ShowTip(Zone zone, POINT at) {

@@ -43,8 +43,8 @@ public:
         frmBottom,
         lblBottom,
     };
-    // The context menu's commands.
-    enum Command : int { menuPreview = 301, menuPrint, menuSavePdf, menuSwap };
+    // The context menu's items are numbered from here, in kMenuItems' order.
+    static constexpr int kFirstMenuItem = 301;
     static constexpr const wchar_t* kClassName = L"a5merge.Form1";
     // WM_COPYDATA's dwData for files handed over by a second copy.
     static constexpr ULONG_PTR kHandOverTag = 0xA5A5'0001;
@@ -69,9 +69,8 @@ public:
     // other message.
     bool Shortcut(MSG& message);
 
-    // The context menu's commands.
-    void Preview();
-    void Run(Command command);
+    // A command of the context menu.
+    void Run(MenuCommand command);
     // Shows the context menu at `at` (screen), or below the control with
     // the focus when `at` is (-1, -1), and runs the command chosen.
     void ShowMenu(POINT at);

@@ -34,7 +34,7 @@ Object* WindowObject(HWND window, UINT message, LPARAM l) {
 // is still queued when this goes never runs.
 class WindowQueue {
 public:
-    WindowQueue(UINT message) : message_(message) {}
+    explicit WindowQueue(UINT message) : message_(message) {}
     void SetWindow(HWND window) { window_ = window; }
     void Post(std::function<void()> work);
     void RunPosted();
