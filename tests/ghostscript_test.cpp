@@ -264,7 +264,7 @@ TEST(GhostscriptRunTest, LimitsAreSaid) {
     EXPECT_LT(took, std::chrono::milliseconds(3500)) << "the deadline was not kept";
 #ifdef _WIN32
     // Ended with its job: nothing of it runs on.
-    EXPECT_EQ(testing::RunningProcesses(L"gswin64c.exe"), 0);
+    EXPECT_EQ(testing::RunningProcesses(L"gswin64c.exe", {::GetCurrentProcessId()}), 0);
 #else
     // Stopped by the memory limit, long before the time limit. (Wine does
     // not hold a job to its memory limit; Windows does.)
@@ -350,7 +350,8 @@ TEST(ChildProcessTest, EachLimitEndsTheChild) {
         EXPECT_EQ(static_cast<int>(result.ending), static_cast<int>(c.ending))
             << result.startFailure << result.errors;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-        EXPECT_EQ(testing::RunningProcesses(L"stand_in_child.exe"), 0) << "a stand-in outlived its job";
+        EXPECT_EQ(testing::RunningProcesses(L"stand_in_child.exe", {::GetCurrentProcessId()}), 0)
+            << "a stand-in outlived its job";
         if (c.args.front() == "spawn") {
             // One process in the job: the second is refused (under wine it
             // starts, and the job's end kills it).

@@ -1,6 +1,11 @@
 #include "input/input_check.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/windows_support.h"
+#endif
 
 #include <string>
 
@@ -119,7 +124,12 @@ TEST(InputCheckTest, EachFaultIsSaidPlainly) {
         {{F::None, ""}, ""},
         {{F::NotFound, ""}, "not found"},
         {{F::NotRegular, ""}, "not a regular file"},
+#ifdef _WIN32
+        {{F::Hidden, ""}, "hidden: its Hidden attribute is set"},
+#else
         {{F::Hidden, ""}, "hidden: its name starts with a dot"},
+#endif
+        {{F::System, ""}, "a file of the system: its System attribute is set"},
         {{F::Unreadable, "Permission denied"}, "cannot be read: Permission denied"},
         {{F::Empty, ""}, "it is empty"},
         {{F::LfOnly, ""},
@@ -173,23 +183,46 @@ TEST(InputCheckTest, WhatCannotBeFoundOrReadFailsWhateverCameBefore) {
     const auto special = [](bool made) {
         return made ? CheckFault::NotRegular : CheckFault::NotFound;
     };
+#ifdef _WIN32
+    const std::string hidden = "hidden: its Hidden attribute is set";
+    // Windows' own: a file of the system, and names of devices rather than files.
+    dir.Write("system.ps", AcceptedInput());
+    ::SetFileAttributesW(windows::Wide(dir.Path("system.ps")).c_str(), FILE_ATTRIBUTE_SYSTEM);
+#else
+    const std::string hidden = "hidden: its name starts with a dot";
+#endif
     TextFiles files;
     const struct {
-        const char* name;
+        std::string name;
         CheckFault fault;
+        std::string text;
     } cases[] = {
-        {"missing.ps", CheckFault::NotFound}, {".hidden.ps", CheckFault::Hidden},
-        {"fifo.ps", special(fifo)},           {"zero.ps", special(link)},
-        {"folder.ps", CheckFault::NotRegular},
+        {dir.Path("missing.ps"), CheckFault::NotFound, "not found"},
+        {dir.Path(".hidden.ps"), CheckFault::Hidden, hidden},
+        {dir.Path("fifo.ps"), special(fifo), ""},
+        {dir.Path("zero.ps"), special(link), ""},
+        {dir.Path("folder.ps"), CheckFault::NotRegular, "not a regular file"},
+#ifdef _WIN32
+        {dir.Path("system.ps"), CheckFault::System,
+         "a file of the system: its System attribute is set"},
+        {"\\\\.\\C:\\good.ps", CheckFault::NotRegular, "not a regular file"},
+        {"\\\\?\\GLOBALROOT\\Device\\Null", CheckFault::NotRegular, ""},
+        {dir.Path("COM\xc2\xb9.ps"), CheckFault::NotRegular, ""},
+        {dir.Path("conout$ .ps"), CheckFault::NotRegular, ""},
+        {dir.Path("lpt0.ps:x"), CheckFault::NotRegular, ""},
+#endif
     };
     for (const auto& c : cases) {
         MergeState state;
         a5merge::Test(state, files, good);
         ASSERT_EQ(FlagsOf(state), kAccepted);
         CheckDetail detail;
-        a5merge::Test(state, files, dir.Path(c.name), &detail);
+        a5merge::Test(state, files, c.name, &detail);
         EXPECT_EQ(FlagsOf(state), kHeaderFailed) << c.name;
         EXPECT_EQ(static_cast<int>(detail.fault), static_cast<int>(c.fault)) << c.name;
+        if (!c.text.empty()) {
+            EXPECT_EQ(DetailText(detail), c.text) << c.name;
+        }
     }
 }
 

@@ -249,6 +249,15 @@ TEST_F(Win32WindowTest, ClicksKeysAndPastesOnAZone) {
     keys[VK_CONTROL] = 0;
     ::SetKeyboardState(keys);
     EXPECT_EQ(form->state().bottomFile, pasted);
+    // Shift+Insert pastes as well (on TOP now); Insert alone does nothing.
+    ::SendMessageW(Control(Win32Form1::frmTop), WM_KEYDOWN, VK_INSERT, 0);
+    EXPECT_EQ(form->state().topFile, chosen);
+    keys[VK_SHIFT] = 0x80;
+    ::SetKeyboardState(keys);
+    ::SendMessageW(Control(Win32Form1::frmTop), WM_KEYDOWN, VK_INSERT, 0);
+    keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+    EXPECT_EQ(form->state().topFile, pasted);
 
     const std::size_t boxes = desktop.boxes.size();
     ::SendMessageW(form->window(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -306,12 +315,27 @@ TEST_F(Win32WindowTest, HandOversFromASecondCopy) {
     EXPECT_EQ(send(Win32Form1::HandOverBlock({top, bottom, top}), tag), FALSE);
     EXPECT_EQ(send(Win32Form1::HandOverBlock({"left.ps"}), tag), FALSE);
     EXPECT_EQ(send(Win32Form1::HandOverBlock({top}), tag + 1), FALSE);
+    // Names of files only: no device, whatever the prefix.
+    for (const char* device : {"\\\\.\\PhysicalDrive0", "\\\\.\\C:\\x.ps",
+                               "\\\\?\\GLOBALROOT\\Device\\Null",
+                               "\\\\?\\Volume{00000000-0000-0000-0000-000000000000}\\x.ps",
+                               "\\??\\C:\\x.ps", "\\\\server", "C:x.ps"}) {
+        EXPECT_EQ(send(Win32Form1::HandOverBlock({top, device}), tag), FALSE) << device;
+    }
+    // A length that says there are bytes, and none.
+    COPYDATASTRUCT empty{tag, 4, nullptr};
+    EXPECT_EQ(::SendMessageW(form->window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&empty)),
+              FALSE);
     EXPECT_EQ(form->state().topOK, 0);
     EXPECT_EQ(send(Win32Form1::HandOverBlock({}), tag), TRUE);  // to the front only
     EXPECT_EQ(send(Win32Form1::HandOverBlock({top, bottom}), tag), TRUE);
     EXPECT_EQ(form->state().topFile, top);
     EXPECT_EQ(form->state().bottomFile, bottom);
     EXPECT_TRUE(desktop.boxes.empty());
+    // The long-path form of a drive's path and a UNC path are names of files.
+    EXPECT_EQ(send(Win32Form1::HandOverBlock({"\\\\?\\" + top}), tag), TRUE);
+    EXPECT_EQ(form->state().topFile, "\\\\?\\" + top);
+    EXPECT_EQ(form->state().topOK, 1);
 
 }
 
@@ -502,6 +526,30 @@ TEST_F(Win32WindowTest, PreviewShowsTheSheetAndFollowsTheZones) {
     ASSERT_TRUE(Press('P', {VK_CONTROL, VK_SHIFT}));
     EXPECT_TRUE(preview->visible());
     EXPECT_EQ(form->preview(), preview);
+    // Ctrl+W closes it too; W alone does not.
+    Press('W', {}, preview->window());
+    EXPECT_TRUE(preview->visible());
+    EXPECT_TRUE(Press('W', {VK_CONTROL}, preview->window()));
+    EXPECT_FALSE(preview->visible());
+}
+
+// A file on another machine is reached off the window's thread first: the
+// busy box says so (and the window answers meanwhile); Cancel there leaves
+// the zone as it was. A file of this machine needs no such wait.
+TEST_F(Win32WindowTest, FilesOnAnotherMachineAreReachedOffTheWindowsThread) {
+    const std::string remote = "\\\\nosuchserver\\share\\left.ps";
+    desktop.cancelBusy = true;
+    Drop(Control(Win32Form1::frmTop), {remote});
+    EXPECT_EQ(desktop.busy, Texts{"Reaching " + remote + "..."});
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(form->state().topFile, "");
+    desktop.cancelBusy = false;
+    Drop(Control(Win32Form1::frmTop), {remote});
+    EXPECT_EQ(desktop.busy.size(), 2u);
+    EXPECT_EQ(desktop.Texts(), Texts{"TOP.PS file check NOT OK"});  // then checked as any drop
+    Drop(Control(Win32Form1::frmTop), {dir.Write("left.ps", AcceptedInput())});
+    EXPECT_EQ(desktop.busy.size(), 2u);
+    EXPECT_EQ(form->state().topOK, 1);
 }
 
 // Save as PDF: NAME_Combi.pdf proposed beside TOP; the PDF written where

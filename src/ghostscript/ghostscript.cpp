@@ -186,6 +186,10 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, const
                 "no private folder for Ghostscript in " + error.path() + ": " + error.reason();
             return result;
         }
+        if (std::string trouble = FolderTrouble(folder->path()); !trouble.empty()) {
+            result.failure = std::move(trouble);
+            return result;
+        }
         request.folder = folder->path();
         request.limits.folder = folder->path();
         request.limits.folderBytes = writeLimit;

@@ -18,6 +18,11 @@ std::string FindGhostscript();
 // of ours (GS_OPTIONS cannot leak in), only what the program needs.
 std::vector<std::string> GhostscriptEnvironment(const std::string& temporary);
 
+// Why Ghostscript cannot have `folder` as its temporary and current folder
+// on this system, or empty text. (On Windows: a path too long for a
+// program that is not long-path aware.)
+std::string FolderTrouble(const std::string& folder);
+
 // The sandbox program of this system (bubblewrap on Linux), or empty text
 // where there is none.
 std::string SandboxProgram();

@@ -39,6 +39,8 @@ std::vector<std::string> GhostscriptEnvironment(const std::string& temporary) {
     return {"PATH=/usr/bin:/bin", "HOME=" + temporary, "TMPDIR=" + temporary, "LC_ALL=C"};
 }
 
+std::string FolderTrouble(const std::string&) { return {}; }
+
 std::string SandboxProgram() { return FindProgram("bwrap"); }
 
 void ReadSandboxEnding(ChildResult& result) {

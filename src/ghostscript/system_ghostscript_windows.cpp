@@ -112,6 +112,15 @@ std::vector<std::string> GhostscriptEnvironment(const std::string& temporary) {
             "SystemRoot=" + Environment(L"SystemRoot").value_or("C:\\Windows")};
 }
 
+std::string FolderTrouble(const std::string& folder) {
+    // Room left in MAX_PATH for the names of Ghostscript's own temporary files.
+    constexpr std::size_t kMost = 240;
+    if (folder.size() <= kMost) return {};
+    return "its temporary folder would be " + folder + ", " + std::to_string(folder.size()) +
+           " characters long: too long for Ghostscript (at most " + std::to_string(kMost) +
+           "); set TEMP to a shorter folder";
+}
+
 std::string SandboxProgram() { return {}; }
 
 std::vector<std::string> SandboxedCommand(const std::string&,

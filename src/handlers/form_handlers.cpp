@@ -1,5 +1,10 @@
 #include "handlers/form_handlers.h"
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #include "ghostscript/ghostscript.h"
 #include "ghostscript/sheet_commands.h"
 #include "input/path_helpers.h"
@@ -24,7 +29,9 @@ FormHandlers::FormHandlers(Desktop& desktop, TextFiles& files, InstanceTest& ins
 
 FormHandlers::~FormHandlers() = default;
 
-void FormHandlers::Load() { Form_Load(state_, desktop_, instances_); }
+void FormHandlers::Load(const std::string& lastError) {
+    Form_Load(state_, desktop_, instances_, lastError);
+}
 
 SheetSources FormHandlers::Sources() const {
     SheetSources sources;
@@ -35,9 +42,34 @@ SheetSources FormHandlers::Sources() const {
 
 void FormHandlers::TakeFiles(Zone zone, const std::vector<std::string>& paths) {
     Guarded([&] {
+        if (!Reach(paths)) return;  // the user stopped waiting
         FormContext form = Context();
         Remember(zone, DropOnZone(zone, paths, form));
     });
+}
+
+// Asks for a file on another machine off the window's thread first, until
+// it answers or the user stops waiting (false): the window then finds the
+// server's connection made. What does not answer is left to its own thread.
+bool FormHandlers::Reach(const std::vector<std::string>& paths) {
+    if (paths.size() != 1 || !OnAnotherMachine(paths.front())) return true;
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    std::thread([path = paths.front(), answered] {
+        (void)NamesSomething(path);
+        answered->store(true);
+    }).detach();
+    bool stopped = false;
+    desktop_.WhileBusy("Reaching " + paths.front() + "...", [&](const std::atomic<bool>& cancel) {
+        for (;;) {
+            if (cancel.load()) {
+                stopped = true;
+                return;
+            }
+            if (answered->load()) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    return !stopped;
 }
 
 void FormHandlers::ChooseFile(Zone zone) {

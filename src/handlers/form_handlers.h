@@ -53,9 +53,14 @@ public:
     FormHandlers(const FormHandlers&) = delete;
     FormHandlers& operator=(const FormHandlers&) = delete;
 
-    void Load();
+    // `lastError`: what the start-up box says after its text, should another
+    // copy run (why the files of this one did not reach it).
+    void Load(const std::string& lastError = {});
     // A drop of `paths` on a zone, and a click (or Space, Enter) on it: its
-    // Open dialog, starting where the last file accepted lies.
+    // Open dialog, starting where the last file accepted lies. A file on
+    // another machine is reached first off the window's thread (the busy box
+    // says so and offers Cancel), so that a slow server never freezes the
+    // window.
     void TakeFiles(Zone zone, const std::vector<std::string>& paths);
     void ChooseFile(Zone zone);
     // Files handed over from outside (the command line, a second copy): the
@@ -94,6 +99,7 @@ public:
 
 private:
     void Remember(Zone zone, DropVerdict verdict);
+    bool Reach(const std::vector<std::string>& paths);
     FormContext Context() { return {state_, files_, desktop_, captions_}; }
 
     Desktop& desktop_;

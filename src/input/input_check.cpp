@@ -1,5 +1,6 @@
 #include "input/input_check.h"
 
+#include <cerrno>
 #include <initializer_list>
 #include <string_view>
 
@@ -110,7 +111,9 @@ std::string DetailText(const CheckDetail& detail) {
         case CheckFault::NotRegular:
             return "not a regular file";
         case CheckFault::Hidden:
-            return "hidden: its name starts with a dot";
+            return Joined({"hidden: ", kHiddenBecause});
+        case CheckFault::System:
+            return "a file of the system: its System attribute is set";
         case CheckFault::Unreadable:
             return Joined({"cannot be read: ", detail.systemReason});
         case CheckFault::Empty:
@@ -140,8 +143,10 @@ CheckDetail WhyNotOrdinary(const std::string& path) {
         attributes = GetAttr(path);
     } catch (const RuntimeError& error) {
         if (IsMissing(error.systemError())) return {CheckFault::NotFound, {}};
+        if (error.systemError() == ENODEV) return {CheckFault::NotRegular, {}};
         return {CheckFault::Unreadable, error.reason()};
     }
+    if (attributes & kAttrSystem) return {CheckFault::System, {}};
     if (attributes & kAttrHidden) return {CheckFault::Hidden, {}};
     if (!IsRegularFile(path)) return {CheckFault::NotRegular, {}};
     return {CheckFault::NotFound, {}};  // gone since it was looked for

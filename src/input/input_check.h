@@ -39,7 +39,8 @@ enum class CheckFault {
     None,
     NotFound,
     NotRegular,  // a folder, a FIFO, a device...
-    Hidden,      // its name starts with a dot
+    Hidden,      // Linux: its name starts with a dot; Windows: its Hidden attribute
+    System,      // Windows: its System attribute
     Unreadable,  // the system's reason says why
     Empty,
     LfOnly,    // line 1 holds LF: its lines end with LF alone
@@ -61,7 +62,8 @@ struct CheckDetail {
 std::string DetailText(const CheckDetail& detail);
 
 // Why `path`, which the check could not read as an ordinary file, was not:
-// NotFound, Hidden, NotRegular, or Unreadable with the system's reason.
+// NotFound, Hidden, System, NotRegular, or Unreadable with the system's
+// reason.
 CheckDetail WhyNotOrdinary(const std::string& path);
 
 // The check of one file, fed the file's bytes in order as they are read, in

@@ -7,11 +7,12 @@
 
 namespace a5merge {
 
-void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances) {
+void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances,
+               const std::string& lastError) {
     if (instances.AnotherRunning()) {
-        // The text ends with CR and the last run-time error, of which there is none yet.
-        desktop.MsgBox(std::string(kAlreadyRunning) + "\r", kMbSystemModal | kMbIconStop,
-                       kErrorTitle);
+        // The text ends with CR and the last run-time error (usually none yet).
+        desktop.MsgBox(std::string(kAlreadyRunning) + "\r" + lastError,
+                       kMbSystemModal | kMbIconStop, kErrorTitle);
         desktop.End(1);
     }
     state.lineBreak = "\r\n";

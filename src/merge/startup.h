@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "state/merge_state.h"
 
 namespace a5merge {
@@ -12,6 +14,9 @@ inline constexpr const char* kErrorTitle = "Error !";
 
 // Runs once before the window is first shown. A second copy shows its box and
 // ends the program; otherwise sets lineBreak and clears both zone flags.
-void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances);
+// `lastError` is the description of the most recent run-time error, which
+// the box shows after its text (empty: there was none).
+void Form_Load(MergeState& state, Desktop& desktop, InstanceTest& instances,
+               const std::string& lastError = {});
 
 }  // namespace a5merge

@@ -1,8 +1,9 @@
 // Child processes on Windows: each in a job object of its own (killed with
-// the job, one process only, memory and processor-time limits), started
-// suspended so that it is in its job before it runs a single instruction, at
-// Low integrity where the system allows; a thread per captured pipe; the
-// clock, the folder and the output file watched here.
+// the job, one process only, memory and processor-time limits), created in
+// it (PROC_THREAD_ATTRIBUTE_JOB_LIST) so that it never runs outside, and no
+// end of ours leaves it behind, at Low integrity where the system allows; a
+// thread per captured pipe; the clock, the folder and the output file
+// watched here.
 
 #include <windows.h>
 
@@ -239,6 +240,7 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     const std::wstring program = Wide(request.argv.front());
     const std::wstring folder = Wide(request.folder);
     PROCESS_INFORMATION process{};
+    bool createdInJob = false;
     {
         std::lock_guard lock(creating);
         HANDLE inherited[] = {input.get(), standardOutput, errorsWrite.get()};
@@ -251,21 +253,31 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         startup.StartupInfo.hStdInput = input.get();
         startup.StartupInfo.hStdOutput = standardOutput;
         startup.StartupInfo.hStdError = errorsWrite.get();
-        // Only these three are inherited, where the system can say so.
+        // Only these three are inherited, and it is made in its job: both
+        // where the system can say so (the job from Windows 10 on).
         SIZE_T size = 0;
-        ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        ::InitializeProcThreadAttributeList(nullptr, 2, 0, &size);
         std::vector<char> attributes(size);
         auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
         // No console at all (not even a hidden one, as CREATE_NO_WINDOW gives):
         // the child writes to the handles above, and no console host is left
         // to outlive a child killed early.
-        DWORD flags = CREATE_SUSPENDED | DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT;
-        if (size > 0 && ::InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+        DWORD flags = DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT;
+        HANDLE jobs[] = {job.get()};
+        bool madeInJob = false;
+        if (size > 0 && ::InitializeProcThreadAttributeList(list, 2, 0, &size) &&
             ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
                                         sizeof inherited, nullptr, nullptr)) {
             startup.lpAttributeList = list;
             flags |= EXTENDED_STARTUPINFO_PRESENT;
+            madeInJob = job.valid() &&
+                        ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, jobs,
+                                                    sizeof jobs, nullptr, nullptr);
         }
+        // Where it cannot be made in its job, it is put there before its
+        // first instruction: made suspended, then let run.
+        if (!madeInJob) flags |= CREATE_SUSPENDED;
+        createdInJob = madeInJob;
         const auto start = [&](HANDLE token) {
             return token != nullptr
                        ? ::CreateProcessAsUserW(token, program.c_str(), commandLine.data(), nullptr,
@@ -289,8 +301,9 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     }
     const Handle processHandle(process.hProcess);
     const Handle thread(process.hThread);
-    const bool inJob = job.valid() && ::AssignProcessToJobObject(job.get(), process.hProcess);
-    ::ResumeThread(process.hThread);
+    const bool inJob =
+        createdInJob || (job.valid() && ::AssignProcessToJobObject(job.get(), process.hProcess));
+    if (!createdInJob) ::ResumeThread(process.hThread);
     errorsWrite.reset();
     capturedWrite.reset();
     errors.Start();

@@ -4,7 +4,8 @@
 
 #include <windows.h>
 
-#include <filesystem>
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -34,6 +35,11 @@ BOOL WINAPI OnConsoleEnd(DWORD) {
 
 namespace windows {
 
+std::timed_mutex& PlacingLock() {
+    static std::timed_mutex lock;
+    return lock;
+}
+
 CleanupEntry::CleanupEntry(std::string path, bool folder, void* held) {
     static std::once_flag installed;
     std::call_once(installed, [] { ::SetConsoleCtrlHandler(OnConsoleEnd, TRUE); });
@@ -61,16 +67,17 @@ CleanupEntry::~CleanupEntry() {
 }  // namespace windows
 
 void CleanUpBeforeExit() {
+    // A new content being put in place is let finish (for a while): cut
+    // half-way, it could leave the old one under a name of ours only. No
+    // other starts after: the lock is kept, the program ends.
+    static std::atomic<bool> waited{false};
+    if (!waited.exchange(true)) {
+        (void)windows::PlacingLock().try_lock_for(std::chrono::seconds(10));
+    }
     std::lock_guard lock(mutex);
     for (const auto& [id, entry] : entries) {
         if (entry.held != nullptr && entry.held != INVALID_HANDLE_VALUE) ::CloseHandle(entry.held);
-        const std::filesystem::path path(windows::Wide(entry.path));
-        std::error_code ignored;
-        if (entry.folder) {
-            std::filesystem::remove_all(path, ignored);
-        } else {
-            std::filesystem::remove(path, ignored);
-        }
+        windows::RemoveTree(entry.path);
     }
     entries.clear();
 }

@@ -4,6 +4,7 @@
 // must not outlive the process. Children need no entry: each runs in a job
 // that the system ends with us.
 
+#include <mutex>
 #include <string>
 
 namespace a5merge::windows {
@@ -25,5 +26,11 @@ public:
 private:
     long id_ = -1;
 };
+
+// Held while a new content is put in place beside its target and under its
+// name (OutputFile's Commit): CleanUpBeforeExit waits for it first, so that
+// a program ended by Ctrl+C or its console's closing leaves the target old
+// or new, never half-way.
+std::timed_mutex& PlacingLock();
 
 }  // namespace a5merge::windows

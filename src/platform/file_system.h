@@ -16,8 +16,13 @@ namespace a5merge {
 
 // Attribute bits as the attribute query reports them.
 inline constexpr int kAttrReadOnly = 1;  // the user may not write it
-inline constexpr int kAttrHidden = 2;    // the name starts with "."
+inline constexpr int kAttrHidden = 2;    // Linux: the name starts with "."; Windows: the attribute
+inline constexpr int kAttrSystem = 4;    // Windows only: a file of the system
 inline constexpr int kAttrDirectory = 16;
+
+// Why this system hides a file kAttrHidden says is hidden, as its user
+// would look: its name's dot, or its Hidden attribute.
+extern const char* const kHiddenBecause;
 
 // The folder separator of this platform.
 char PlatformSeparator();
@@ -54,6 +59,11 @@ std::optional<FileStamp> StampOf(const std::string& path);
 // Whether `path` names anything, a link to nothing included.
 bool NamesSomething(const std::string& path);
 
+// Whether reaching `path` may wait for another machine (Windows: a UNC
+// path, or a drive mapped to a network share); false on Linux, where such
+// waits are the mount's.
+bool OnAnotherMachine(const std::string& path);
+
 // Whether `path` (links followed) is the very file the process's standard
 // output writes to.
 bool IsStandardOutput(const std::string& path);
@@ -66,11 +76,12 @@ std::string TemporaryFolder();
 std::string FindProgram(const std::string& name);
 
 // A new, empty folder that only this user may enter, in TemporaryFolder(),
-// removed with everything in it when dropped, and also when the process ends
-// by a signal or by CleanUpBeforeExit. Held (locked) while it lives: the
-// first one a process makes first removes those that no live process holds
-// (left by a run that was killed). Throws RuntimeError naming the temporary
-// folder when it cannot be made.
+// removed with everything in it when dropped (never through a link inside
+// it), and also when the process ends by a signal or by CleanUpBeforeExit.
+// It carries this program's mark (a file inside that names the folder's own
+// identity) and is held while it lives, so that no other run's clean-up
+// takes it. Throws RuntimeError naming the temporary folder when it cannot
+// be made.
 class PrivateFolder {
 public:
     PrivateFolder();
@@ -82,11 +93,27 @@ public:
     // Full path of `name` inside it.
     std::string Path(const std::string& name) const { return path_ + PlatformSeparator() + name; }
 
+    // Gives the file `name` inside the content `bytes`, whole (a new file put
+    // in place under that name), on the disk before it returns; empty
+    // `bytes`: the file goes. Throws RuntimeError.
+    void SetFile(const std::string& name, std::string_view bytes) const;
+    // Kept, with what it holds, when dropped: let go of for the clean-up of
+    // the next run (SettleLeftovers).
+    void LeaveForTheNextRun() { leave_ = true; }
+
 private:
     struct Held;
     std::string path_;
     std::unique_ptr<Held> held_;
+    bool leave_ = false;
 };
+
+// Once per process, the clean-up of what runs that were killed left: each
+// private folder in TemporaryFolder() that carries this program's mark and
+// that no live run holds has the placement it records settled (see
+// placement.h), then goes, without following any link inside it. A folder
+// or file that only looks like ours by its name is left alone.
+void SettleLeftovers();
 
 // Bytes kept aside in order: in memory up to `memoryLimit`, the rest in an
 // unnamed file in TemporaryFolder(). Failures throw RuntimeError naming that
@@ -161,10 +188,20 @@ enum class IfExists {
 //   there is room for all of it, and with the whole content kept beside it
 //   as NAME.a5merge-new until the rewrite is on the disk. A file it may not
 //   write in place is refused, never given to another owner.
-// - Where an unnamed file cannot be named later, the new file has a hidden
-//   name of ours (.a5merge-XXXXXXXX), locked while this run lives, removed
-//   on SIGINT, SIGTERM or SIGHUP; ones left by killed runs are removed by
-//   the next output made in that folder.
+// - Where the new file needs a name of its own before it takes the target's
+//   (Windows always; Linux where an unnamed file cannot be named later, or
+//   to replace a file), it has a hidden name of ours (.a5merge-XXXXXXXX),
+//   locked while this run lives and removed on SIGINT, SIGTERM or SIGHUP
+//   (Windows: Ctrl+C, Ctrl+Break, the console closed). It is written down,
+//   with its identity, in a private folder of the run (placement.h): what a
+//   run that was killed leaves is settled by the next run (SettleLeftovers),
+//   and a user's own file of such a name is never touched.
+// - On Windows a file replaced is first given a name of ours beside it
+//   (ReplaceFileW's backup) until the new one is in place: whatever fails or
+//   however the run ends, the target holds the old or the new content, or the
+//   failure names where both are whole; steps another program's brief hold
+//   refuses (a virus scanner, the indexer) are tried again for about a
+//   second.
 // - A FIFO or a character device is written into, not replaced, and only by
 //   Commit, into the very one that was there when it was opened: until then
 //   the content waits in a temporary file. With SpecialFiles::Refuse, it is

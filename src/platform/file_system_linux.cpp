@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
 
 #include "platform/cleanup_linux.h"
+#include "platform/placement.h"
 #include "platform/runtime_error.h"
 #include "platform/wildcard.h"
 
@@ -35,6 +37,8 @@ bool IsRegularFile(const std::string& path) {
     struct stat st {};
     return !HasNul(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+const char* const kHiddenBecause = "its name starts with a dot";
 
 char PlatformSeparator() { return '/'; }
 
@@ -106,6 +110,8 @@ bool NamesSomething(const std::string& path) {
     return !HasNul(path) && ::lstat(path.c_str(), &st) == 0;
 }
 
+bool OnAnotherMachine(const std::string&) { return false; }
+
 bool IsStandardOutput(const std::string& path) {
     struct stat out {};
     struct stat file {};
@@ -137,9 +143,31 @@ std::string FindProgram(const std::string& name) {
     return {};
 }
 
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (HasNul(path) || ::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+bool RemoveIfIdentity(const std::string& path, const FileIdentity& id) {
+    if (IdentityOf(path) != id) return true;
+    return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool MoveToFreeName(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL) return false;
+    // No such rename on this file system: a second link, refused as well when
+    // the name is taken.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
 namespace {
 
 constexpr std::string_view kPrivatePrefix = "a5merge-";  // then mkdtemp's six characters
+constexpr const char* kMarkName = ".a5merge-folder";
 
 bool IsPrivateFolderName(std::string_view name) {
     if (name.size() != kPrivatePrefix.size() + 6 || !name.starts_with(kPrivatePrefix)) return false;
@@ -147,7 +175,58 @@ bool IsPrivateFolderName(std::string_view name) {
                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
 }
 
-// Removes the private folders in `folder` that no live process holds.
+// The mark a private folder carries: its own identity, so that no folder of
+// another's (nor a copy of ours) passes for it.
+std::string MarkText(const struct stat& folder) {
+    return "a5merge private folder " + std::to_string(folder.st_dev) + " " +
+           std::to_string(folder.st_ino) + "\n";
+}
+
+// The first `most` bytes of the regular file `name` in folder `dirFd`, not
+// through a link; nothing when it is no such file.
+std::optional<std::string> ReadSmallFile(int dirFd, const char* name, std::size_t most) {
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    std::string text(most + 1, '\0');
+    ssize_t got = -1;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) got = ::read(fd, text.data(), text.size());
+    ::close(fd);
+    if (got < 0 || static_cast<std::size_t>(got) > most) return std::nullopt;
+    text.resize(static_cast<std::size_t>(got));
+    return text;
+}
+
+// Writes `bytes` as the file `name` in folder `dirFd`, whole: a new file,
+// on the disk, then given the name.
+void WriteWhole(int dirFd, const std::string& where, const std::string& name,
+                std::string_view bytes) {
+    const std::string fresh = name + ".new";
+    const int fd = ::openat(dirFd, fresh.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) throw RuntimeError::FromSystem(where, errno);
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int why = n < 0 ? errno : EIO;
+            ::close(fd);
+            throw RuntimeError::FromSystem(where, why);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    const bool synced = ::fsync(fd) == 0;
+    const int why = errno;
+    ::close(fd);
+    if (!synced) throw RuntimeError::FromSystem(where, why);
+    if (::renameat(dirFd, fresh.c_str(), dirFd, name.c_str()) != 0) {
+        throw RuntimeError::FromSystem(where, errno);
+    }
+    ::fsync(dirFd);
+}
+
+// Settles and removes the private folders in `folder` that carry our mark,
+// are this user's and that no live process holds (each run locks its own).
 void RemoveStalePrivateFolders(const std::string& folder) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return;
@@ -159,9 +238,19 @@ void RemoveStalePrivateFolders(const std::string& folder) {
         if (fd < 0) continue;
         struct stat st {};
         if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+            ReadSmallFile(fd, kMarkName, 256) == MarkText(st) &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            exit_cleanup::EmptyFolder(fd);
-            ::unlinkat(dirFd, entry->d_name, AT_REMOVEDIR);
+            bool settled = true;
+            if (const auto record = ReadSmallFile(fd, kPlacementRecord, 1 << 20)) {
+                if (const std::optional<Placement> placement = ParseRecord(*record)) {
+                    const Settlement done = Settle(*placement);
+                    settled = done.how != Settled::Stranded && !done.leftovers;
+                }
+            }
+            if (settled) {
+                exit_cleanup::EmptyFolder(fd);
+                ::unlinkat(dirFd, entry->d_name, AT_REMOVEDIR);
+            }
         }
         ::close(fd);
     }
@@ -169,6 +258,11 @@ void RemoveStalePrivateFolders(const std::string& folder) {
 }
 
 }  // namespace
+
+void SettleLeftovers() {
+    static std::once_flag swept;
+    std::call_once(swept, [] { RemoveStalePrivateFolders(TemporaryFolder()); });
+}
 
 struct PrivateFolder::Held {
     int parentFd = -1;
@@ -183,8 +277,7 @@ struct PrivateFolder::Held {
 
 PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
     const std::string folder = TemporaryFolder();
-    static std::once_flag swept;
-    std::call_once(swept, [&folder] { RemoveStalePrivateFolders(folder); });
+    SettleLeftovers();
     held_->parentFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (held_->parentFd < 0) throw RuntimeError::FromSystem(folder, errno);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -205,6 +298,13 @@ PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
             held_->ownFd = fd;
             exit_cleanup::SetFolderFd(held_->slot, fd);
             path_ = pattern;
+            try {
+                WriteWhole(fd, folder, kMarkName, MarkText(mine));
+            } catch (...) {
+                exit_cleanup::EmptyFolder(fd);
+                ::unlinkat(held_->parentFd, name.c_str(), AT_REMOVEDIR);
+                throw;
+            }
             return;
         }
         exit_cleanup::Remove(held_->slot);
@@ -216,9 +316,20 @@ PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
 PrivateFolder::~PrivateFolder() {
     if (held_->ownFd < 0) return;
     exit_cleanup::Remove(held_->slot);
+    if (leave_) return;
     exit_cleanup::EmptyFolder(held_->ownFd);
     const std::string name = path_.substr(path_.rfind('/') + 1);
     ::unlinkat(held_->parentFd, name.c_str(), AT_REMOVEDIR);
+}
+
+void PrivateFolder::SetFile(const std::string& name, std::string_view bytes) const {
+    if (bytes.empty()) {
+        if (::unlinkat(held_->ownFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+            throw RuntimeError::FromSystem(path_, errno);
+        }
+        return;
+    }
+    WriteWhole(held_->ownFd, path_, name, bytes);
 }
 
 struct Spool::File {

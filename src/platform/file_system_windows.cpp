@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <random>
 #include <string_view>
 
 #include "platform/cleanup_windows.h"
 #include "platform/file_system.h"
+#include "platform/placement.h"
 #include "platform/runtime_error.h"
 #include "platform/wildcard.h"
 #include "platform/windows_support.h"
@@ -22,6 +22,7 @@ namespace a5merge {
 using windows::Error;
 using windows::Handle;
 using windows::Narrow;
+using windows::SystemPath;
 using windows::Wide;
 
 namespace {
@@ -30,15 +31,15 @@ bool HasNul(const std::string& path) { return path.find('\0') != std::string::np
 
 // Attributes of `path`, links followed; nothing when it cannot be queried.
 std::optional<DWORD> AttributesOf(const std::string& path) {
-    if (HasNul(path)) return std::nullopt;
-    const Handle file(::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+    if (HasNul(path) || windows::IsDevicePath(path)) return std::nullopt;
+    const Handle file(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (file.valid() && ::GetFileInformationByHandle(file.get(), &info)) {
         return info.dwFileAttributes;
     }
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
     return attributes;
 }
@@ -64,6 +65,8 @@ std::string RandomSuffix(std::size_t length) {
 
 }  // namespace
 
+const char* const kHiddenBecause = "its Hidden attribute is set";
+
 char PlatformSeparator() { return '\\'; }
 
 std::string Dir(const std::string& pattern) {
@@ -72,7 +75,7 @@ std::string Dir(const std::string& pattern) {
     const std::string prefix = slash == std::string::npos ? "" : pattern.substr(0, slash + 1);
     const std::string namePattern =
         slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-    if (namePattern.empty() || !windows::DeviceName(namePattern).empty()) return {};
+    if (namePattern.empty() || windows::IsDevicePath(pattern)) return {};
 
     // The exact name first: a name may hold * or ? only where the system
     // lets it (never on Windows), but a folder listing may be refused.
@@ -82,8 +85,8 @@ std::string Dir(const std::string& pattern) {
         return namePattern;
     }
     WIN32_FIND_DATAW entry{};
-    const HANDLE found = ::FindFirstFileExW(Wide(prefix + "*").c_str(), FindExInfoBasic, &entry,
-                                            FindExSearchNameMatch, nullptr, 0);
+    const HANDLE found = ::FindFirstFileExW(SystemPath(prefix + "*").c_str(), FindExInfoBasic,
+                                            &entry, FindExSearchNameMatch, nullptr, 0);
     if (found == INVALID_HANDLE_VALUE) return {};
     std::string name;
     do {
@@ -99,7 +102,11 @@ std::string Dir(const std::string& pattern) {
 
 int GetAttr(const std::string& path) {
     if (HasNul(path)) throw RuntimeError::FromSystem(path, ENOENT);
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    // Nothing of a device is opened to ask.
+    if (windows::IsDevicePath(path)) {
+        throw RuntimeError(path, "is a device of Windows, not a file", ENODEV);
+    }
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) throw Error(path);
     // Windows' own bits are the ones the callers know: read-only 1, hidden
     // 2, system 4, folder 16, archive 32.
@@ -108,8 +115,7 @@ int GetAttr(const std::string& path) {
 
 bool IsRegularFile(const std::string& path) {
     const std::optional<DWORD> attributes = AttributesOf(path);
-    return attributes && (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0 &&
-           windows::DeviceName(path).empty();
+    return attributes && (*attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 namespace {
@@ -128,7 +134,8 @@ std::wstring FullPath(const std::wstring& wide, const std::string& path) {
 
 std::string AbsolutePath(const std::string& path) {
     const std::wstring wide = Wide(path);
-    const std::size_t cut = wide.find_last_of(L"\\/:");
+    std::size_t cut = wide.find_last_of(L"\\/");
+    if (cut == std::wstring::npos && wide.size() >= 2 && wide[1] == L':') cut = 1;  // "C:nul"
     // A device's name (nul.PS) stays a name in its folder, as it was given,
     // not the device (\\.\nul): the checks then say what it is.
     if (!windows::DeviceName(path).empty() && !path.starts_with("\\\\.\\")) {
@@ -142,7 +149,8 @@ std::string AbsolutePath(const std::string& path) {
 
 std::optional<FileStamp> StampOf(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (HasNul(path) || !::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
+    if (HasNul(path) || windows::IsDevicePath(path) ||
+        !::GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) {
         return std::nullopt;
     }
     // 100 ns since 1601, as nanoseconds since 1970.
@@ -153,18 +161,21 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 }
 
 bool NamesSomething(const std::string& path) {
-    return !HasNul(path) && ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return !HasNul(path) && ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+bool OnAnotherMachine(const std::string& path) { return windows::IsOnTheNetwork(path); }
 
 bool IsStandardOutput(const std::string& path) {
     BY_HANDLE_FILE_INFORMATION out{}, file{};
     const HANDLE standard = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    if (HasNul(path) || standard == nullptr || standard == INVALID_HANDLE_VALUE ||
+    if (HasNul(path) || windows::IsDevicePath(path) || standard == nullptr ||
+        standard == INVALID_HANDLE_VALUE ||
         ::GetFileType(standard) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandle(standard, &out)) {
         return false;
     }
-    const Handle named(::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+    const Handle named(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return named.valid() && ::GetFileInformationByHandle(named.get(), &file) &&
@@ -173,9 +184,17 @@ bool IsStandardOutput(const std::string& path) {
 }
 
 std::string TemporaryFolder() {
-    wchar_t folder[MAX_PATH + 2] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
-    std::string path = length > 0 ? Narrow(std::wstring_view(folder, length)) : "C:\\Windows\\Temp";
+    // GetTempPathW answers with the room it needs when the buffer is short
+    // (a TEMP longer than MAX_PATH): asked again with that room.
+    std::wstring folder(MAX_PATH + 1, L'\0');
+    DWORD length = ::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+    for (int attempt = 0; attempt < 3 && length >= folder.size(); ++attempt) {
+        folder.assign(static_cast<std::size_t>(length) + 1, L'\0');
+        length = ::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+    }
+    std::string path = length > 0 && length < folder.size()
+                           ? Narrow(std::wstring_view(folder.data(), length))
+                           : "C:\\Windows\\Temp";
     while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
     return path;
 }
@@ -202,8 +221,51 @@ std::string FindProgram(const std::string& name) {
     return {};
 }
 
-// Held by an open handle that lets no one delete it: a private folder of a
-// live run is never removed by another's clean-up.
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    const std::optional<windows::FileId> id = windows::IdOf(path);
+    if (!id) return std::nullopt;
+    return FileIdentity{id->volume, id->index};
+}
+
+bool RemoveIfIdentity(const std::string& path, const FileIdentity& id) {
+    // Opened as itself (a link is not followed), checked, then deleted
+    // through that very handle.
+    bool removed = false;
+    const bool done = windows::RetryWhileHeld([&] {
+        const Handle file(::CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+        if (!file.valid()) {
+            const DWORD code = ::GetLastError();
+            removed = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+            ::SetLastError(code);
+            return removed;
+        }
+        const std::optional<windows::FileId> now = windows::IdOf(file.get());
+        if (!now || now->volume != id.device || now->index != id.number) {
+            removed = true;  // not ours (any more): nothing to remove
+            return true;
+        }
+        FILE_DISPOSITION_INFO disposition{};
+        disposition.DeleteFile = TRUE;
+        removed = ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition,
+                                               sizeof disposition) != 0;
+        return removed;
+    });
+    return done && removed;
+}
+
+bool MoveToFreeName(const std::string& from, const std::string& to) {
+    return windows::RetryWhileHeld([&] {
+        return ::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
+                             MOVEFILE_WRITE_THROUGH) != 0;
+    });
+}
+
+// Held by an open handle that lets no one delete or rename it: a private
+// folder of a live run is never removed by another's clean-up.
 struct PrivateFolder::Held {
     Handle folder;
     windows::CleanupEntry entry;
@@ -212,11 +274,70 @@ struct PrivateFolder::Held {
 namespace {
 
 constexpr std::string_view kPrivatePrefix = "a5merge-";  // then six letters or digits
+constexpr const char* kMarkName = ".a5merge-folder";
 
-// Removes the private folders in `folder` that no live process holds.
+// The mark a private folder carries: its own identity, so that no folder of
+// another's (nor a copy of ours) passes for it.
+std::string MarkText(const windows::FileId& folder) {
+    return "a5merge private folder " + std::to_string(folder.volume) + " " +
+           std::to_string(folder.index) + "\r\n";
+}
+
+// The first `most` bytes of the file `path` (not through a link); nothing
+// when it is no such file.
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t most) {
+    const Handle file(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return std::nullopt;
+    }
+    std::string text(most + 1, '\0');
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr) ||
+        got > most) {
+        return std::nullopt;
+    }
+    text.resize(got);
+    return text;
+}
+
+// Writes `bytes` as the file `path`, whole: a new file, on the disk, then
+// given the name.
+void WriteWhole(const std::string& path, std::string_view bytes, const std::string& where) {
+    const std::string fresh = path + ".new";
+    Handle file(::CreateFileW(SystemPath(fresh).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) throw Error(where);
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) ||
+        written != bytes.size() || !::FlushFileBuffers(file.get())) {
+        const DWORD code = ::GetLastError();
+        file.reset();
+        ::DeleteFileW(SystemPath(fresh).c_str());
+        throw Error(where, code);
+    }
+    file.reset();
+    if (!windows::RetryWhileHeld([&] {
+            return ::MoveFileExW(SystemPath(fresh).c_str(), SystemPath(path).c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        })) {
+        const DWORD code = ::GetLastError();
+        ::DeleteFileW(SystemPath(fresh).c_str());
+        throw Error(where, code);
+    }
+}
+
+// Settles and removes the private folders in `folder` that carry our mark
+// and that no live process holds (each run holds its own, letting no one
+// delete it).
 void RemoveStalePrivateFolders(const std::string& folder) {
     WIN32_FIND_DATAW entry{};
-    const HANDLE found = ::FindFirstFileExW(Wide(folder + "\\a5merge-??????").c_str(),
+    const HANDLE found = ::FindFirstFileExW(SystemPath(folder + "\\a5merge-??????").c_str(),
                                             FindExInfoBasic, &entry, FindExSearchNameMatch,
                                             nullptr, 0);
     if (found == INVALID_HANDLE_VALUE) return;
@@ -229,34 +350,78 @@ void RemoveStalePrivateFolders(const std::string& folder) {
         }
         // Opened for deletion only where no one holds it.
         const std::string path = folder + "\\" + name;
-        Handle probe(::CreateFileW(Wide(path).c_str(), DELETE,
+        Handle probe(::CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                   OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
         if (!probe.valid()) continue;
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        const std::optional<windows::FileId> id = windows::IdOf(probe.get());
+        if (!id ||
+            !::GetFileInformationByHandleEx(probe.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+            ReadSmallFile(path + "\\" + kMarkName, 256) != MarkText(*id)) {
+            continue;  // not ours
+        }
+        bool settled = true;
+        if (const auto record = ReadSmallFile(path + "\\" + kPlacementRecord, 1 << 20)) {
+            if (const std::optional<Placement> placement = ParseRecord(*record)) {
+                const Settlement done = Settle(*placement);
+                settled = done.how != Settled::Stranded && !done.leftovers;
+            }
+        }
         probe.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(Wide(path)), ignored);
+        if (settled) windows::RemoveTree(path);
     } while (::FindNextFileW(found, &entry));
     ::FindClose(found);
 }
 
 }  // namespace
 
+void SettleLeftovers() {
+    static std::once_flag swept;
+    std::call_once(swept, [] { RemoveStalePrivateFolders(TemporaryFolder()); });
+}
+
 PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
     const std::string folder = TemporaryFolder();
-    static std::once_flag swept;
-    std::call_once(swept, [&folder] { RemoveStalePrivateFolders(folder); });
+    SettleLeftovers();
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string path = folder + "\\" + std::string(kPrivatePrefix) + RandomSuffix(6);
-        if (!::CreateDirectoryW(Wide(path).c_str(), nullptr)) {
+        if (!::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) {
             if (::GetLastError() == ERROR_ALREADY_EXISTS) continue;
             throw Error(folder);
         }
-        held_->folder.reset(::CreateFileW(Wide(path).c_str(), FILE_LIST_DIRECTORY,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        // Held from now on, without room for another to delete or rename it
+        // (another run's clean-up may look at it for a moment first: it
+        // leaves a folder without our mark alone).
+        windows::RetryWhileHeld([&] {
+            held_->folder.reset(::CreateFileW(
+                SystemPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            return held_->folder.valid();
+        });
+        const std::optional<windows::FileId> id =
+            held_->folder.valid() ? windows::IdOf(held_->folder.get()) : std::nullopt;
+        if (!id) {
+            const DWORD code = ::GetLastError();
+            held_->folder.reset();
+            ::RemoveDirectoryW(SystemPath(path).c_str());
+            throw Error(folder, code);
+        }
         held_->entry = windows::CleanupEntry(path, true, held_->folder.get());
         path_ = path;
+        try {
+            WriteWhole(Path(kMarkName), MarkText(*id), folder);
+        } catch (...) {
+            held_->entry = {};
+            held_->folder.reset();
+            windows::RemoveTree(path);
+            path_.clear();
+            throw;
+        }
         return;
     }
     throw RuntimeError::FromSystem(folder, EEXIST);
@@ -264,10 +429,20 @@ PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
 
 PrivateFolder::~PrivateFolder() {
     if (path_.empty()) return;
-    held_->folder.reset();
     held_->entry = {};
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(Wide(path_)), ignored);
+    held_->folder.reset();
+    if (!leave_) windows::RemoveTree(path_);
+}
+
+void PrivateFolder::SetFile(const std::string& name, std::string_view bytes) const {
+    if (bytes.empty()) {
+        if (!::DeleteFileW(SystemPath(Path(name)).c_str()) &&
+            ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+            throw Error(path_);
+        }
+        return;
+    }
+    WriteWhole(Path(name), bytes, path_);
 }
 
 struct Spool::File {
@@ -290,7 +465,7 @@ void Spool::Append(std::string_view bytes) {
             const std::string name = folder_ + "\\a5merge-spool-" + RandomSuffix(8);
             // Gone when closed, also when this process is killed.
             file->handle.reset(::CreateFileW(
-                Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                SystemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
             if (!file->handle.valid() && ::GetLastError() != ERROR_FILE_EXISTS) throw Error(folder_);
         }
@@ -333,12 +508,12 @@ struct InputFile::Handle {
 
 InputFile::InputFile(const std::string& path) : path_(path), handle_(std::make_unique<Handle>()) {
     if (HasNul(path)) throw RuntimeError::FromSystem(path, ENOENT);
-    if (!windows::DeviceName(path).empty()) throw RuntimeError(path, "Not a regular file");
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    if (windows::IsDevicePath(path)) throw RuntimeError(path, "Not a regular file");
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         throw RuntimeError::FromSystem(path, EISDIR);
     }
-    handle_->file.reset(::CreateFileW(Wide(path).c_str(), GENERIC_READ,
+    handle_->file.reset(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!handle_->file.valid()) throw Error(path);

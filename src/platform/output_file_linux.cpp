@@ -22,6 +22,7 @@
 
 #include "platform/cleanup_linux.h"
 #include "platform/file_system.h"
+#include "platform/placement.h"
 #include "platform/runtime_error.h"
 
 namespace a5merge {
@@ -29,7 +30,6 @@ namespace a5merge {
 namespace {
 
 constexpr const char* kTempPrefix = ".a5merge-";
-constexpr std::size_t kTempNameLength = 9 + 8;  // the prefix and eight hex digits
 constexpr const char* kNewCopySuffix = ".a5merge-new";
 
 void Close(int& fd) {
@@ -87,43 +87,11 @@ std::string RandomTempName() {
     return name;
 }
 
-bool IsTempName(const char* name) {
-    if (std::strncmp(name, kTempPrefix, std::strlen(kTempPrefix)) != 0) return false;
-    if (std::strlen(name) != kTempNameLength) return false;
-    return std::all_of(name + std::strlen(kTempPrefix), name + kTempNameLength,
-                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
-}
-
 int RegisterTempName(int dirFd, const std::string& name) {
     return exit_cleanup::AddFile(dirFd, name.c_str());
 }
 
 void UnregisterTempName(int& slot) { exit_cleanup::Remove(slot); }
-
-// Removes files under temporary names of ours that no live run holds (each
-// run locks its own): what killed runs left in the folder.
-void RemoveStaleTempNames(int dirFd) {
-    const int listing = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listing < 0) return;
-    DIR* dir = ::fdopendir(listing);
-    if (dir == nullptr) {
-        ::close(listing);
-        return;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        if (!IsTempName(entry->d_name)) continue;
-        const int fd =
-            ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ::unlinkat(dirFd, entry->d_name, 0);
-        }
-        ::close(fd);
-    }
-    ::closedir(dir);
-}
 
 bool SameFile(const struct stat& a, const struct stat& b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
@@ -170,6 +138,10 @@ struct OutputFile::Impl {
     std::string name;
     std::string tempName;
     int tempSlot = -1;
+    // Where the temporary name is written down while the file may outlive
+    // the run under it (nothing when no private folder could be made: then
+    // one left by a killed run stays, unknown).
+    std::unique_ptr<PrivateFolder> record;
 
     // Spooled: the destination, unless it is standard output: the FIFO or
     // device that was there when opened (a path, not opened for writing).
@@ -211,7 +183,6 @@ struct OutputFile::Impl {
                 throw RuntimeError::FromSystem(where, errno);
             }
         }
-        RemoveStaleTempNames(dirFd);
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string candidate = RandomTempName();
             const int made =
@@ -228,6 +199,7 @@ struct OutputFile::Impl {
                 fd = made;
                 tempName = candidate;
                 tempSlot = RegisterTempName(dirFd, tempName);
+                Record(tempName, false);
                 return;
             }
             ::close(made);
@@ -245,7 +217,7 @@ struct OutputFile::Impl {
         dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0) throw RuntimeError::FromSystem(path, errno);
         folderPath = folder;
-        RemoveStaleTempNames(dirFd);
+        SettleLeftovers();
         // The new content is never more open than the file it replaces, nor
         // given to another owner, from its first byte.
         struct stat target {};
@@ -315,10 +287,34 @@ struct OutputFile::Impl {
         tempName.clear();
     }
 
+    // Writes down that the new file is, or is about to be, `temporary` in
+    // the folder (`whole`: with all of its content, on the disk), for the
+    // next run should this one be killed before it takes the target's name.
+    // Without a private folder, nothing is written down.
+    void Record(const std::string& temporary, bool whole) {
+        struct stat mine {};
+        if (::fstat(fd, &mine) != 0) return;
+        try {
+            if (!record) record = std::make_unique<PrivateFolder>();
+            const std::string folder = AbsolutePath(folderPath);
+            const std::string in = folder.back() == '/' ? folder : folder + "/";
+            Placement placement;
+            placement.target = in + name;
+            placement.fresh = in + temporary;
+            placement.freshId = {static_cast<std::uint64_t>(mine.st_dev),
+                                 static_cast<std::uint64_t>(mine.st_ino)};
+            placement.whole = whole;
+            record->SetFile(kPlacementRecord, RecordText(placement));
+        } catch (const RuntimeError&) {
+            record.reset();
+        }
+    }
+
     // Gives the unnamed new file a temporary name of its own.
     void NameUnnamed() {
         for (int attempt = 0;; ++attempt) {
             const std::string candidate = RandomTempName();
+            Record(candidate, true);
             if (::linkat(AT_FDCWD, ProcPath(fd).c_str(), dirFd, candidate.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 tempName = candidate;
@@ -495,6 +491,7 @@ struct OutputFile::Impl {
 
     void CommitAside() {
         if (::fdatasync(fd) != 0) throw RuntimeError::FromSystem(path, errno);
+        if (!tempName.empty()) Record(tempName, true);
         if (ifExists == IfExists::Fail) {
             Place(name.c_str(), false);
             SyncFolder(dirFd);

@@ -1,20 +1,23 @@
 // Outputs put in place whole, on Windows: a new file of ours beside the
 // target, deleted by the system should we end before it is complete, flushed,
-// then given the target's name: only while the name is free, or through
-// ReplaceFileW, which keeps the target's access control list, attributes and
-// streams.
+// written down in a private folder of the run (placement.h), then given the
+// target's name: only while the name is free, or through ReplaceFileW, which
+// keeps the target's access control list, attributes and streams and keeps
+// the old file under a name of ours until the new one is in place. Steps
+// that another program's brief hold refuses are tried again.
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <random>
 #include <vector>
 
+#include "platform/cleanup_windows.h"
 #include "platform/file_system.h"
+#include "platform/placement.h"
 #include "platform/runtime_error.h"
 #include "platform/windows_support.h"
 
@@ -23,11 +26,14 @@ namespace a5merge {
 using windows::Error;
 using windows::Handle;
 using windows::Narrow;
+using windows::RetryWhileHeld;
+using windows::SystemPath;
 using windows::Wide;
 
 namespace {
 
 constexpr const char* kTempPrefix = ".a5merge-";  // then eight hex digits
+constexpr const char* kAsideEnding = ".old";      // the old file's name of ours, after the new one's
 
 std::string RandomTempName() {
     static std::mt19937 random{std::random_device{}()};
@@ -70,43 +76,47 @@ void CopyAll(HANDLE from, HANDLE to, const std::string& fromName, const std::str
     }
 }
 
-// Removes files under temporary names of ours that no live run holds (a
-// live run keeps its own open, and lets no one delete it): what runs that
-// were killed half-way through putting theirs in place left.
-void RemoveStaleTempNames(const std::string& folder) {
-    WIN32_FIND_DATAW entry{};
-    const HANDLE found =
-        ::FindFirstFileExW(Wide(folder + "\\" + kTempPrefix + "????????").c_str(), FindExInfoBasic,
-                           &entry, FindExSearchNameMatch, nullptr, 0);
-    if (found == INVALID_HANDLE_VALUE) return;
-    do {
-        const std::string name = Narrow(entry.cFileName);
-        if (name.size() == 17 && (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            std::all_of(name.begin() + 9, name.end(),
-                        [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; })) {
-            ::DeleteFileW(Wide(folder + "\\" + name).c_str());
-        }
-    } while (::FindNextFileW(found, &entry));
-    ::FindClose(found);
-}
-
 // The final path of the file `path` names, links followed.
 std::string FinalPath(const std::string& path) {
-    const Handle file(::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+    const Handle file(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) throw Error(path);
-    wchar_t buffer[32768];
-    const DWORD length =
-        ::GetFinalPathNameByHandleW(file.get(), buffer, 32768, FILE_NAME_NORMALIZED);
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = ::GetFinalPathNameByHandleW(file.get(), buffer.data(), 32768,
+                                                     FILE_NAME_NORMALIZED);
     if (length == 0 || length >= 32768) throw Error(path);
-    std::wstring final(buffer, length);
+    std::wstring final(buffer.data(), length);
     if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
         final = L"\\\\" + final.substr(8);
     } else if (final.rfind(L"\\\\?\\", 0) == 0) {
         final = final.substr(4);
     }
     return Narrow(final);
+}
+
+// Whether another program holds `path` open without leaving room to delete
+// or rename it, now.
+bool HeldNow(const std::string& path) {
+    const Handle probe(::CreateFileW(SystemPath(path).c_str(), DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                     nullptr));
+    if (probe.valid()) return false;
+    const DWORD code = ::GetLastError();
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
+}
+
+// Whether the last part of `path` holds a ':': a stream of a file
+// ("sheet.PS:x"), not a file.
+bool NamesAStream(const std::string& path) {
+    std::string_view name = path;
+    if (const std::size_t slash = name.find_last_of("\\/"); slash != std::string_view::npos) {
+        name.remove_prefix(slash + 1);
+    } else if (name.size() >= 2 && name[1] == ':') {
+        name.remove_prefix(2);  // "C:name", in the drive's current folder
+    }
+    return name.find(':') != std::string_view::npos;
 }
 
 }  // namespace
@@ -128,10 +138,13 @@ struct OutputFile::Impl {
     bool committed = false;
     std::string writtenPath;
 
-    // Aside: the target's folder, its full path there, and the new file's.
+    // Aside: the target's folder, its full path there, the new file's, and
+    // where the new file is written down while it may outlive the run.
     std::string folder;
     std::string target;
     std::string temporary;
+    Placement placement;
+    std::unique_ptr<PrivateFolder> record;
 
     // Spooled: the destination, unless it is standard output: the NUL device.
     bool toStandardOutput = false;
@@ -146,14 +159,16 @@ struct OutputFile::Impl {
         // A spool is ours alone, whatever came of it.
         if (kind == Kind::Spooled && owned.valid() && !deleteOnClose) {
             owned.reset();
-            ::DeleteFileW(Wide(temporary).c_str());
+            ::DeleteFileW(SystemPath(temporary).c_str());
         }
     }
 
     void Drop() {
         if (kind == Kind::Aside && owned.valid() && !deleteOnClose) {
             owned.reset();
-            ::DeleteFileW(Wide(temporary).c_str());
+            if (!RemoveIfIdentity(temporary, placement.freshId) && record) {
+                record->LeaveForTheNextRun();
+            }
         }
         if (kind == Kind::AsItComes && wrote && ::SetFilePointerEx(out, cutBack, nullptr, FILE_BEGIN)) {
             ::SetEndOfFile(out);
@@ -162,14 +177,17 @@ struct OutputFile::Impl {
 
     // A new file in `in` under a temporary name of ours, open for reading
     // and writing, that no one else may write or delete while we hold it,
-    // and that the system deletes should we end first. `where` names the
-    // folder in messages.
+    // and that the system deletes should we end first. Hidden, and not for
+    // the indexer, until it takes its place. `where` names the folder in
+    // messages.
     void MakeFile(const std::string& in, const std::string& where) {
-        RemoveStaleTempNames(in);
+        SettleLeftovers();
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string candidate = in + "\\" + RandomTempName();
-            owned.reset(::CreateFileW(Wide(candidate).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                                      FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+            owned.reset(::CreateFileW(SystemPath(candidate).c_str(),
+                                      GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                      nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
                                       nullptr));
             if (!owned.valid()) {
                 if (::GetLastError() == ERROR_FILE_EXISTS) continue;
@@ -178,6 +196,9 @@ struct OutputFile::Impl {
             temporary = candidate;
             deleteOnClose = DeleteOnClose(owned.get(), true);
             out = owned.get();
+            if (const std::optional<windows::FileId> id = windows::IdOf(owned.get())) {
+                placement.freshId = {id->volume, id->index};
+            }
             return;
         }
         throw RuntimeError::FromSystem(where, EEXIST);
@@ -185,8 +206,8 @@ struct OutputFile::Impl {
 
     void OpenAside(const std::string& place) {
         const std::size_t slash = place.find_last_of("\\/");
-        name_ = slash == std::string::npos ? place : place.substr(slash + 1);
-        if (name_.empty()) throw RuntimeError::FromSystem(path, ENOENT);
+        const std::string name = slash == std::string::npos ? place : place.substr(slash + 1);
+        if (name.empty()) throw RuntimeError::FromSystem(path, ENOENT);
         folder = slash == std::string::npos ? "." : place.substr(0, slash);
         target = place;
         MakeFile(folder, path);
@@ -198,25 +219,39 @@ struct OutputFile::Impl {
         MakeFile(errorPath, errorPath);
     }
 
+    // Writes down where the new file and the old one are while they may
+    // outlive the run; without a private folder, nothing is written down
+    // (then what a killed run leaves stays, unknown to the next).
+    void Record() {
+        try {
+            if (!record) record = std::make_unique<PrivateFolder>();
+            record->SetFile(kPlacementRecord, RecordText(placement));
+        } catch (const RuntimeError&) {
+            record.reset();
+        }
+    }
+
     // Gives the new file the target's name while it is free, or (`replace`)
     // whatever is there, through its open handle; false where the file
     // system cannot rename an open file (then the caller moves it).
     bool RenameOpen(bool replace) {
-        const std::wstring to = Wide(target);
+        const std::wstring to = SystemPath(target);
         std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
         auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
         rename->ReplaceIfExists = replace ? TRUE : FALSE;
         rename->RootDirectory = nullptr;
         rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
         std::copy(to.begin(), to.end(), rename->FileName);
-        if (::SetFileInformationByHandle(owned.get(), FileRenameInfo, rename,
-                                         static_cast<DWORD>(buffer.size()))) {
+        if (RetryWhileHeld([&] {
+                return ::SetFileInformationByHandle(owned.get(), FileRenameInfo, rename,
+                                                    static_cast<DWORD>(buffer.size())) != 0;
+            })) {
             return true;
         }
         const DWORD code = ::GetLastError();
         if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS || code == ERROR_ACCESS_DENIED ||
-            code == ERROR_SHARING_VIOLATION || code == ERROR_DISK_FULL) {
-            throw Error(path, code);
+            windows::HeldByAnother(code) || code == ERROR_DISK_FULL) {
+            throw Failure(code);
         }
         return false;
     }
@@ -225,88 +260,154 @@ struct OutputFile::Impl {
     void Move(bool replace) {
         owned.reset();
         const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-        if (!::MoveFileExW(Wide(temporary).c_str(), Wide(target).c_str(), flags)) {
-            const DWORD code = ::GetLastError();
-            ::DeleteFileW(Wide(temporary).c_str());
-            throw Error(path, code);
+        if (!RetryWhileHeld([&] {
+                return ::MoveFileExW(SystemPath(temporary).c_str(), SystemPath(target).c_str(),
+                                     flags) != 0;
+            })) {
+            throw Failure(::GetLastError());
         }
     }
 
-    RuntimeError HeldOpen(DWORD code) const {
-        return RuntimeError(
-            path, windows::SystemReason(code) + " (another program holds it open); nothing was written",
-            EBUSY);
-    }
-
-    // Puts the new file in place of a file that is there: ReplaceFileW keeps
-    // the target's access control list, attributes and streams.
-    void ReplaceTarget(DWORD attributes) {
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            throw RuntimeError(path, "is read-only; nothing was written", EACCES);
+    // The failure `code`, naming the file another program holds when that
+    // is what kept it back.
+    RuntimeError Failure(DWORD code) const {
+        if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS) {
+            return RuntimeError::FromSystem(path, EEXIST);
         }
-        // The attributes a user sets go with the new file (not every
-        // ReplaceFileW carries them).
-        FILE_BASIC_INFO basic{};
-        basic.FileAttributes = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                             FILE_ATTRIBUTE_ARCHIVE |
-                                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-        ::SetFileInformationByHandle(owned.get(), FileBasicInfo, &basic, sizeof basic);
-        owned.reset();
-        // A file another program holds open without letting it go is refused
-        // before ReplaceFileW tries (which may leave a file of its own).
-        {
-            const Handle probe(::CreateFileW(Wide(target).c_str(), DELETE,
-                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             nullptr, OPEN_EXISTING, 0, nullptr));
-            const DWORD code = probe.valid() ? ERROR_SUCCESS : ::GetLastError();
-            if (code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION) {
-                ::DeleteFileW(Wide(temporary).c_str());
-                throw HeldOpen(code);
+        // The system's reason for a hold, when what it says is another one.
+        const std::string held = windows::SystemReason(
+            windows::HeldByAnother(code) && code != ERROR_ACCESS_DENIED ? code
+                                                                        : ERROR_SHARING_VIOLATION);
+        if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+            if (HeldNow(target) || (windows::HeldByAnother(code) && code != ERROR_ACCESS_DENIED &&
+                                    !HeldNow(temporary))) {
+                return RuntimeError(path, held + " (another program holds it open); nothing was written",
+                                    EBUSY);
+            }
+            if (HeldNow(temporary)) {
+                return RuntimeError(path,
+                                    held + " (another program holds its new sheet, " + temporary +
+                                        ", open); nothing was written",
+                                    EBUSY);
             }
         }
-        if (::ReplaceFileW(Wide(target).c_str(), Wide(temporary).c_str(), nullptr, 0, nullptr,
-                           nullptr)) {
-            return;
+        return RuntimeError(path, windows::SystemReason(code) + "; nothing was written",
+                            windows::ErrnoOf(code));
+    }
+
+    // Puts the new file in place of the file that is there: ReplaceFileW
+    // keeps the target's access control list, attributes and streams, and
+    // moves the old file aside under our name first. Tried again while
+    // another program holds one of them for a moment (the old one put back
+    // first where it was left aside); false, with the failure's code, when it
+    // did not take place.
+    bool ReplaceTarget(DWORD& failure) {
+        owned.reset();  // ReplaceFileW opens it without sharing
+        const std::wstring replaced = SystemPath(target);
+        const std::wstring replacement = SystemPath(temporary);
+        const std::wstring aside = SystemPath(placement.aside);
+        const std::vector<DWORD>& pauses = windows::RetryPauses();
+        for (std::size_t attempt = 0;; ++attempt) {
+            if (windows::Calls().replaceFile(replaced.c_str(), replacement.c_str(), aside.c_str(),
+                                             0, nullptr, nullptr)) {
+                return true;
+            }
+            failure = ::GetLastError();
+            // After 1177 the old one is under our name, Microsoft's page
+            // says; after any other answer both are under their own (not so
+            // under wine). The old one is put back before another try.
+            if (!NamesOfBothStand() &&
+                !(!IdentityOf(target) && IdentityOf(placement.aside) == placement.oldId &&
+                  MoveToFreeName(placement.aside, target) && NamesOfBothStand())) {
+                return false;
+            }
+            // 1176 and 1177: the new one could not take the name, held.
+            const bool held = windows::HeldByAnother(failure) ||
+                              failure == ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+                              failure == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 || HeldNow(target) ||
+                              HeldNow(temporary);
+            if (!held || attempt == pauses.size()) return false;
+            ::Sleep(pauses[attempt]);
         }
-        const DWORD code = ::GetLastError();
-        if (code == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-            // The target is gone; the new sheet is kept under its own name.
-            throw RuntimeError(path,
-                               windows::SystemReason(code) +
-                                   ": the file there was removed, and the whole new sheet is in " +
-                                   temporary,
-                               EIO);
+    }
+
+    // Whether the target and the new file are under their own names still.
+    bool NamesOfBothStand() const {
+        const std::optional<FileIdentity> now = IdentityOf(target);
+        return now && now == placement.oldId && IdentityOf(temporary) == placement.freshId;
+    }
+
+    // After a failure `error`: the files set right as the record's rule
+    // says, and what the user is told.
+    void SettleAfter(const RuntimeError& error) {
+        owned.reset();
+        const Settlement settled = Settle(placement);
+        if (settled.leftovers && record) record->LeaveForTheNextRun();
+        if (settled.how == Settled::Placed) {
+            writtenPath = path;
+            return;  // in place after all
         }
-        if (code == ERROR_FILE_NOT_FOUND) return Move(true);  // gone meanwhile
-        ::DeleteFileW(Wide(temporary).c_str());
-        if (code == ERROR_UNABLE_TO_REMOVE_REPLACED || code == ERROR_SHARING_VIOLATION ||
-            code == ERROR_LOCK_VIOLATION) {
-            throw HeldOpen(code);
+        if (settled.how != Settled::Stranded && !settled.oldAside) throw error;
+        // What is left is the user's from now on: named here, never swept.
+        if (record) record->SetFile(kPlacementRecord, {});
+        std::string reason = error.reason();
+        if (const std::size_t cut = reason.rfind("; nothing was written"); cut != std::string::npos) {
+            reason.erase(cut);
         }
-        throw RuntimeError(path, windows::SystemReason(code) + "; nothing was written",
-                           windows::ErrnoOf(code));
+        const bool freshThere = IdentityOf(temporary) == placement.freshId;
+        reason += settled.how == Settled::Stranded ? "; nothing is under its name now:"
+                                                   : "; something else is under its name now:";
+        if (settled.oldAside) reason += " the old sheet is in " + placement.aside;
+        if (settled.oldAside && freshThere) reason += " and";
+        if (freshThere) reason += " the whole new sheet is in " + temporary;
+        throw RuntimeError(path, reason, error.systemError());
     }
 
     void CommitAside() {
-        if (!::FlushFileBuffers(owned.get())) throw Error(path);
+        std::lock_guard placing(windows::PlacingLock());
+        if (!RetryWhileHeld([&] { return ::FlushFileBuffers(owned.get()) != 0; })) throw Error(path);
+        const DWORD attributes = ::GetFileAttributesW(SystemPath(target).c_str());
+        const bool replaces = ifExists == IfExists::Replace && attributes != INVALID_FILE_ATTRIBUTES;
+        if (replaces && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+            throw RuntimeError(path, "is read-only; nothing was written", EACCES);
+        }
+        // The attributes it will have, set before its name is: the ones a
+        // user sets on the file replaced go with the new one (not every
+        // ReplaceFileW carries them), a new name gets none of ours.
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = replaces ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                        FILE_ATTRIBUTE_ARCHIVE |
+                                                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
+                                        : 0;
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        ::SetFileInformationByHandle(owned.get(), FileBasicInfo, &basic, sizeof basic);
+
+        placement.target = target;
+        placement.fresh = temporary;
+        placement.whole = true;
+        if (replaces) {
+            placement.aside = temporary + kAsideEnding;
+            if (const std::optional<FileIdentity> old = IdentityOf(target)) placement.oldId = old;
+        }
+        Record();
         if (deleteOnClose && !DeleteOnClose(owned.get(), false)) throw Error(path);
-        deleteOnClose = false;
+        deleteOnClose = false;  // from here on the record speaks for it
         try {
-            const DWORD attributes = ::GetFileAttributesW(Wide(target).c_str());
             if (ifExists == IfExists::Fail) {
                 if (!RenameOpen(false)) Move(false);
-            } else if (attributes == INVALID_FILE_ATTRIBUTES) {
+            } else if (!replaces) {
                 if (!RenameOpen(true)) Move(true);
-            } else {
-                ReplaceTarget(attributes);
+            } else if (DWORD failure = 0; !ReplaceTarget(failure)) {
+                throw Failure(failure);
             }
-        } catch (...) {
-            // Not in place: closing ours deletes it.
-            if (owned.valid()) deleteOnClose = DeleteOnClose(owned.get(), true);
-            throw;
+        } catch (const RuntimeError& error) {
+            SettleAfter(error);
+            return;
         }
         owned.reset();
+        // The old file aside goes; one another program holds for good is
+        // left to the next run.
+        if (Settle(placement).leftovers && record) record->LeaveForTheNextRun();
         writtenPath = path;
     }
 
@@ -320,10 +421,8 @@ struct OutputFile::Impl {
             if (!sink.valid()) throw Error(path);
             CopyAll(owned.get(), sink.get(), errorPath, path);
         }
-        writtenPath = path;
+        writtenPath = toStandardOutput ? path : device;
     }
-
-    std::string name_;
 };
 
 OutputFile::OutputFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -343,7 +442,13 @@ OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles 
         out.OpenSpool();
         return;
     }
-    const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+    if (windows::IsDevicePath(path)) {
+        throw RuntimeError(path, "is a device of Windows, not a file", EINVAL);
+    }
+    if (NamesAStream(path)) {
+        throw RuntimeError(path, "names a stream of a file (after its ':'), not a file", EINVAL);
+    }
+    const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = ::GetLastError();
         // Nothing there: a new name. Any other failure says why.

@@ -19,7 +19,9 @@ public:
 std::string UserOnlyFolder();
 
 // One running copy per user: a lock on a file in UserOnlyFolder() (on
-// Windows a named mutex of the session), held for the life of the process.
+// Windows a named mutex of the session, named after the user and theirs
+// alone; one of that name that another made is no copy of ours, and then
+// each copy runs on its own), held for the life of the process.
 // The system lets go of it when the process ends, however it ends, so a
 // killed copy never blocks the next. A lock file that is a link, or that
 // another user owns, is not used.
@@ -48,6 +50,9 @@ public:
     bool AnotherRunning() override { return Acquire() == Outcome::AlreadyRunning; }
 
     const std::string& lockPath() const { return path_; }
+    // What the system knows the lock by: the lock file's path (Windows: the
+    // mutex's name, which holds the user's SID); empty without a lock.
+    std::string LockName() const;
     // "a5merge.lock" in UserOnlyFolder(), or empty.
     static std::string DefaultLockPath();
 

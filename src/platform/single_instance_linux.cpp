@@ -49,6 +49,8 @@ std::string SingleInstance::DefaultLockPath() {
     return folder.empty() ? folder : folder + "/a5merge.lock";
 }
 
+std::string SingleInstance::LockName() const { return path_; }
+
 SingleInstance::Outcome SingleInstance::Try() {
     if (path_.empty()) return Outcome::Unavailable;
     // Close-on-exec: a child (Ghostscript) must not hold the lock after us.

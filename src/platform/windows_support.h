@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +20,13 @@ namespace a5merge::windows {
 std::wstring Wide(std::string_view utf8);
 // UTF-16 as UTF-8 (a lone surrogate becomes U+FFFD).
 std::string Narrow(std::wstring_view wide);
+
+// `path` as the wide file API takes it: as it is while it is short, and,
+// once it is too long for the old limit (MAX_PATH, less the room the system
+// keeps for a folder's 8.3 names), made full and given the prefix that lifts
+// the limit ("\\?\C:\..." or "\\?\UNC\server\share\..."), which works
+// whether or not long paths are enabled on the machine.
+std::wstring SystemPath(std::string_view path);
 
 // The system's own reason for `code` (FormatMessageW), one line.
 std::string SystemReason(DWORD code);
@@ -60,9 +70,66 @@ private:
 // `argv`.
 std::wstring CommandLine(const std::vector<std::string>& argv);
 
-// Whether the last part of `path` is a device name of Windows (CON, PRN,
-// AUX, NUL, COM1 to COM9, LPT1 to LPT9), with any extension, in any case;
-// the name, upper-cased, or empty.
+// Whether the last part of `path` is a name Windows keeps for a device
+// (CON, PRN, AUX, NUL, COM0 to COM9, COM¹ to COM³, LPT0 to LPT9, LPT¹ to
+// LPT³, CONIN$, CONOUT$), in any case, also followed by an extension,
+// spaces, dots or a stream (":x"): the name, upper-cased, or empty.
 std::string DeviceName(std::string_view path);
+
+// Whether `path` is a name of a file as the system's file namespace has it:
+// a drive-letter path ("C:\...") or a UNC path ("\\server\share\..."),
+// also with the long-path prefix ("\\?\C:\...", "\\?\UNC\..."); not a
+// device ("\\.\...", "\\?\GLOBALROOT\...", a volume's GUID name), nor a
+// relative name.
+bool IsFileNamespacePath(std::string_view path);
+
+// Whether `path` reaches the system's devices rather than a file: the
+// device namespace ("\\.\...", "\\?\" followed by anything but a drive or
+// UNC), the NT namespace ("\\??\..."), or a device name (DeviceName).
+bool IsDevicePath(std::string_view path);
+
+// Whether `path` is on another machine: a UNC path, or one on a drive that
+// the system maps to a network share; reaching it may take as long as the
+// network does.
+bool IsOnTheNetwork(std::string_view path);
+
+// Which file a path names, as the system tells it apart from every other
+// on the machine: the volume's serial number and the file's index there.
+struct FileId {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileId&) const = default;
+};
+// The identity of what `path` names itself (a link, not what it points to);
+// nothing when it names nothing that can be opened.
+std::optional<FileId> IdOf(const std::string& path);
+std::optional<FileId> IdOf(HANDLE handle);
+
+// Whether `code` says that another program holds the file for now, as
+// virus scanners, the search indexer and sync clients do for a moment with
+// each new file: sharing and lock violations, a file whose deletion is
+// pending, one the replace could not take away.
+bool HeldByAnother(DWORD code);
+// Runs `step` (a call that says whether it succeeded and leaves its reason
+// in GetLastError) again while it fails because another program holds a
+// file for a moment: with pauses that grow, for about a second in all. Its
+// last answer; GetLastError holds the last reason.
+bool RetryWhileHeld(const std::function<bool()>& step);
+// The pauses RetryWhileHeld makes, in milliseconds, in order.
+const std::vector<DWORD>& RetryPauses();
+
+// Removes the file or folder `path` and, for a folder, all it holds, down
+// to `depth` levels, never through a link: a junction, a symbolic link or
+// any other reparse point is removed itself, never what it points to. Waits
+// out another program's brief hold; false when something is left.
+bool RemoveTree(const std::string& path, int depth = 8);
+
+// The calls through which the system's rarest answers reach the program:
+// the tests stand in for them where wine never gives those answers.
+struct SystemCalls {
+    BOOL(WINAPI* replaceFile)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID) = ::ReplaceFileW;
+    HANDLE(WINAPI* createMutex)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD) = ::CreateMutexExW;
+};
+SystemCalls& Calls();
 
 }  // namespace a5merge::windows

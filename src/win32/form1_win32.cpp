@@ -40,12 +40,6 @@ int ScreenDpi() {
     return dpi > 0 ? dpi : 96;
 }
 
-bool IsAbsolute(const std::string& path) {
-    return (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-            path[1] == ':' && path[2] == '\\') ||
-           path.starts_with("\\\\");
-}
-
 // A path as text: one line, quotes around it dropped.
 std::string PathOfText(std::wstring text) {
     while (!text.empty() && std::iswspace(text.back())) text.pop_back();
@@ -497,8 +491,9 @@ std::string Win32Form1::HandOverBlock(const std::vector<std::string>& files) {
     return block;
 }
 
-// One or two absolute names, NUL between them, at most as long as two of
-// the longest paths Windows knows; anything else is no hand-over.
+// One or two names of files (drive-letter or UNC paths; no device, nothing
+// relative), NUL between them, at most as long as two of the longest paths
+// Windows knows; anything else is no hand-over.
 std::optional<std::vector<std::string>> Win32Form1::HandedOver(const COPYDATASTRUCT& data) {
     constexpr DWORD kMost = 2 * 32768 * 4 + 1;
     if (data.dwData != kHandOverTag || data.cbData > kMost ||
@@ -514,7 +509,10 @@ std::optional<std::vector<std::string>> Win32Form1::HandedOver(const COPYDATASTR
         if (end == std::string::npos) break;
         at = end + 1;
     }
-    if (files.size() > 2 || !std::all_of(files.begin(), files.end(), IsAbsolute)) {
+    if (files.size() > 2 ||
+        !std::all_of(files.begin(), files.end(), [](const std::string& file) {
+            return windows::IsFileNamespacePath(file);
+        })) {
         return std::nullopt;
     }
     return files;

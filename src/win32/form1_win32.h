@@ -54,8 +54,9 @@ public:
     Win32Form1(const Win32Form1&) = delete;
     Win32Form1& operator=(const Win32Form1&) = delete;
 
-    // Runs start-up; once, before the window is first shown.
-    void Load() { handlers_.Load(); }
+    // Runs start-up; once, before the window is first shown. `lastError`:
+    // what the box says after its text should another copy run.
+    void Load(const std::string& lastError = {}) { handlers_.Load(lastError); }
     // Shows the window; files handed over are taken from then on.
     void Show(int showCommand);
     bool TakeFilesOnceShown(std::vector<std::string> files) {
@@ -89,8 +90,8 @@ public:
     int Pixels(int twips) const { return ::MulDiv(twips, dpi_, 1440); }
 
     // The files of a WM_DROPFILES block, of the clipboard (files copied in
-    // Explorer, or a path as text), and of a hand-over (one or two
-    // absolute names, or nothing when it is not one).
+    // Explorer, or a path as text), and of a hand-over (one or two names of
+    // files, drive-letter or UNC paths, or nothing when it is not one).
     static std::vector<std::string> DroppedFiles(HDROP drop);
     static std::vector<std::string> ClipboardFiles(HWND owner);
     static std::optional<std::vector<std::string>> HandedOver(const COPYDATASTRUCT& data);

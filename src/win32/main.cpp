@@ -4,8 +4,12 @@
 
 #include <objbase.h>
 
+#include <sddl.h>
+
 #include <chrono>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "handlers/command_line.h"
 #include "platform/exit_cleanup.h"
@@ -20,21 +24,94 @@
 
 namespace {
 
+// The SID of the user of `token`, as text.
+std::optional<std::wstring> UserOf(HANDLE token) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> buffer(size);
+    wchar_t* text = nullptr;
+    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        return std::nullopt;
+    }
+    std::wstring sid = text;
+    ::LocalFree(text);
+    return sid;
+}
+
+std::wstring ProgramOf(HANDLE process) {
+    std::wstring image(32768, L'\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!::QueryFullProcessImageNameW(process, 0, image.data(), &length)) return {};
+    image.resize(length);
+    return image;
+}
+
+// Whose the process `id` is: this very program run by this user, the same
+// program with rights this copy may not look into or talk to (run as
+// administrator), or anything else.
+enum class Whose { Ours, OtherRights, NotOurs };
+Whose WhoseProcess(DWORD id) {
+    const a5merge::windows::Handle process(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+    const a5merge::windows::Handle self(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                                      ::GetCurrentProcessId()));
+    if (!process.valid() || !self.valid()) return Whose::NotOurs;
+    const std::wstring program = ProgramOf(process.get());
+    const std::wstring ours = ProgramOf(self.get());
+    if (program.empty() || ::CompareStringOrdinal(program.c_str(), -1, ours.c_str(), -1, TRUE) !=
+                               CSTR_EQUAL) {
+        return Whose::NotOurs;
+    }
+    HANDLE token = nullptr, ownToken = nullptr;
+    if (!::OpenProcessToken(process.get(), TOKEN_QUERY, &token)) {
+        return ::GetLastError() == ERROR_ACCESS_DENIED ? Whose::OtherRights : Whose::NotOurs;
+    }
+    const a5merge::windows::Handle theirs(token);
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &ownToken)) return Whose::NotOurs;
+    const a5merge::windows::Handle mine(ownToken);
+    const std::optional<std::wstring> user = UserOf(token);
+    return user && user == UserOf(ownToken) ? Whose::Ours : Whose::NotOurs;
+}
+
+enum class HandOver { Taken, NoWindow, OtherRights };
+
 // Gives `files` (none: only come to the front) to the window of the copy
-// that runs; false when there is none that takes them.
-bool HandToRunningCopy(const std::vector<std::string>& files) {
-    const HWND running = ::FindWindowW(a5merge::Win32Form1::kClassName, nullptr);
-    if (running == nullptr) return false;
+// that runs: only to a window of this program's class whose process is
+// this program, run by this user; another program's window of that class
+// gets nothing.
+HandOver HandToRunningCopy(const std::vector<std::string>& files) {
     const std::string block = a5merge::Win32Form1::HandOverBlock(files);
-    COPYDATASTRUCT data{};
-    data.dwData = a5merge::Win32Form1::kHandOverTag;
-    data.cbData = static_cast<DWORD>(block.size());
-    data.lpData = const_cast<char*>(block.data());
-    ::AllowSetForegroundWindow(ASFW_ANY);
-    DWORD_PTR answer = FALSE;
-    return ::SendMessageTimeoutW(running, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
-                                 SMTO_ABORTIFHUNG, 5000, &answer) != 0 &&
-           answer == TRUE;
+    bool otherRights = false;
+    for (HWND window = ::FindWindowExW(nullptr, nullptr, a5merge::Win32Form1::kClassName, nullptr);
+         window != nullptr;
+         window = ::FindWindowExW(nullptr, window, a5merge::Win32Form1::kClassName, nullptr)) {
+        DWORD id = 0;
+        ::GetWindowThreadProcessId(window, &id);
+        if (id == ::GetCurrentProcessId()) continue;
+        const Whose whose = WhoseProcess(id);
+        if (whose == Whose::OtherRights) otherRights = true;
+        if (whose != Whose::Ours) continue;
+        COPYDATASTRUCT data{};
+        data.dwData = a5merge::Win32Form1::kHandOverTag;
+        data.cbData = static_cast<DWORD>(block.size());
+        data.lpData = const_cast<char*>(block.data());
+        ::AllowSetForegroundWindow(id);
+        DWORD_PTR answer = FALSE;
+        if (::SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                                  SMTO_ABORTIFHUNG, 5000, &answer) != 0) {
+            if (answer == TRUE) return HandOver::Taken;
+        } else if (::GetLastError() == ERROR_ACCESS_DENIED) {
+            otherRights = true;  // a window above this copy's rights takes no message from it
+        }
+    }
+    return otherRights ? HandOver::OtherRights : HandOver::NoWindow;
+}
+
+std::string Names(const std::vector<std::string>& files) {
+    std::string names;
+    for (const std::string& file : files) names += (names.empty() ? "" : " and ") + file;
+    return names;
 }
 
 }  // namespace
@@ -67,13 +144,26 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // which comes to the front; without files it brings that window to the
     // front, then says it runs (start-up). The first window may not be up
     // yet: tried for a while, and run itself should the other end meanwhile.
+    // Files that do not reach it are named in the box, with why.
+    std::string notHandedOver;
     if (instance.AnotherRunning()) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         for (;;) {
-            if (HandToRunningCopy(named) && !named.empty()) return 0;
+            const HandOver handed = HandToRunningCopy(named);
+            if (handed == HandOver::Taken && !named.empty()) return 0;
+            if (handed == HandOver::OtherRights && !named.empty()) {
+                notHandedOver = "It runs with other rights (as administrator?), which keep this "
+                                "copy from giving it " + Names(named) +
+                                ": open them in its window.";
+                break;
+            }
             if (named.empty() ||
-                instance.TryAgain() != a5merge::SingleInstance::Outcome::AlreadyRunning ||
-                std::chrono::steady_clock::now() >= deadline) {
+                instance.TryAgain() != a5merge::SingleInstance::Outcome::AlreadyRunning) {
+                break;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                notHandedOver = "Its window did not take " + Names(named) +
+                                ": open them in its window.";
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -89,7 +179,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     });
     a5merge::Win32Form1 form(desktop, files, instance);
     desktop.SetOwner(form.window());
-    form.Load();
+    form.Load(notHandedOver);
     form.Show(showCommand);
     form.TakeFilesOnceShown(std::move(named));
     const int status = form.RunMessages();

@@ -24,8 +24,14 @@ inline std::string ProgramUnderTest(const char* built, const char* override) {
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& cwd = "");
 
 #ifdef _WIN32
-// How many processes of the program named `exe` ("gswin64c.exe") run now.
-int RunningProcesses(const wchar_t* exe);
+// RunProcess with `name` set to `value` in the child's environment alone
+// (so that this process may keep a TMP its own run-time can use).
+ProcessResult RunProcessWith(const std::vector<std::string>& argv, const std::string& cwd,
+                             const std::string& name, const std::string& value);
+
+// How many processes of the program named `exe` ("gswin64c.exe") run now;
+// with `parents`, only those that one of these processes started.
+int RunningProcesses(const wchar_t* exe, const std::vector<unsigned long>& parents = {});
 #endif
 
 }  // namespace a5merge::testing
