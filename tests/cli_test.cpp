@@ -348,6 +348,43 @@ TEST_F(CliTest, AGoneCurrentFolderIsSaidNotCrashedOn) {
 }
 #endif
 
+// A user's folders and files that only look like ours by their names are
+// never touched by the clean-ups: in the temporary folder, and beside a
+// target.
+TEST_F(CliTest, LookAlikesOfOurFilesAreLeftAlone) {
+    TempFolder temporary;
+    const char sep = testing::Native("/").string() == "/" ? '/' : '\\';
+    testing::MakeFolder(temporary.Path("a5merge-photos"));
+    temporary.Write(std::string("a5merge-photos") + sep + "holiday.jpg", "a user's");
+    testing::MakeFolder(temporary.Path("a5merge-k1ll3d"));
+    temporary.Write(std::string("a5merge-k1ll3d") + sep + ".a5merge-folder", "a user's");
+    temporary.Write("a5merge-abcdef", "a user's");
+    dir.Write(".a5merge-0badcafe", "a user's");
+    dir.Write("sheet.PS", "old");
+    const std::vector<std::string> ours = temporary.Entries(), here = dir.Entries();
+    const auto run = [&](std::vector<std::string> args) {
+#ifdef _WIN32  // the child's TMP alone: this process keeps its own for what it runs
+        args.insert(args.begin(), kCli);
+        return testing::RunProcessWith(args, dir.Path(""), "TMP", temporary.Path(""));
+#else
+        return CliWith("TMPDIR", temporary.Path(""), std::move(args));
+#endif
+    };
+    EXPECT_EQ(run({"--force", "-o", "sheet.PS", "left.ps", "right.ps"}).status, 0);
+    const ProcessResult pdf = run({"--force", "--pdf", "left.ps", "right.ps"});
+    EXPECT_EQ(pdf.status, 0) << pdf.err;
+    EXPECT_EQ(temporary.Entries(), ours);
+    EXPECT_EQ(ReadBytes(temporary.Path(std::string("a5merge-photos") + sep + "holiday.jpg")),
+              "a user's");
+    EXPECT_EQ(ReadBytes(temporary.Path(std::string("a5merge-k1ll3d") + sep + ".a5merge-folder")),
+              "a user's");
+    EXPECT_EQ(ReadBytes(dir.Path(".a5merge-0badcafe")), "a user's");
+    std::vector<std::string> after = dir.Entries();
+    std::erase(after, "left_Combi.pdf");
+    EXPECT_EQ(after, here);
+}
+
+
 TEST_F(CliTest, CheckPrintsALinePerFile) {
     ASSERT_EQ(Cli({"left.ps", "right.ps"}).status, 0);
     const std::string bad = dir.Write("bad.ps", "x");
@@ -872,7 +909,7 @@ TEST_F(CliTest, KillsAtAnyMomentLeaveTheOldOrTheNewSheet) {
     EXPECT_EQ(leftWhileWriting, 0) << "a run killed while it wrote left its new file";
     EXPECT_GT(killed, 0);
     ASSERT_EQ(next().status, 0);
-    EXPECT_TRUE(NamesStartingWith(dir, ".a5merge-").empty());
+    for (const std::string& name : NamesStartingWith(dir, ".a5merge-")) ADD_FAILURE() << "left: " << name;
     EXPECT_TRUE(NamesStartingWith(dir, "rf").empty());
     std::printf("%d kills, %d put back by the next run\n", killed, putBack);
 }

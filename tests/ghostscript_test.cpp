@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <tlhelp32.h>
+
+#include "platform/windows_support.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +30,9 @@
 #include "ghostscript/system_ghostscript.h"
 #include "ghostscript/sheet_output.h"
 #include "platform/child_process.h"
+#ifdef _WIN32
+#include "platform/cleanup_windows.h"
+#endif
 #include "platform/exit_cleanup.h"
 #include "platform/file_system.h"
 #include "platform/text_files.h"
@@ -162,6 +167,45 @@ TEST(GhostscriptRunTest, MissingGhostscriptNamesThePackage) {
     EXPECT_EQ(result.failure, "Ghostscript (gs) was not found: install the package ghostscript");
 #endif
 }
+
+
+#ifdef _WIN32
+// Without A5MERGE_GHOSTSCRIPT, the Ghostscript the installers registered is
+// the highest version's (by its numbers: 10.10 after 10.02.1 after 9.56.1),
+// one whose program is missing passed over.
+TEST(GhostscriptRunTest, TheRegistrysHighestVersionIsTaken) {
+    TempFolder dir;
+    const struct {
+        const wchar_t* version;
+        const char* folder;
+        bool program;
+    } registered[] = {
+        {L"9.56.1", "gs9561", true},
+        {L"10.10.0", "gs10100", true},
+        {L"10.02.1", "gs10021", true},
+        {L"10.20.0", "gs10200", false},
+    };
+    for (const auto& r : registered) {
+        testing::MakeFolder(dir.Path(r.folder));
+        if (r.program) dir.Write(std::string(r.folder) + "\\gswin64c.exe", "MZ");
+        const std::wstring key = std::wstring(L"Software\\GPL Ghostscript\\") + r.version;
+        const std::wstring dll = windows::Wide(dir.Path(std::string(r.folder) + "\\gsdll64.dll"));
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"GS_DLL", REG_SZ, dll.c_str(),
+                                    static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    const char* named = std::getenv("A5MERGE_GHOSTSCRIPT");
+    const std::string kept = named != nullptr ? named : "";
+    testing::SetEnvironment("A5MERGE_GHOSTSCRIPT", nullptr);
+    const std::string found = FindGhostscript();
+    if (!kept.empty()) testing::SetEnvironment("A5MERGE_GHOSTSCRIPT", kept.c_str());
+    for (const auto& r : registered) {
+        ::RegDeleteKeyW(HKEY_CURRENT_USER,
+                        (std::wstring(L"Software\\GPL Ghostscript\\") + r.version).c_str());
+    }
+    EXPECT_EQ(found, dir.Path("gs10100\\gswin64c.exe"));
+}
+#endif
 
 // Drawings that pass the input check but attack the machine, each run with
 // and without bubblewrap, with GS_OPTIONS in our environment asking for less
@@ -472,7 +516,28 @@ TEST(GhostscriptRunTest, RenderingAFifoFailsAtOnce) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Ctrl+C, Ctrl+Break or the console's closing remove the private folders
+// (a link in one removed as a link), through the handler the first of them
+// installs; then the system's own handler ends the program. (Wine gives no
+// console event to a program under CTest: the handler is called here as
+// the system would.)
+TEST(GhostscriptRunTest, TheConsolesEndRemovesThePrivateFolders) {
+    TempFolder dir;
+    testing::SetEnvironment("TMP", dir.Path("").c_str());
+    {
+        PrivateFolder folder;
+        std::ofstream(testing::Native(folder.Path("sheet.ps"))) << "a sheet";
+        EXPECT_EQ(dir.Entries().size(), 1u);
+        // Installed: it can be taken away (and is given back).
+        ASSERT_TRUE(::SetConsoleCtrlHandler(windows::OnConsoleEnd, FALSE));
+        ASSERT_TRUE(::SetConsoleCtrlHandler(windows::OnConsoleEnd, TRUE));
+        EXPECT_EQ(windows::OnConsoleEnd(CTRL_C_EVENT), FALSE) << "the program must still end";
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{});
+    }
+    testing::SetEnvironment("TMP", nullptr);
+}
+#else
 // A program that ends at once (the window's EXIT) first kills its children
 // and removes its private folders, as a signal does.
 TEST(GhostscriptRunTest, NothingOutlivesAProgramThatEndsAtOnce) {

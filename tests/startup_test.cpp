@@ -1,7 +1,13 @@
 #include "merge/startup.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <sddl.h>
+
+#include "platform/windows_support.h"
+#else
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -49,6 +55,12 @@ TEST(StartupTest, SecondCopyWarnsAndEnds) {
     EXPECT_EQ(desktop.boxes[0].title, "Error !");
     EXPECT_TRUE(desktop.ended.has_value());
     EXPECT_TRUE(state.lineBreak.empty()) << "nothing after the warning runs";
+
+    // The description of the last run-time error follows the CR, when there is one.
+    FakeDesktop told;
+    EXPECT_THROW(Form_Load(state, told, running, "Its window did not take x.ps."), ProgramEnded);
+    EXPECT_EQ(told.boxes.at(0).text,
+              "The application is already running!!! \rIts window did not take x.ps.");
 }
 
 TEST(SingleInstanceTest, OneHolderAtATime) {
@@ -160,6 +172,55 @@ TEST(SingleInstanceTest, ALockThatIsALinkOrAnotherUsersIsNotUsed) {
     SingleInstance lock(theirs);
     EXPECT_EQ(lock.Acquire(), SingleInstance::Outcome::Unavailable);
     EXPECT_FALSE(lock.AnotherRunning());
+}
+#endif
+
+
+#ifdef _WIN32
+// The mutex is the user's own: named after their SID, and taken for a
+// running copy only when its owner is the user. One another made first
+// (another user, another program) locks no one out: each copy then runs on
+// its own. A copy with other rights (one run as administrator) that Windows
+// keeps this one from opening the mutex fully is found as a running copy;
+// the seam stands in for the answer wine never gives.
+namespace mutexes {
+HANDLE WINAPI Denied(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+}
+}  // namespace mutexes
+
+TEST(SingleInstanceTest, TheMutexIsTheUsersOwn) {
+    const std::string lock = "a5merge-test/" + testing::ProcessId() + ".lock";
+    SingleInstance probe(lock);
+    const std::string name = probe.LockName();
+    EXPECT_EQ(name.rfind("Local\\a5merge-test/", 0), 0u) << name;
+    EXPECT_NE(name.find(".S-1-"), std::string::npos) << "the user's SID is in its name";
+
+    // Another's object of that name, owned by another (here: the system).
+    PSECURITY_DESCRIPTOR foreign = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"O:SYD:(A;;GA;;;WD)", SDDL_REVISION_1, &foreign, nullptr));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, foreign, FALSE};
+    const windows::Handle squatter(
+        ::CreateMutexW(&attributes, FALSE, windows::Wide(name).c_str()));
+    ::LocalFree(foreign);
+    ASSERT_TRUE(squatter.valid());
+    SingleInstance locked(lock);
+    EXPECT_EQ(locked.Acquire(), SingleInstance::Outcome::Unavailable);
+    EXPECT_FALSE(locked.AnotherRunning()) << "another's mutex locked this copy out";
+    const_cast<windows::Handle&>(squatter).reset();
+
+    SingleInstance first(lock);
+    ASSERT_EQ(first.Acquire(), SingleInstance::Outcome::First);
+    const auto real = windows::Calls().createMutex;
+    windows::Calls().createMutex = mutexes::Denied;
+    SingleInstance second(lock);
+    EXPECT_EQ(second.Acquire(), SingleInstance::Outcome::AlreadyRunning);
+    first.Release();
+    SingleInstance alone(lock);
+    EXPECT_EQ(alone.Acquire(), SingleInstance::Outcome::Unavailable) << "nothing to open";
+    windows::Calls().createMutex = real;
 }
 #endif
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -23,6 +24,7 @@
 #include "ghostscript/sheet_commands.h"
 #include "handlers/sheet_preview.h"
 #include "merge/merge_command.h"
+#include "platform/single_instance.h"
 #include "platform/text_files.h"
 #include "platform/windows_support.h"
 #include "support/fake_desktop.h"
@@ -856,6 +858,70 @@ TEST(Win32SecondCopyTest, FilesGoToTheWindowThatRuns) {
 
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(::WaitForSingleObject(first.get(), 20000), WAIT_OBJECT_0);
+}
+
+
+// A window of PS merge's class that another program shows gets no file: a
+// second copy hands its files only to a window whose process is this
+// program, run by this user. Where the copy that runs takes no files (its
+// window never comes), the second copy says so, naming them, and ends.
+TEST(Win32SecondCopyTest, FilesGoOnlyToACopyOfThisProgram) {
+    TempFolder dir;
+    const std::string top = dir.Write("left.ps", AcceptedInput());
+    const std::string log = dir.Path("squat.log");
+    std::wstring line = windows::CommandLine({A5MERGE_STAND_IN, "squat", log});
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(::CreateProcessW(windows::Wide(A5MERGE_STAND_IN).c_str(), line.data(), nullptr,
+                                 nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    ::CloseHandle(process.hThread);
+    const windows::Handle squatter(process.hProcess);
+    ASSERT_NE(WaitForWindow(Win32Form1::kClassName, L"PS merge"), nullptr);
+
+    // The copy that runs (its mutex held here), and no window of its own.
+    SingleInstance running;
+    ASSERT_EQ(running.Acquire(), SingleInstance::Outcome::First);
+    const windows::Handle second = StartWindow({top});
+    const HWND box = WaitForWindow(L"#32770", L"Error !");
+    ASSERT_NE(box, nullptr) << "nothing said why the file went nowhere";
+    wchar_t said[1024] = {};
+    ::GetDlgItemTextW(box, 0xFFFF, said, 1024);
+    // (The box shows the CR as a line break.)
+    EXPECT_EQ(windows::Narrow(said), "The application is already running!!! \r\nIts window did "
+                                     "not take " + top + ": open it in its window.");
+    ::PostMessageW(::GetDlgItem(box, IDOK), WM_KEYDOWN, VK_RETURN, 0);
+    ::PostMessageW(::GetDlgItem(box, IDOK), WM_KEYUP, VK_RETURN, 0);
+    EXPECT_EQ(::WaitForSingleObject(second.get(), 20000), WAIT_OBJECT_0);
+    running.Release();
+
+    // The real window beside the other's: the files reach it alone.
+    const windows::Handle first = StartWindow({});
+    HWND window = nullptr;
+    for (int i = 0; i < 400 && window == nullptr; ++i, ::Sleep(50)) {
+        for (HWND w = ::FindWindowExW(nullptr, nullptr, Win32Form1::kClassName, nullptr); w;
+             w = ::FindWindowExW(nullptr, w, Win32Form1::kClassName, nullptr)) {
+            DWORD id = 0;
+            ::GetWindowThreadProcessId(w, &id);
+            if (id == ::GetProcessId(first.get())) window = w;
+        }
+    }
+    ASSERT_NE(window, nullptr);
+    const windows::Handle third = StartWindow({top});
+    ASSERT_EQ(::WaitForSingleObject(third.get(), 20000), WAIT_OBJECT_0);
+    DWORD status = 1;
+    ::GetExitCodeProcess(third.get(), &status);
+    EXPECT_EQ(status, 0u);
+    wchar_t zone[256] = {};
+    for (int i = 0; i < 100; ++i, ::Sleep(50)) {
+        ::GetWindowTextW(::GetDlgItem(window, Win32Form1::frmTop), zone, 256);
+        if (std::wstring(zone).find(L"left.ps") != std::wstring::npos) break;
+    }
+    EXPECT_EQ(windows::Narrow(zone), "TOP drop zone, left.ps");
+    EXPECT_FALSE(std::filesystem::exists(testing::Native(log))) << "the other's window got files";
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(::WaitForSingleObject(first.get(), 20000), WAIT_OBJECT_0);
+    ::TerminateProcess(squatter.get(), 0);
 }
 
 }  // namespace

@@ -94,7 +94,8 @@ target_link_libraries(a5merge_window_tests PRIVATE a5merge_win32 a5merge_test_su
 a5merge_windows_manifest(a5merge_window_tests WINDOW)
 set_target_properties(a5merge_window_tests PROPERTIES
     CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run-x.sh)
-add_dependencies(a5merge_window_tests a5merge)
+add_dependencies(a5merge_window_tests a5merge stand_in_child)
+target_compile_definitions(a5merge_window_tests PRIVATE A5MERGE_STAND_IN="${stand_in_child_path}")
 a5merge_wine_path(window_under_test ${CMAKE_BINARY_DIR}/src/win32/a5merge.exe)
 target_compile_definitions(a5merge_window_tests PRIVATE A5MERGE_WINDOW_PROGRAM="${window_under_test}")
 gtest_discover_tests(a5merge_window_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60

@@ -26,14 +26,14 @@ std::mutex mutex;
 std::map<long, Entry> entries;
 long nextId = 0;
 
+}  // namespace
+
+namespace windows {
+
 BOOL WINAPI OnConsoleEnd(DWORD) {
     CleanUpBeforeExit();
     return FALSE;  // and the system's own handler ends the program
 }
-
-}  // namespace
-
-namespace windows {
 
 std::timed_mutex& PlacingLock() {
     static std::timed_mutex lock;

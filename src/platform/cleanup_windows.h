@@ -4,6 +4,8 @@
 // must not outlive the process. Children need no entry: each runs in a job
 // that the system ends with us.
 
+#include <windows.h>
+
 #include <mutex>
 #include <string>
 
@@ -26,6 +28,11 @@ public:
 private:
     long id_ = -1;
 };
+
+// What Ctrl+C, Ctrl+Break and the console's closing call (installed with
+// the first CleanupEntry): CleanUpBeforeExit, then the system's own
+// handler, which ends the program.
+BOOL WINAPI OnConsoleEnd(DWORD event);
 
 // Held while a new content is put in place beside its target and under its
 // name (OutputFile's Commit): CleanUpBeforeExit waits for it first, so that

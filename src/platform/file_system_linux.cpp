@@ -240,12 +240,15 @@ void RemoveStalePrivateFolders(const std::string& folder) {
         if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
             ReadSmallFile(fd, kMarkName, 256) == MarkText(st) &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // Settled first; its record goes before the rest, so that a run
+            // killed meanwhile leaves the record only with the mark.
             bool settled = true;
             if (const auto record = ReadSmallFile(fd, kPlacementRecord, 1 << 20)) {
                 if (const std::optional<Placement> placement = ParseRecord(*record)) {
                     const Settlement done = Settle(*placement);
                     settled = done.how != Settled::Stranded && !done.leftovers;
                 }
+                if (settled) ::unlinkat(fd, kPlacementRecord, 0);
             }
             if (settled) {
                 exit_cleanup::EmptyFolder(fd);

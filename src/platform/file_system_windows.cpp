@@ -348,31 +348,33 @@ void RemoveStalePrivateFolders(const std::string& folder) {
             (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
             continue;
         }
-        // Opened for deletion only where no one holds it.
+        // Claimed: opened for deletion, where no one holds it, leaving no one
+        // else room to delete it (another run's clean-up passes it by).
         const std::string path = folder + "\\" + name;
-        Handle probe(::CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr));
-        if (!probe.valid()) continue;
+        const Handle claim(::CreateFileW(
+            SystemPath(path).c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!claim.valid()) continue;
         FILE_ATTRIBUTE_TAG_INFO tag{};
-        const std::optional<windows::FileId> id = windows::IdOf(probe.get());
+        const std::optional<windows::FileId> id = windows::IdOf(claim.get());
         if (!id ||
-            !::GetFileInformationByHandleEx(probe.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
+            !::GetFileInformationByHandleEx(claim.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
             (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
             ReadSmallFile(path + "\\" + kMarkName, 256) != MarkText(*id)) {
             continue;  // not ours
         }
-        bool settled = true;
-        if (const auto record = ReadSmallFile(path + "\\" + kPlacementRecord, 1 << 20)) {
-            if (const std::optional<Placement> placement = ParseRecord(*record)) {
+        // Settled first; its record goes before the rest, so that a run
+        // killed meanwhile leaves the record only with the mark.
+        const std::string record = path + "\\" + kPlacementRecord;
+        if (const auto text = ReadSmallFile(record, 1 << 20)) {
+            if (const std::optional<Placement> placement = ParseRecord(*text)) {
                 const Settlement done = Settle(*placement);
-                settled = done.how != Settled::Stranded && !done.leftovers;
+                if (done.how == Settled::Stranded || done.leftovers) continue;
             }
+            ::DeleteFileW(SystemPath(record).c_str());
         }
-        probe.reset();
-        if (settled) windows::RemoveTree(path);
+        windows::RemoveHeldFolder(path, claim.get());
     } while (::FindNextFileW(found, &entry));
     ::FindClose(found);
 }

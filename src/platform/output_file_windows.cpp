@@ -1,7 +1,7 @@
 // Outputs put in place whole, on Windows: a new file of ours beside the
 // target, deleted by the system should we end before it is complete, flushed,
-// written down in a private folder of the run (placement.h), then given the
-// target's name: only while the name is free, or through ReplaceFileW, which
+// given a second name of ours that is written down in a private folder of
+// the run (placement.h), then given the target's name: only while the name is free, or through ReplaceFileW, which
 // keeps the target's access control list, attributes and streams and keeps
 // the old file under a name of ours until the new one is in place. Steps
 // that another program's brief hold refuses are tried again.
@@ -42,15 +42,6 @@ std::string RandomTempName() {
     char name[32];
     std::snprintf(name, sizeof name, "%s%08x", kTempPrefix, static_cast<unsigned>(random()));
     return name;
-}
-
-// Whether the system deletes the file open as `file` when it is closed
-// (also when this process is killed); false where that cannot be set.
-bool DeleteOnClose(HANDLE file, bool remove) {
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = remove ? TRUE : FALSE;
-    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                        sizeof disposition) != 0;
 }
 
 void WriteAll(HANDLE file, std::string_view data, const std::string& path) {
@@ -134,7 +125,6 @@ struct OutputFile::Impl {
     IfExists ifExists = IfExists::Replace;
     Handle owned;             // the new file, or the spool
     HANDLE out = nullptr;     // where the content goes now
-    bool deleteOnClose = false;
     bool committed = false;
     std::string writtenPath;
 
@@ -154,22 +144,12 @@ struct OutputFile::Impl {
     LARGE_INTEGER cutBack{};
     bool wrote = false;
 
+    // A new file or spool not put in place goes with our handle.
     ~Impl() {
         if (!committed) Drop();
-        // A spool is ours alone, whatever came of it.
-        if (kind == Kind::Spooled && owned.valid() && !deleteOnClose) {
-            owned.reset();
-            ::DeleteFileW(SystemPath(temporary).c_str());
-        }
     }
 
     void Drop() {
-        if (kind == Kind::Aside && owned.valid() && !deleteOnClose) {
-            owned.reset();
-            if (!RemoveIfIdentity(temporary, placement.freshId) && record) {
-                record->LeaveForTheNextRun();
-            }
-        }
         if (kind == Kind::AsItComes && wrote && ::SetFilePointerEx(out, cutBack, nullptr, FILE_BEGIN)) {
             ::SetEndOfFile(out);
         }
@@ -177,8 +157,9 @@ struct OutputFile::Impl {
 
     // A new file in `in` under a temporary name of ours, open for reading
     // and writing, that no one else may write or delete while we hold it,
-    // and that the system deletes should we end first. Hidden, and not for
-    // the indexer, until it takes its place. `where` names the folder in
+    // and that the system deletes when our handle closes, also when we are
+    // killed at any moment, from its making on. Hidden, and not for the
+    // indexer, until it takes its place. `where` names the folder in
     // messages.
     void MakeFile(const std::string& in, const std::string& where) {
         SettleLeftovers();
@@ -187,14 +168,14 @@ struct OutputFile::Impl {
             owned.reset(::CreateFileW(SystemPath(candidate).c_str(),
                                       GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                       nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                          FILE_FLAG_DELETE_ON_CLOSE,
                                       nullptr));
             if (!owned.valid()) {
                 if (::GetLastError() == ERROR_FILE_EXISTS) continue;
                 throw Error(where);
             }
             temporary = candidate;
-            deleteOnClose = DeleteOnClose(owned.get(), true);
             out = owned.get();
             if (const std::optional<windows::FileId> id = windows::IdOf(owned.get())) {
                 placement.freshId = {id->volume, id->index};
@@ -226,39 +207,14 @@ struct OutputFile::Impl {
         try {
             if (!record) record = std::make_unique<PrivateFolder>();
             record->SetFile(kPlacementRecord, RecordText(placement));
-        } catch (const RuntimeError&) {
-            record.reset();
+        } catch (const RuntimeError& e) {
+                record.reset();
         }
     }
 
-    // Gives the new file the target's name while it is free, or (`replace`)
-    // whatever is there, through its open handle; false where the file
-    // system cannot rename an open file (then the caller moves it).
-    bool RenameOpen(bool replace) {
-        const std::wstring to = SystemPath(target);
-        std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
-        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-        rename->ReplaceIfExists = replace ? TRUE : FALSE;
-        rename->RootDirectory = nullptr;
-        rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
-        std::copy(to.begin(), to.end(), rename->FileName);
-        if (RetryWhileHeld([&] {
-                return ::SetFileInformationByHandle(owned.get(), FileRenameInfo, rename,
-                                                    static_cast<DWORD>(buffer.size())) != 0;
-            })) {
-            return true;
-        }
-        const DWORD code = ::GetLastError();
-        if (code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS || code == ERROR_ACCESS_DENIED ||
-            windows::HeldByAnother(code) || code == ERROR_DISK_FULL) {
-            throw Failure(code);
-        }
-        return false;
-    }
-
-    // Moves the closed new file to the target's name.
+    // Moves the new file (closed) to the target's name: only while the name
+    // is free, or (`replace`) whatever is there.
     void Move(bool replace) {
-        owned.reset();
         const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
         if (!RetryWhileHeld([&] {
                 return ::MoveFileExW(SystemPath(temporary).c_str(), SystemPath(target).c_str(),
@@ -337,6 +293,32 @@ struct OutputFile::Impl {
         return now && now == placement.oldId && IdentityOf(temporary) == placement.freshId;
     }
 
+    // Where the file system has no second link: a copy of the new file under
+    // `name`, on the disk, written down under it.
+    void CopyUnder(const std::string& name) {
+        const Handle copy(::CreateFileW(SystemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
+                                        nullptr));
+        if (!copy.valid()) throw Error(path);
+        const std::optional<windows::FileId> id = windows::IdOf(copy.get());
+        if (id) placement.freshId = {id->volume, id->index};
+        Record();
+        FILE_BASIC_INFO basic{};
+        ::GetFileInformationByHandleEx(owned.get(), FileBasicInfo, &basic, sizeof basic);
+        try {
+            CopyAll(owned.get(), copy.get(), temporary, path);
+            if (!::FlushFileBuffers(copy.get())) throw Error(path);
+        } catch (...) {
+            FILE_DISPOSITION_INFO gone{};
+            gone.DeleteFile = TRUE;
+            ::SetFileInformationByHandle(copy.get(), FileDispositionInfo, &gone, sizeof gone);
+            throw;
+        }
+        basic.CreationTime = basic.LastAccessTime = basic.LastWriteTime = basic.ChangeTime = {};
+        ::SetFileInformationByHandle(copy.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+
     // After a failure `error`: the files set right as the record's rule
     // says, and what the user is told.
     void SettleAfter(const RuntimeError& error) {
@@ -382,21 +364,28 @@ struct OutputFile::Impl {
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         ::SetFileInformationByHandle(owned.get(), FileBasicInfo, &basic, sizeof basic);
 
+        // It is put in place under a second name of ours, a second link to
+        // it, written down first; the name it was made under goes with our
+        // handle, as it would had we been killed.
+        const std::string fresh = folder + "\\" + RandomTempName();
         placement.target = target;
-        placement.fresh = temporary;
+        placement.fresh = fresh;
         placement.whole = true;
         if (replaces) {
-            placement.aside = temporary + kAsideEnding;
+            placement.aside = fresh + kAsideEnding;
             if (const std::optional<FileIdentity> old = IdentityOf(target)) placement.oldId = old;
         }
         Record();
-        if (deleteOnClose && !DeleteOnClose(owned.get(), false)) throw Error(path);
-        deleteOnClose = false;  // from here on the record speaks for it
+        if (!::CreateHardLinkW(SystemPath(fresh).c_str(), SystemPath(temporary).c_str(), nullptr)) {
+            CopyUnder(fresh);  // no second link on this file system (FAT, say)
+        }
+        owned.reset();
+        temporary = fresh;
         try {
             if (ifExists == IfExists::Fail) {
-                if (!RenameOpen(false)) Move(false);
+                Move(false);
             } else if (!replaces) {
-                if (!RenameOpen(true)) Move(true);
+                Move(true);
             } else if (DWORD failure = 0; !ReplaceTarget(failure)) {
                 throw Failure(failure);
             }

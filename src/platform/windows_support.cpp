@@ -407,44 +407,58 @@ bool RemoveEntry(const std::wstring& path, const std::wstring& folder, int depth
     });
 }
 
-// Empties the folder `path`, held meanwhile so that no one renames it or
-// puts something else under its name; false when something is left.
+// Empties the folder `path`, open as `held` (which keeps anyone from
+// renaming it or putting something else under its name); false when
+// something is left.
+bool EmptyHeldFolder(const std::wstring& path, HANDLE held, int depth) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(held, FileAttributeTagInfo, &tag, sizeof tag) ||
+        IsLink(tag.FileAttributes) || (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return false;
+    }
+    const std::wstring folder = FinalName(held);
+    if (folder.empty()) return false;
+    bool emptied = false;
+    // Entries removed while the folder is listed may be passed over: listed
+    // again while a pass removes something.
+    // Listed through the handle itself (a listing by name would have to
+    // share what `held` keeps from others).
+    std::vector<char> buffer(64 * 1024);
+    for (int pass = 0; pass < 4 && !emptied; ++pass) {
+        bool removed = false, left = false;
+        for (FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;;
+             kind = FileFullDirectoryInfo) {
+            if (!::GetFileInformationByHandleEx(held, kind, buffer.data(),
+                                                static_cast<DWORD>(buffer.size()))) {
+                if (::GetLastError() != ERROR_NO_MORE_FILES) left = true;
+                break;
+            }
+            for (std::size_t at = 0;;) {
+                const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer.data() + at);
+                const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+                if (name != L"." && name != L"..") {
+                    if (RemoveEntry(path + L"\\" + name, folder, depth)) {
+                        removed = true;
+                    } else {
+                        left = true;
+                    }
+                }
+                if (entry->NextEntryOffset == 0) break;
+                at += entry->NextEntryOffset;
+            }
+        }
+        emptied = !left;
+        if (!removed) break;
+    }
+    return emptied;
+}
+
 bool EmptyFolder(const std::wstring& path, int depth) {
     const Handle held(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
-    FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!held.valid() ||
-        !::GetFileInformationByHandleEx(held.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
-        IsLink(tag.FileAttributes) || (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return false;
-    }
-    const std::wstring folder = FinalName(held.get());
-    if (folder.empty()) return false;
-    bool emptied = false;
-    // Entries removed while the folder is listed may be passed over: listed
-    // again while a pass removes something.
-    for (int pass = 0; pass < 4 && !emptied; ++pass) {
-        WIN32_FIND_DATAW entry{};
-        const HANDLE found = ::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &entry,
-                                                FindExSearchNameMatch, nullptr, 0);
-        if (found == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-        bool removed = false, left = false;
-        do {
-            const std::wstring_view name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            if (RemoveEntry(path + L"\\" + entry.cFileName, folder, depth)) {
-                removed = true;
-            } else {
-                left = true;
-            }
-        } while (::FindNextFileW(found, &entry));
-        ::FindClose(found);
-        emptied = !left;
-        if (!removed) break;
-    }
-    return emptied;
+    return held.valid() && EmptyHeldFolder(path, held.get(), depth);
 }
 
 }  // namespace
@@ -460,6 +474,16 @@ bool RemoveTree(const std::string& path, int depth) {
         return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
     }
     return RemoveEntry(wide, FinalName(parent.get()), depth);
+}
+
+bool RemoveHeldFolder(const std::string& path, HANDLE held, int depth) {
+    if (!EmptyHeldFolder(SystemPath(path), held, depth)) return false;
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return RetryWhileHeld([&] {
+        return ::SetFileInformationByHandle(held, FileDispositionInfo, &disposition,
+                                            sizeof disposition) != 0;
+    });
 }
 
 SystemCalls& Calls() {

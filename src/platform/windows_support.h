@@ -123,6 +123,11 @@ const std::vector<DWORD>& RetryPauses();
 // any other reparse point is removed itself, never what it points to. Waits
 // out another program's brief hold; false when something is left.
 bool RemoveTree(const std::string& path, int depth = 8);
+// The same for the folder `path` open as `held` (with DELETE access, and
+// room for no one else to delete it): emptied, then deleted through that
+// handle, so that no one else's clean-up works on it meanwhile. The folder
+// goes once `held` is closed.
+bool RemoveHeldFolder(const std::string& path, HANDLE held, int depth = 8);
 
 // The calls through which the system's rarest answers reach the program:
 // the tests stand in for them where wine never gives those answers.

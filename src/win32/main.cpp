@@ -153,8 +153,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
             if (handed == HandOver::Taken && !named.empty()) return 0;
             if (handed == HandOver::OtherRights && !named.empty()) {
                 notHandedOver = "It runs with other rights (as administrator?), which keep this "
-                                "copy from giving it " + Names(named) +
-                                ": open them in its window.";
+                                "copy from giving it " + Names(named) + ": open " +
+                                (named.size() == 1 ? "it" : "them") + " in its window.";
                 break;
             }
             if (named.empty() ||
@@ -162,8 +162,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
                 break;
             }
             if (std::chrono::steady_clock::now() >= deadline) {
-                notHandedOver = "Its window did not take " + Names(named) +
-                                ": open them in its window.";
+                notHandedOver = "Its window did not take " + Names(named) + ": open " +
+                                (named.size() == 1 ? "it" : "them") + " in its window.";
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));

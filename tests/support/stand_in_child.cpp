@@ -7,6 +7,10 @@
 //   spin                uses the processor for 10 s
 //   spawn               starts a copy of itself that waits 60 s, then waits 60 s
 //   quit                ends at once, its standard input unread
+//   squat LOG           shows a window of PS merge's class and caption, as
+//                       another program on the desktop could, and writes a
+//                       line to LOG for each hand-over it is sent; ends when
+//                       closed, or after 60 s
 
 #include <windows.h>
 
@@ -34,6 +38,38 @@ void WriteFileNamed(const wchar_t* name, unsigned long long bytes) {
     if (file == INVALID_HANDLE_VALUE) std::exit(2);
     WriteBytes(file, bytes);
     ::CloseHandle(file);
+}
+
+std::wstring squatLog;
+
+LRESULT CALLBACK Squatter(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_COPYDATA) {
+        const HANDLE log = ::CreateFileW(squatLog.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                         nullptr, OPEN_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(log, "handed over\n", 12, &written, nullptr);
+        ::CloseHandle(log);
+        return TRUE;
+    }
+    if (message == WM_DESTROY) ::PostQuitMessage(0);
+    return ::DefWindowProcW(window, message, w, l);
+}
+
+void Squat(const wchar_t* log) {
+    squatLog = log;
+    WNDCLASSW kind{};
+    kind.lpfnWndProc = Squatter;
+    kind.hInstance = ::GetModuleHandleW(nullptr);
+    kind.lpszClassName = L"a5merge.Form1";
+    ::RegisterClassW(&kind);
+    ::CreateWindowExW(0, kind.lpszClassName, L"PS merge", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0,
+                      200, 200, nullptr, nullptr, kind.hInstance, nullptr);
+    ::SetTimer(nullptr, 0, 60000, nullptr);
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_TIMER) break;
+        ::DispatchMessageW(&message);
+    }
 }
 
 }  // namespace
@@ -74,6 +110,8 @@ int wmain(int argc, wchar_t** argv) {
         ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), said.data(), static_cast<DWORD>(said.size()),
                     &written, nullptr);
         ::Sleep(60000);
+    } else if (command == L"squat") {
+        Squat(argc > 2 ? argv[2] : L"squat.log");
     } else if (command != L"quit") {
         return 2;
     }
