@@ -556,6 +556,7 @@ TEST_F(CliTest, TargetsWindowsKeepAreRefusedAndLeftAsTheyWere) {
         {"lpt\xc2\xb3.PS", "is LPT\xc2\xb3, a device of Windows, not a file"},
         {"AUX.", "is AUX, a device of Windows, not a file"},
         {"prn.PS:x", "is PRN, a device of Windows, not a file"},
+        {"aux:x", "is AUX, a device of Windows, not a file"},
         {"sheet.PS:hidden", "names a stream of a file (after its ':'), not a file"},
     };
     for (const auto& c : cases) {
@@ -702,6 +703,8 @@ TEST_F(CliTest, CleanUpsRemoveOnlyWhatIsTheirs) {
     const std::vector<std::string> after = temporary.Entries();
     EXPECT_NE(std::find(after.begin(), after.end(), liveFolder), after.end())
         << "the live run's folder was removed";
+    EXPECT_TRUE(std::filesystem::exists(testing::Native(temporary.Path(liveFolder + "\\.a5merge-folder"))))
+        << "the live run's folder was emptied";
     EXPECT_EQ(ReadBytes(keep), "the user's") << "the clean-up followed the link";
     for (const std::string& name : lookAlikes) {
         EXPECT_NE(std::find(after.begin(), after.end(), name), after.end()) << name;
@@ -1150,6 +1153,49 @@ TEST_F(CliTest, TheSheetIsOnTheDiskBeforeItTakesItsName) {
     EXPECT_NE(r.err.rfind("fdatasync(", removed), r.err.find("fdatasync("))
         << "the target was not flushed after the copy: " << r.err;
     EXPECT_EQ(ReadBytes(dir.Path("second.PS")), ReadBytes(dir.Path("out.PS")));
+}
+
+
+// Killed the moment before its new file takes the target's name (a
+// temporary name of ours on it by then), a --force run leaves the target
+// as it was; the next run that saves removes what it left, as its record
+// says.
+TEST_F(CliTest, AKillJustBeforeTheRenameIsSettledByTheNextRun) {
+    if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
+    dir.Write("out.PS", "old");
+    const auto traced = [this](const std::string& inject) {
+        std::vector<std::string> argv = {"/usr/bin/strace", "-f", "-qq", "-e",
+                                         "trace=rename,renameat,renameat2"};
+        if (!inject.empty()) argv.insert(argv.end(), {"-e", inject});
+        argv.insert(argv.end(), {"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", kCli, "--force",
+                                 "-o", "out.PS", "left.ps", "right.ps"});
+        return RunProcess(argv, dir.Path(""));
+    };
+    // Which rename gives the target its content.
+    const ProcessResult counted = traced("");
+    ASSERT_EQ(counted.status, 0) << counted.err;
+    int renames = 0, last = 0;
+    for (std::size_t at = 0; (at = counted.err.find("rename", at)) != std::string::npos; ++at) {
+        const std::size_t end = counted.err.find('\n', at);
+        ++renames;
+        if (counted.err.substr(at, end - at).find("\"out.PS\"") != std::string::npos) last = renames;
+        at = end;
+    }
+    ASSERT_GT(last, 0) << counted.err;
+    dir.Write("out.PS", "old");
+    const ProcessResult killed =
+        traced("inject=rename,renameat,renameat2:signal=SIGKILL:when=" + std::to_string(last));
+    EXPECT_NE(killed.status, 0);
+    EXPECT_EQ(ReadBytes(dir.Path("out.PS")), "old");
+    const auto ours = [this] {
+        int n = 0;
+        for (const std::string& name : dir.Entries()) n += name.rfind(".a5merge-", 0) == 0;
+        return n;
+    };
+    ASSERT_GT(ours(), 0) << "nothing of ours was left to settle";
+    ASSERT_EQ(Cli({"-o", "other.PS", "left.ps", "right.ps"}).status, 0);
+    EXPECT_EQ(ours(), 0) << "the next run left the killed run's file";
+    EXPECT_EQ(ReadBytes(dir.Path("out.PS")), "old");
 }
 
 // Ghostscript's sandbox: where bubblewrap is installed but cannot make its

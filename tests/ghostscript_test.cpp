@@ -377,6 +377,14 @@ TEST(ChildProcessTest, EachLimitEndsTheChild) {
         {"a child of its own", {"spawn"}, limits(0, 0, 1000), ChildResult::Ending::TimedOut},
         {"its input unread", {"quit"}, limits(0, 0, 0), ChildResult::Ending::Exited},
     };
+    // Made in its job (never put there after it was made, when it could
+    // have run, or been left, outside).
+    static int assigned = 0;
+    const auto assign = windows::Calls().assignProcessToJob;
+    windows::Calls().assignProcessToJob = [](HANDLE job, HANDLE process) -> BOOL {
+        ++assigned;
+        return ::AssignProcessToJobObject(job, process);
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         for (const std::string& name : dir.Entries()) {
@@ -402,6 +410,8 @@ TEST(ChildProcessTest, EachLimitEndsTheChild) {
             EXPECT_EQ(result.output, wine ? "started\n" : "refused\n");
         }
     }
+    windows::Calls().assignProcessToJob = assign;
+    EXPECT_EQ(assigned, 0);
 }
 #endif
 

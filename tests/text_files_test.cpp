@@ -316,11 +316,28 @@ bool movesAside = false;  // 1177: the old file is under the backup name already
 bool holdsBoth = false;   // ...and other programs hold both for good
 bool holdsNew = false;    // another program holds the new file for good; the real call answers
 int calls = 0;
+bool recorded = false;  // the new file's name was written down before it was asked for
 std::vector<windows::Handle> holders;
+
+// Whether a record of a private folder in TEMP names `file`.
+bool Recorded(LPCWSTR file) {
+    const std::string name = windows::Narrow(file);
+    for (const auto& entry : std::filesystem::directory_iterator(testing::Native(TemporaryFolder()))) {
+        const std::filesystem::path record = entry.path() / kPlacementRecord;
+        std::error_code missing;
+        if (entry.path().filename().string().rfind("a5merge-", 0) != 0 ||
+            !std::filesystem::exists(record, missing)) {
+            continue;
+        }
+        if (ReadBytes(windows::Narrow(record.wstring())).find(name) != std::string::npos) return true;
+    }
+    return false;
+}
 
 BOOL WINAPI Fails(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD flags, LPVOID,
                   LPVOID) {
     ++calls;
+    recorded = recorded || Recorded(replacement);
     if (holdsNew) {
         if (holders.empty()) {
             holders.emplace_back(::CreateFileW(replacement, GENERIC_READ,
@@ -367,6 +384,7 @@ TEST(TextFilesTest, WhatReplaceFileMayAnswerLeavesTheOldOrTheNewSheet) {
         replacing::holdsBoth = c.holdsBoth;
         replacing::holdsNew = c.holdsNew;
         replacing::calls = 0;
+        replacing::recorded = false;
         TempFolder dir;
         const std::string target = dir.Write("sheet.PS", "old");
         TextFiles files;
@@ -380,6 +398,7 @@ TEST(TextFilesTest, WhatReplaceFileMayAnswerLeavesTheOldOrTheNewSheet) {
             reason = e.reason();
         }
         EXPECT_EQ(replacing::calls > 1, c.triedAgain) << replacing::calls << " calls";
+        EXPECT_TRUE(replacing::recorded) << "not written down before it took the target's name";
         const std::vector<std::string> left = dir.Entries();
         if (c.holdsNew) {
             // Refused, naming the file held, which stays for the next run.
@@ -409,6 +428,26 @@ TEST(TextFilesTest, WhatReplaceFileMayAnswerLeavesTheOldOrTheNewSheet) {
         EXPECT_EQ(ReadBytes(fresh), "new\r\n");
     }
     windows::Calls().replaceFile = real;
+}
+
+// The temporary folder is read at any length: GetTempPathW answers with the
+// room it needs when that is more than MAX_PATH (a TEMP of 300 characters;
+// wine passes over such a TEMP, so the call is the test's own here).
+namespace temporaries {
+const std::wstring kLong = L"C:\\" + std::wstring(296, L't') + L"\\";
+DWORD WINAPI LongTemp(DWORD room, LPWSTR buffer) {
+    if (room <= kLong.size()) return static_cast<DWORD>(kLong.size() + 1);
+    std::copy(kLong.c_str(), kLong.c_str() + kLong.size() + 1, buffer);
+    return static_cast<DWORD>(kLong.size());
+}
+}  // namespace temporaries
+
+TEST(TextFilesTest, TheTemporaryFolderIsReadAtAnyLength) {
+    const auto real = windows::Calls().getTempPath;
+    windows::Calls().getTempPath = temporaries::LongTemp;
+    const std::string folder = TemporaryFolder();
+    windows::Calls().getTempPath = real;
+    EXPECT_EQ(folder, "C:\\" + std::string(296, 't'));
 }
 #endif
 
@@ -528,6 +567,8 @@ TEST(PlacementTest, SettlingLeavesTheOldOrTheNewSheet) {
          false, true},
         {"files of ours by name only", Old, false, false, true, true, Settled::Kept, "old", true,
          true},
+        {"files of ours by name only, no target", Missing, false, false, true, true,
+         Settled::Kept, nullptr, true, true},
         {"nothing left", Missing, false, false, true, false, Settled::Kept, nullptr, false,
          false},
     };

@@ -302,7 +302,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     const Handle processHandle(process.hProcess);
     const Handle thread(process.hThread);
     const bool inJob =
-        createdInJob || (job.valid() && ::AssignProcessToJobObject(job.get(), process.hProcess));
+        createdInJob ||
+        (job.valid() && windows::Calls().assignProcessToJob(job.get(), process.hProcess));
     if (!createdInJob) ::ResumeThread(process.hThread);
     errorsWrite.reset();
     capturedWrite.reset();

@@ -187,10 +187,11 @@ std::string TemporaryFolder() {
     // GetTempPathW answers with the room it needs when the buffer is short
     // (a TEMP longer than MAX_PATH): asked again with that room.
     std::wstring folder(MAX_PATH + 1, L'\0');
-    DWORD length = ::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+    const auto ask = windows::Calls().getTempPath;
+    DWORD length = ask(static_cast<DWORD>(folder.size()), folder.data());
     for (int attempt = 0; attempt < 3 && length >= folder.size(); ++attempt) {
         folder.assign(static_cast<std::size_t>(length) + 1, L'\0');
-        length = ::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
+        length = ask(static_cast<DWORD>(folder.size()), folder.data());
     }
     std::string path = length > 0 && length < folder.size()
                            ? Narrow(std::wstring_view(folder.data(), length))

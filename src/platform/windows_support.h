@@ -134,6 +134,8 @@ bool RemoveHeldFolder(const std::string& path, HANDLE held, int depth = 8);
 struct SystemCalls {
     BOOL(WINAPI* replaceFile)(LPCWSTR, LPCWSTR, LPCWSTR, DWORD, LPVOID, LPVOID) = ::ReplaceFileW;
     HANDLE(WINAPI* createMutex)(LPSECURITY_ATTRIBUTES, LPCWSTR, DWORD, DWORD) = ::CreateMutexExW;
+    DWORD(WINAPI* getTempPath)(DWORD, LPWSTR) = ::GetTempPathW;
+    BOOL(WINAPI* assignProcessToJob)(HANDLE, HANDLE) = ::AssignProcessToJobObject;
 };
 SystemCalls& Calls();
 
