@@ -1163,12 +1163,16 @@ TEST_F(CliTest, TheSheetIsOnTheDiskBeforeItTakesItsName) {
 TEST_F(CliTest, AKillJustBeforeTheRenameIsSettledByTheNextRun) {
     if (::access("/usr/bin/strace", X_OK) != 0) GTEST_SKIP() << "strace is not installed";
     dir.Write("out.PS", "old");
-    const auto traced = [this](const std::string& inject) {
+    // A temporary folder of its own: another test's run would settle what
+    // the killed one leaves before this one looks.
+    TempFolder temporary;
+    const auto traced = [this, &temporary](const std::string& inject) {
         std::vector<std::string> argv = {"/usr/bin/strace", "-f", "-qq", "-e",
                                          "trace=rename,renameat,renameat2"};
         if (!inject.empty()) argv.insert(argv.end(), {"-e", inject});
-        argv.insert(argv.end(), {"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0", kCli, "--force",
-                                 "-o", "out.PS", "left.ps", "right.ps"});
+        argv.insert(argv.end(), {"/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0",
+                                 "TMPDIR=" + temporary.Path(""), kCli, "--force", "-o", "out.PS",
+                                 "left.ps", "right.ps"});
         return RunProcess(argv, dir.Path(""));
     };
     // Which rename gives the target its content.
@@ -1193,7 +1197,8 @@ TEST_F(CliTest, AKillJustBeforeTheRenameIsSettledByTheNextRun) {
         return n;
     };
     ASSERT_GT(ours(), 0) << "nothing of ours was left to settle";
-    ASSERT_EQ(Cli({"-o", "other.PS", "left.ps", "right.ps"}).status, 0);
+    ASSERT_EQ(CliWith("TMPDIR", temporary.Path(""), {"-o", "other.PS", "left.ps", "right.ps"}).status,
+              0);
     EXPECT_EQ(ours(), 0) << "the next run left the killed run's file";
     EXPECT_EQ(ReadBytes(dir.Path("out.PS")), "old");
 }

@@ -588,7 +588,10 @@ TEST_F(FaultTest, TemporaryNamesDoNotOutliveTheirRun) {
     const std::string bigBottom = WriteBigInput(dir, "bigbottom.ps", 60, 'B');
     ::mkdir(dir.Path("out").c_str(), 0755);
     const std::string script =
-        "O=\"${DIR}out\"; mount --make-rprivate /; mount -t tmpfs none /proc; "
+        // A temporary folder of its own: another test's run would settle
+        // what the killed one leaves before this one looks.
+        "O=\"${DIR}out\"; mkdir \"${DIR}tmp\"; export TMPDIR=\"${DIR}tmp\"; "
+        "mount --make-rprivate /; mount -t tmpfs none /proc; "
         "temp() { for i in $(seq 1 2000); do ls -A \"$O\" | grep -q '^\\.a5merge-' && return 0; "
         "sleep 0.01; done; return 1; }; "
         "for s in TERM INT HUP; do env --default-signal=INT \"$CLI\" --force -o \"$O/out.PS\" "

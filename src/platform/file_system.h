@@ -94,9 +94,10 @@ public:
     std::string Path(const std::string& name) const { return path_ + PlatformSeparator() + name; }
 
     // Gives the file `name` inside the content `bytes`, whole (a new file put
-    // in place under that name), on the disk before it returns; empty
-    // `bytes`: the file goes. Throws RuntimeError.
-    void SetFile(const std::string& name, std::string_view bytes) const;
+    // in place under that name), on the disk before it returns unless
+    // `synced` is false (then it outlives the process, not the machine);
+    // empty `bytes`: the file goes. Throws RuntimeError.
+    void SetFile(const std::string& name, std::string_view bytes, bool synced = true) const;
     // Kept, with what it holds, when dropped: let go of for the clean-up of
     // the next run (SettleLeftovers).
     void LeaveForTheNextRun() { leave_ = true; }

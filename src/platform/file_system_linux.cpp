@@ -200,7 +200,7 @@ std::optional<std::string> ReadSmallFile(int dirFd, const char* name, std::size_
 // Writes `bytes` as the file `name` in folder `dirFd`, whole: a new file,
 // on the disk, then given the name.
 void WriteWhole(int dirFd, const std::string& where, const std::string& name,
-                std::string_view bytes) {
+                std::string_view bytes, bool synced = true) {
     const std::string fresh = name + ".new";
     const int fd = ::openat(dirFd, fresh.c_str(),
                             O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -215,14 +215,14 @@ void WriteWhole(int dirFd, const std::string& where, const std::string& name,
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    const bool synced = ::fsync(fd) == 0;
+    const bool onDisk = !synced || ::fsync(fd) == 0;
     const int why = errno;
     ::close(fd);
-    if (!synced) throw RuntimeError::FromSystem(where, why);
+    if (!onDisk) throw RuntimeError::FromSystem(where, why);
     if (::renameat(dirFd, fresh.c_str(), dirFd, name.c_str()) != 0) {
         throw RuntimeError::FromSystem(where, errno);
     }
-    ::fsync(dirFd);
+    if (synced) ::fsync(dirFd);
 }
 
 // Settles and removes the private folders in `folder` that carry our mark,
@@ -325,14 +325,14 @@ PrivateFolder::~PrivateFolder() {
     ::unlinkat(held_->parentFd, name.c_str(), AT_REMOVEDIR);
 }
 
-void PrivateFolder::SetFile(const std::string& name, std::string_view bytes) const {
+void PrivateFolder::SetFile(const std::string& name, std::string_view bytes, bool synced) const {
     if (bytes.empty()) {
         if (::unlinkat(held_->ownFd, name.c_str(), 0) != 0 && errno != ENOENT) {
             throw RuntimeError::FromSystem(path_, errno);
         }
         return;
     }
-    WriteWhole(held_->ownFd, path_, name, bytes);
+    WriteWhole(held_->ownFd, path_, name, bytes, synced);
 }
 
 struct Spool::File {

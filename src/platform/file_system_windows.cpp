@@ -437,7 +437,7 @@ PrivateFolder::~PrivateFolder() {
     if (!leave_) windows::RemoveTree(path_);
 }
 
-void PrivateFolder::SetFile(const std::string& name, std::string_view bytes) const {
+void PrivateFolder::SetFile(const std::string& name, std::string_view bytes, bool) const {
     if (bytes.empty()) {
         if (!::DeleteFileW(SystemPath(Path(name)).c_str()) &&
             ::GetLastError() != ERROR_FILE_NOT_FOUND) {

@@ -183,6 +183,9 @@ struct OutputFile::Impl {
                 throw RuntimeError::FromSystem(where, errno);
             }
         }
+        // Where it is written down is made first: only a moment passes
+        // between the file's making and its record.
+        if (!name.empty()) MakeRecordFolder();
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string candidate = RandomTempName();
             const int made =
@@ -291,11 +294,20 @@ struct OutputFile::Impl {
     // the folder (`whole`: with all of its content, on the disk), for the
     // next run should this one be killed before it takes the target's name.
     // Without a private folder, nothing is written down.
-    void Record(const std::string& temporary, bool whole) {
-        struct stat mine {};
-        if (::fstat(fd, &mine) != 0) return;
+    void MakeRecordFolder() {
         try {
             if (!record) record = std::make_unique<PrivateFolder>();
+        } catch (const RuntimeError&) {
+            record.reset();
+        }
+    }
+
+    void Record(const std::string& temporary, bool whole) {
+        struct stat mine {};
+        if (name.empty() || ::fstat(fd, &mine) != 0) return;  // a spool is nobody's target
+        MakeRecordFolder();
+        if (!record) return;
+        try {
             const std::string folder = AbsolutePath(folderPath);
             const std::string in = folder.back() == '/' ? folder : folder + "/";
             Placement placement;
@@ -304,7 +316,8 @@ struct OutputFile::Impl {
             placement.freshId = {static_cast<std::uint64_t>(mine.st_dev),
                                  static_cast<std::uint64_t>(mine.st_ino)};
             placement.whole = whole;
-            record->SetFile(kPlacementRecord, RecordText(placement));
+            // A part of a sheet needs no record that outlives the machine.
+            record->SetFile(kPlacementRecord, RecordText(placement), whole);
         } catch (const RuntimeError&) {
             record.reset();
         }
