@@ -222,11 +222,7 @@ std::string FindProgram(const std::string& name) {
     return {};
 }
 
-std::optional<FileIdentity> IdentityOf(const std::string& path) {
-    const std::optional<windows::FileId> id = windows::IdOf(path);
-    if (!id) return std::nullopt;
-    return FileIdentity{id->volume, id->index};
-}
+std::optional<FileIdentity> IdentityOf(const std::string& path) { return windows::IdOf(path); }
 
 bool RemoveIfIdentity(const std::string& path, const FileIdentity& id) {
     // Opened as itself (a link is not followed), checked, then deleted
@@ -244,8 +240,8 @@ bool RemoveIfIdentity(const std::string& path, const FileIdentity& id) {
             ::SetLastError(code);
             return removed;
         }
-        const std::optional<windows::FileId> now = windows::IdOf(file.get());
-        if (!now || now->volume != id.device || now->index != id.number) {
+        const std::optional<FileIdentity> now = windows::IdOf(file.get());
+        if (now != id) {
             removed = true;  // not ours (any more): nothing to remove
             return true;
         }
@@ -279,9 +275,9 @@ constexpr const char* kMarkName = ".a5merge-folder";
 
 // The mark a private folder carries: its own identity, so that no folder of
 // another's (nor a copy of ours) passes for it.
-std::string MarkText(const windows::FileId& folder) {
-    return "a5merge private folder " + std::to_string(folder.volume) + " " +
-           std::to_string(folder.index) + "\r\n";
+std::string MarkText(const FileIdentity& folder) {
+    return "a5merge private folder " + std::to_string(folder.device) + " " +
+           std::to_string(folder.number) + "\r\n";
 }
 
 // The first `most` bytes of the file `path` (not through a link); nothing
@@ -358,7 +354,7 @@ void RemoveStalePrivateFolders(const std::string& folder) {
             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!claim.valid()) continue;
         FILE_ATTRIBUTE_TAG_INFO tag{};
-        const std::optional<windows::FileId> id = windows::IdOf(claim.get());
+        const std::optional<FileIdentity> id = windows::IdOf(claim.get());
         if (!id ||
             !::GetFileInformationByHandleEx(claim.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
             (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
@@ -406,7 +402,7 @@ PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             return held_->folder.valid();
         });
-        const std::optional<windows::FileId> id =
+        const std::optional<FileIdentity> id =
             held_->folder.valid() ? windows::IdOf(held_->folder.get()) : std::nullopt;
         if (!id) {
             const DWORD code = ::GetLastError();

@@ -177,8 +177,8 @@ struct OutputFile::Impl {
             }
             temporary = candidate;
             out = owned.get();
-            if (const std::optional<windows::FileId> id = windows::IdOf(owned.get())) {
-                placement.freshId = {id->volume, id->index};
+            if (const std::optional<FileIdentity> id = windows::IdOf(owned.get())) {
+                placement.freshId = *id;
             }
             return;
         }
@@ -207,8 +207,8 @@ struct OutputFile::Impl {
         try {
             if (!record) record = std::make_unique<PrivateFolder>();
             record->SetFile(kPlacementRecord, RecordText(placement));
-        } catch (const RuntimeError& e) {
-                record.reset();
+        } catch (const RuntimeError&) {
+            record.reset();
         }
     }
 
@@ -301,8 +301,8 @@ struct OutputFile::Impl {
                                         FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
                                         nullptr));
         if (!copy.valid()) throw Error(path);
-        const std::optional<windows::FileId> id = windows::IdOf(copy.get());
-        if (id) placement.freshId = {id->volume, id->index};
+        const std::optional<FileIdentity> id = windows::IdOf(copy.get());
+        if (id) placement.freshId = *id;
         Record();
         FILE_BASIC_INFO basic{};
         ::GetFileInformationByHandleEx(owned.get(), FileBasicInfo, &basic, sizeof basic);

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <vector>
 
 #include "platform/windows_support.h"
 
@@ -22,22 +21,12 @@ using windows::Handle;
 
 namespace {
 
-// The SID of the user this process runs as, as text ("S-1-5-21-...").
+// The SID of the user this process runs as.
 std::optional<std::wstring> UserSid() {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return std::nullopt;
     const Handle held(token);
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<char> buffer(size);
-    wchar_t* text = nullptr;
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
-        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-        return std::nullopt;
-    }
-    std::wstring sid = text;
-    ::LocalFree(text);
-    return sid;
+    return windows::UserSid(token);
 }
 
 // The mutex's name for `lockPath`: in the session's own namespace, with no

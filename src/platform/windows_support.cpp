@@ -1,5 +1,7 @@
 #include "platform/windows_support.h"
 
+#include <sddl.h>
+
 #include <cerrno>
 #include <cctype>
 #include <cwctype>
@@ -275,14 +277,28 @@ bool IsOnTheNetwork(std::string_view path) {
     return ::GetDriveTypeW(root) == DRIVE_REMOTE;
 }
 
-std::optional<FileId> IdOf(HANDLE handle) {
+std::optional<FileIdentity> IdOf(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!::GetFileInformationByHandle(handle, &info)) return std::nullopt;
-    return FileId{info.dwVolumeSerialNumber,
-                  (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
 }
 
-std::optional<FileId> IdOf(const std::string& path) {
+std::optional<std::wstring> UserSid(HANDLE token) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<char> buffer(size);
+    wchar_t* text = nullptr;
+    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
+        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+        return std::nullopt;
+    }
+    std::wstring sid = text;
+    ::LocalFree(text);
+    return sid;
+}
+
+std::optional<FileIdentity> IdOf(const std::string& path) {
     const Handle file(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING,

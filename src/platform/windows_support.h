@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/placement.h"
 #include "platform/runtime_error.h"
 
 namespace a5merge::windows {
@@ -93,17 +94,14 @@ bool IsDevicePath(std::string_view path);
 // network does.
 bool IsOnTheNetwork(std::string_view path);
 
-// Which file a path names, as the system tells it apart from every other
-// on the machine: the volume's serial number and the file's index there.
-struct FileId {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    bool operator==(const FileId&) const = default;
-};
-// The identity of what `path` names itself (a link, not what it points to);
-// nothing when it names nothing that can be opened.
-std::optional<FileId> IdOf(const std::string& path);
-std::optional<FileId> IdOf(HANDLE handle);
+// The identity of what `path` names itself (a link, not what it points to):
+// the volume's serial number and the file's index there; nothing when it
+// names nothing that can be opened.
+std::optional<FileIdentity> IdOf(const std::string& path);
+std::optional<FileIdentity> IdOf(HANDLE handle);
+
+// The SID of the user of `token` (a process's), as text ("S-1-5-21-...").
+std::optional<std::wstring> UserSid(HANDLE token);
 
 // Whether `code` says that another program holds the file for now, as
 // virus scanners, the search indexer and sync clients do for a moment with

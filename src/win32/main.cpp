@@ -4,8 +4,6 @@
 
 #include <objbase.h>
 
-#include <sddl.h>
-
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -23,21 +21,6 @@
 #include "win32/win32_desktop.h"
 
 namespace {
-
-// The SID of the user of `token`, as text.
-std::optional<std::wstring> UserOf(HANDLE token) {
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<char> buffer(size);
-    wchar_t* text = nullptr;
-    if (size == 0 || !::GetTokenInformation(token, TokenUser, buffer.data(), size, &size) ||
-        !::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-        return std::nullopt;
-    }
-    std::wstring sid = text;
-    ::LocalFree(text);
-    return sid;
-}
 
 std::wstring ProgramOf(HANDLE process) {
     std::wstring image(32768, L'\0');
@@ -70,8 +53,8 @@ Whose WhoseProcess(DWORD id) {
     const a5merge::windows::Handle theirs(token);
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &ownToken)) return Whose::NotOurs;
     const a5merge::windows::Handle mine(ownToken);
-    const std::optional<std::wstring> user = UserOf(token);
-    return user && user == UserOf(ownToken) ? Whose::Ours : Whose::NotOurs;
+    const std::optional<std::wstring> user = a5merge::windows::UserSid(token);
+    return user && user == a5merge::windows::UserSid(ownToken) ? Whose::Ours : Whose::NotOurs;
 }
 
 enum class HandOver { Taken, NoWindow, OtherRights };
