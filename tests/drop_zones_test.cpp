@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "handlers/form_handlers.h"
+#include "handlers/hand_overs.h"
 #include "merge/writer.h"
 #include "platform/text_files.h"
 #include "support/fake_form.h"
@@ -190,6 +192,95 @@ TEST_F(DropZonesTest, AShortPathEndsTheProgram) {
     EXPECT_THROW(DropOnZone(Zone::Top, {shortFile.path()}, form), ProgramEnded);
     EXPECT_EQ(desktop.Texts(), Texts{"Invalid file processing detected\r\nProgram will close"});
     EXPECT_EQ(state.topOK, 0);
+}
+
+
+// Where each hand-over goes, and which are refused: a file manager opening
+// two files starts a copy for each, a moment apart.
+TEST(HandOversTest, FilesStartedTogetherFillBothZones) {
+    using std::chrono::milliseconds;
+    HandOvers::Clock::time_point now{};
+    int asked = 0;
+    HandOvers handOvers([&] { ++asked; }, [&] { return now; });
+    enum From { Own, Another };
+    enum Goes { Refused, Top, Bottom };
+    struct Step {
+        int atMs;
+        int files;
+        From from;
+        Goes goes;
+        const char* what;
+    } steps[] = {
+        {0, 1, Own, Top, "its own file, before it shows"},
+        {100, 1, Another, Refused, "another copy's, before it shows"},
+        {300, 1, Another, Bottom, "shown: the second of two"},
+        {400, 1, Another, Top, "a third starts anew"},
+        {3400, 1, Another, Bottom, "just within the moment"},
+        {3500, 1, Another, Top, ""},
+        {6501, 1, Another, Top, "just past the moment"},
+        {6600, 2, Another, Top, "two at once"},
+        {6700, 1, Another, Top, "one after two"},
+        {20000, 1, Another, Top, "much later"},
+    };
+    for (const Step& step : steps) {
+        if (step.atMs == 300) handOvers.Shown();
+        now = HandOvers::Clock::time_point{} + milliseconds(step.atMs);
+        std::vector<std::string> files(static_cast<std::size_t>(step.files), "C:\\x.ps");
+        const bool taken = step.from == Own ? handOvers.Add(files)
+                                            : handOvers.FromAnotherCopy(files);
+        EXPECT_EQ(taken, step.goes != Refused) << step.atMs << " ms: " << step.what;
+        if (!taken || step.atMs == 0) continue;
+        const std::optional<HandOvers::HandOver> next = handOvers.TakeNext();
+        ASSERT_TRUE(next.has_value()) << step.atMs;
+        if (step.atMs == 300) {  // its own file first
+            EXPECT_EQ(next->first, Zone::Top);
+            ASSERT_TRUE(handOvers.TakeNext().has_value());
+            continue;
+        }
+        EXPECT_EQ(next->first, step.goes == Top ? Zone::Top : Zone::Bottom)
+            << step.atMs << " ms: " << step.what;
+        EXPECT_EQ(next->files.size(), static_cast<std::size_t>(step.files));
+    }
+    EXPECT_GT(asked, 0);
+
+    // While it asks whether to end, and once it is closing, none come.
+    handOvers.AskingToEnd(true);
+    EXPECT_FALSE(handOvers.FromAnotherCopy({"C:\\x.ps"}));
+    handOvers.AskingToEnd(false);
+    EXPECT_TRUE(handOvers.FromAnotherCopy({"C:\\x.ps"}));
+    handOvers.Closing();
+    EXPECT_FALSE(handOvers.FromAnotherCopy({"C:\\x.ps"}));
+    EXPECT_FALSE(handOvers.Add({"C:\\x.ps"}));
+    EXPECT_EQ(handOvers.waiting(), 1u);
+}
+
+// EXIT's question refuses what another copy hands over while it is open:
+// that copy keeps its files (and runs its own window once this one ends).
+TEST(HandOversTest, NoneAreTakenWhileTheWindowAsksWhetherToEnd) {
+    struct AskingDesktop : testing::FakeDesktop {
+        std::function<void()> duringBox;
+        int MsgBox(const std::string& text, int style,
+                   const std::optional<std::string>& title = std::nullopt) override {
+            if (duringBox) duringBox();
+            return FakeDesktop::MsgBox(text, style, title);
+        }
+    } desktop;
+    TextFiles files;
+    testing::ScriptedInstances firstCopy(false);
+    testing::FakeCaptions captions;
+    int later = 0;
+    FormHandlers handlers(desktop, files, firstCopy, captions, [&] { ++later; }, nullptr);
+    handlers.Load();
+    handlers.Shown();
+    std::vector<bool> taken;
+    desktop.duringBox = [&] { taken.push_back(handlers.TakeFilesFromAnotherCopy({"C:\\x.ps"})); };
+    desktop.answers = {kIdCancel};
+    handlers.cmdExit_Click();
+    EXPECT_EQ(taken, std::vector<bool>{false});
+    EXPECT_TRUE(handlers.TakeFilesFromAnotherCopy({"C:\\y.ps"})) << "the question was answered";
+    desktop.answers = {kIdOk};
+    EXPECT_THROW(handlers.cmdExit_Click(), ProgramEnded);
+    EXPECT_FALSE(handlers.TakeFilesFromAnotherCopy({"C:\\z.ps"})) << "it ends";
 }
 
 }  // namespace

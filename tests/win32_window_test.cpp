@@ -303,17 +303,27 @@ TEST_F(Win32WindowTest, ExitAsksFirst) {
 TEST_F(Win32WindowTest, HandOversFromASecondCopy) {
     const std::string top = dir.Write("left.ps", AcceptedInput());
     const std::string bottom = dir.Write("right.ps", AcceptedInput());
-    const auto send = [this](const std::string& block, ULONG_PTR tag) {
+    const auto sendTo = [](HWND window, const std::string& block, ULONG_PTR tag) {
         COPYDATASTRUCT data{};
         data.dwData = tag;
         data.cbData = static_cast<DWORD>(block.size());
         data.lpData = const_cast<char*>(block.data());
         const LRESULT taken =
-            ::SendMessageW(form->window(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+            ::SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
         Pump();
         return taken;
     };
+    const auto send = [&](const std::string& block, ULONG_PTR tag) {
+        return sendTo(form->window(), block, tag);
+    };
     const ULONG_PTR tag = Win32Form1::kHandOverTag;
+    {
+        // A window not shown yet takes none: the copy that sent them keeps them.
+        Win32Form1 hidden(desktop, files, instances);
+        hidden.Load();
+        EXPECT_EQ(sendTo(hidden.window(), Win32Form1::HandOverBlock({top}), tag), FALSE);
+        EXPECT_EQ(hidden.state().topFile, "");
+    }
     EXPECT_EQ(send(Win32Form1::HandOverBlock({top, bottom, top}), tag), FALSE);
     EXPECT_EQ(send(Win32Form1::HandOverBlock({"left.ps"}), tag), FALSE);
     EXPECT_EQ(send(Win32Form1::HandOverBlock({top}), tag + 1), FALSE);
@@ -816,33 +826,39 @@ HWND WaitForWindow(const wchar_t* kind, const wchar_t* title) {
     return nullptr;
 }
 
-// One copy per session: a second started with files gives them to the
-// first and ends; one without files says the first runs and ends when told.
+// One copy per session. Two started a moment apart with one file each, as
+// Explorer opens two selected files: the second gives its file to the
+// first, to BOTTOM, and ends. One started without files says the first
+// runs and ends when told; files handed over meanwhile reach the window on
+// the screen, not that copy's hidden one.
 TEST(Win32SecondCopyTest, FilesGoToTheWindowThatRuns) {
     TempFolder dir;
     const std::string top = dir.Write("left.ps", AcceptedInput());
     const std::string bottom = dir.Write("right.ps", AcceptedInput());
-    const windows::Handle first = StartWindow({});
+    const std::string later = dir.Write("later.ps", AcceptedInput());
+    const windows::Handle first = StartWindow({top});
     ASSERT_TRUE(first.valid());
-    const HWND window = WaitForWindow(Win32Form1::kClassName, L"PS merge");
-    ASSERT_NE(window, nullptr);
-
-    const windows::Handle second = StartWindow({top, bottom});
+    ::Sleep(300);
+    const windows::Handle second = StartWindow({bottom});
     ASSERT_EQ(::WaitForSingleObject(second.get(), 20000), WAIT_OBJECT_0);
     DWORD status = 1;
     ::GetExitCodeProcess(second.get(), &status);
     EXPECT_EQ(status, 0u);
+    const HWND window = WaitForWindow(Win32Form1::kClassName, L"PS merge");
+    ASSERT_NE(window, nullptr);
     const auto zoneText = [window](int zone) {
         wchar_t text[256] = {};
         ::GetWindowTextW(::GetDlgItem(window, zone), text, 256);
         return windows::Narrow(text);
     };
-    for (int i = 0; i < 100 && zoneText(Win32Form1::frmBottom).find("right.ps") ==
-                                   std::string::npos; ++i) {
-        ::Sleep(50);
-    }
+    const auto waitFor = [&](int zone, const std::string& name) {
+        for (int i = 0; i < 200 && zoneText(zone).find(name) == std::string::npos; ++i) {
+            ::Sleep(50);
+        }
+        return zoneText(zone);
+    };
+    EXPECT_EQ(waitFor(Win32Form1::frmBottom, "right.ps"), "BOTTOM drop zone, right.ps");
     EXPECT_EQ(zoneText(Win32Form1::frmTop), "TOP drop zone, left.ps");
-    EXPECT_EQ(zoneText(Win32Form1::frmBottom), "BOTTOM drop zone, right.ps");
 
     const windows::Handle third = StartWindow({});
     const HWND box = WaitForWindow(L"#32770", L"Error !");
@@ -850,6 +866,9 @@ TEST(Win32SecondCopyTest, FilesGoToTheWindowThatRuns) {
     wchar_t said[256] = {};
     ::GetDlgItemTextW(box, 0xFFFF, said, 256);
     EXPECT_EQ(std::wstring(said).rfind(L"The application is already running!!! ", 0), 0u);
+    const windows::Handle fourth = StartWindow({later});
+    ASSERT_EQ(::WaitForSingleObject(fourth.get(), 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(waitFor(Win32Form1::frmTop, "later.ps"), "TOP drop zone, later.ps");
     // Answered as a user does: Enter, on its OK button.
     const HWND ok = ::GetDlgItem(box, IDOK);
     ::PostMessageW(ok, WM_KEYDOWN, VK_RETURN, 0);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFontInfo>
@@ -232,6 +233,16 @@ void Form1::Accepted(Zone zone) {
 // window manager has placed it): a refusal then shows centred over it.
 bool Form1::TakeFilesOnceShown(std::vector<std::string> files) {
     return handlers_.TakeFilesOnceShown(std::move(files));
+}
+
+bool Form1::TakeFilesFromAnotherCopy(std::vector<std::string> files) {
+    return handlers_.TakeFilesFromAnotherCopy(std::move(files));
+}
+
+// Closed by the window system: no file handed over from now on is taken.
+void Form1::closeEvent(QCloseEvent* event) {
+    handlers_.Closing();
+    QWidget::closeEvent(event);
 }
 
 void Form1::cmdMerge_Click() { handlers_.cmdMerge_Click(); }

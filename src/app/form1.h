@@ -49,11 +49,10 @@ public:
     // A click, Space or Enter on a zone: its Open dialog.
     void frmTop_Click();
     void frmBottom_Click();
-    // Files handed over from outside (the command line, a second copy): the
-    // first goes to TOP and the second to BOTTOM, each as a drop, once the
-    // window has been shown and no box of an earlier hand-over is open.
-    // False when too many wait already (nothing is taken).
+    // Files handed over from outside (the command line, a second copy), as
+    // FormHandlers takes them.
     bool TakeFilesOnceShown(std::vector<std::string> files);
+    bool TakeFilesFromAnotherCopy(std::vector<std::string> files);
     void cmdMerge_Click();
     void cmdExit_Click();
     // "Preview..." (Ctrl+Shift+P), "Print..." (Ctrl+P), "Save as PDF..."
@@ -81,6 +80,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void SetCaption(Label label, const std::string& text) override;

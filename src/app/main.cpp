@@ -92,7 +92,7 @@ int main(int argc, char* argv[]) {
                 form.showNormal();
                 form.raise();
                 form.activateWindow();
-                return form.TakeFilesOnceShown(handed);
+                return form.TakeFilesFromAnotherCopy(handed);
             });
     });
     form.TakeFilesOnceShown(std::move(named));

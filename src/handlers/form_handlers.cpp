@@ -92,11 +92,15 @@ bool FormHandlers::TakeFilesOnceShown(std::vector<std::string> files) {
     return handOvers_.Add(std::move(files));
 }
 
+bool FormHandlers::TakeFilesFromAnotherCopy(std::vector<std::string> files) {
+    return handOvers_.FromAnotherCopy(std::move(files));
+}
+
 void FormHandlers::TakeHandOver() {
-    const std::optional<std::vector<std::string>> files = handOvers_.TakeNext();
-    if (!files) return;
-    TakeFiles(Zone::Top, {files->at(0)});
-    if (files->size() > 1) TakeFiles(Zone::Bottom, {files->at(1)});
+    const std::optional<HandOvers::HandOver> next = handOvers_.TakeNext();
+    if (!next) return;
+    TakeFiles(next->first, {next->files.at(0)});
+    if (next->files.size() > 1) TakeFiles(Zone::Bottom, {next->files.at(1)});
 }
 
 void FormHandlers::Swap() {
@@ -166,8 +170,19 @@ void FormHandlers::cmdMerge_Click() {
 
 void FormHandlers::cmdExit_Click() {
     Guarded([&] {
-        if (desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion, "Confirmation") ==
-            kIdOk) {
+        // While it asks, and once it ends, no other copy hands files over.
+        struct Asking {
+            HandOvers& handOvers;
+            explicit Asking(HandOvers& h) : handOvers(h) { handOvers.AskingToEnd(true); }
+            ~Asking() { handOvers.AskingToEnd(false); }
+        };
+        const int answer = [&] {
+            const Asking asking(handOvers_);
+            return desktop_.MsgBox("You're sure?", kMbOkCancel | kMbIconQuestion,
+                                   "Confirmation");
+        }();
+        if (answer == kIdOk) {
+            handOvers_.Closing();
             desktop_.End(0);
         }
     });

@@ -64,12 +64,16 @@ public:
     void TakeFiles(Zone zone, const std::vector<std::string>& paths);
     void ChooseFile(Zone zone);
     // Files handed over from outside (the command line, a second copy): the
-    // first goes to TOP and the second to BOTTOM, each as a drop, once the
-    // window has been shown and no box of an earlier hand-over is open.
-    // False when too many wait already (nothing is taken).
+    // first goes to TOP (or BOTTOM, as HandOvers says) and the second to
+    // BOTTOM, each as a drop, once the window has been shown and no box of
+    // an earlier hand-over is open. False when they are refused: too many
+    // wait already, or, from another copy, the window is not shown yet, asks
+    // whether to end or is closing (nothing is taken).
     bool TakeFilesOnceShown(std::vector<std::string> files);
-    // The window is on the screen.
+    bool TakeFilesFromAnotherCopy(std::vector<std::string> files);
+    // The window is on the screen; it is closing (by the window system).
     void Shown() { handOvers_.Shown(); }
+    void Closing() { handOvers_.Closing(); }
     void TakeHandOver();
     void cmdMerge_Click();
     void cmdExit_Click();

@@ -2,10 +2,26 @@
 
 namespace a5merge {
 
+bool HandOvers::FromAnotherCopy(std::vector<std::string> files) {
+    return Open() && Add(std::move(files));
+}
+
 bool HandOvers::Add(std::vector<std::string> files) {
     if (files.empty()) return true;
-    if (waiting_.size() >= kCapacity) return false;
-    waiting_.push_back(std::move(files));
+    if (closing_ || waiting_.size() >= kCapacity) return false;
+    Zone first = Zone::Top;
+    if (files.size() == 1) {
+        const Clock::time_point now = now_();
+        if (loneTop_ && now - *loneTop_ <= kTogether) {
+            first = Zone::Bottom;  // the second of two started together
+            loneTop_.reset();
+        } else {
+            loneTop_ = now;
+        }
+    } else {
+        loneTop_.reset();
+    }
+    waiting_.push_back({std::move(files), first});
     AskLater();
     return true;
 }
@@ -20,10 +36,10 @@ void HandOvers::HandlerEnds() {
     AskLater();
 }
 
-std::optional<std::vector<std::string>> HandOvers::TakeNext() {
+std::optional<HandOvers::HandOver> HandOvers::TakeNext() {
     asked_ = false;
     if (!shown_ || running_ > 0 || waiting_.empty()) return std::nullopt;
-    std::vector<std::string> next = std::move(waiting_.front());
+    HandOver next = std::move(waiting_.front());
     waiting_.pop_front();
     AskLater();
     return next;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -7,31 +8,57 @@
 #include <string>
 #include <vector>
 
+#include "input/drop_zones.h"
+
 namespace a5merge {
 
 // Files handed to the window from outside (its command line, a second
-// copy), each hand-over (TOP, then BOTTOM when there are two) taken as drops
-// one at a time: only once the window is shown, and never while a handler of
-// the window runs, so that a box a hand-over shows is closed before the next
-// is taken. At most kCapacity hand-overs wait; more are refused.
+// copy), each hand-over taken as drops one at a time: only once the window
+// is shown, and never while a handler of the window runs, so that a box a
+// hand-over shows is closed before the next is taken. At most kCapacity
+// hand-overs wait; more are refused, as every hand-over is before the
+// window is shown (but its own command line's), while it asks whether to
+// end, and once it is closing: the copy that sent them keeps them.
+//
+// Two files go to TOP and BOTTOM. One file goes to TOP, but when it comes
+// within kTogether of one file that went to TOP, it goes to BOTTOM: a file
+// manager opening two selected files starts one copy for each, a moment
+// apart.
 class HandOvers {
 public:
+    using Clock = std::chrono::steady_clock;
     static constexpr std::size_t kCapacity = 8;
+    static constexpr std::chrono::milliseconds kTogether{3000};
 
-    // `later` asks the window to call TakeNext soon, from its event loop.
-    explicit HandOvers(std::function<void()> later) : later_(std::move(later)) {}
+    struct HandOver {
+        std::vector<std::string> files;
+        Zone first;  // where the first file goes; a second goes to BOTTOM
+    };
 
-    // Queues `files` (one or two); false when the queue is full.
+    // `later` asks the window to call TakeNext soon, from its event loop;
+    // `now` is the clock arrivals are timed by.
+    explicit HandOvers(std::function<void()> later,
+                       std::function<Clock::time_point()> now = &Clock::now)
+        : later_(std::move(later)), now_(std::move(now)) {}
+
+    // Queues `files` (one or two) the program was started with, or that
+    // another copy hands over; false when they are refused.
     bool Add(std::vector<std::string> files);
+    bool FromAnotherCopy(std::vector<std::string> files);
     // The window is on the screen: hand-overs may be taken from now on.
     void Shown();
+    // Whether a hand-over from another copy may come now.
+    bool Open() const { return shown_ && !closing_ && asking_ == 0; }
+    // The window may end (its question is open), or ends: none come.
+    void AskingToEnd(bool asking) { asking_ += asking ? 1 : -1; }
+    void Closing() { closing_ = true; }
     // Around every handler of the window.
     void HandlerStarts() { ++running_; }
     void HandlerEnds();
 
     // The next hand-over to take now, if one waits and may be taken; the
     // one after it is asked for later.
-    std::optional<std::vector<std::string>> TakeNext();
+    std::optional<HandOver> TakeNext();
 
     std::size_t waiting() const { return waiting_.size(); }
 
@@ -39,8 +66,12 @@ private:
     void AskLater();
 
     std::function<void()> later_;
-    std::deque<std::vector<std::string>> waiting_;
+    std::function<Clock::time_point()> now_;
+    std::deque<HandOver> waiting_;
+    std::optional<Clock::time_point> loneTop_;  // when one file last went to TOP alone
     bool shown_ = false;
+    bool closing_ = false;
+    int asking_ = 0;
     int running_ = 0;
     bool asked_ = false;  // TakeNext is due
 };

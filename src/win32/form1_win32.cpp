@@ -367,12 +367,16 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             const std::optional<std::vector<std::string>> files =
                 HandedOver(*reinterpret_cast<const COPYDATASTRUCT*>(l));
             if (!files) return FALSE;
+            // Taken only while the window shows and does not end: else the
+            // copy that sent them keeps them.
+            if (!files->empty() && !handlers_.TakeFilesFromAnotherCopy(*files)) return FALSE;
             if (::IsIconic(window_)) ::ShowWindow(window_, SW_RESTORE);
             ::SetForegroundWindow(window_);
-            return files->empty() || handlers_.TakeFilesOnceShown(*files) ? TRUE : FALSE;
+            return TRUE;
         }
         case WM_CLOSE:
             // The window system's close: the program ends, without EXIT's question.
+            handlers_.Closing();
             ::DestroyWindow(window_);
             return 0;
         case WM_DESTROY:

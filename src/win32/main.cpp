@@ -71,7 +71,8 @@ HandOver HandToRunningCopy(const std::vector<std::string>& files) {
          window = ::FindWindowExW(nullptr, window, a5merge::Win32Form1::kClassName, nullptr)) {
         DWORD id = 0;
         ::GetWindowThreadProcessId(window, &id);
-        if (id == ::GetCurrentProcessId()) continue;
+        // A hidden window is a copy that says it is not the first and ends.
+        if (id == ::GetCurrentProcessId() || !::IsWindowVisible(window)) continue;
         const Whose whose = WhoseProcess(id);
         if (whose == Whose::OtherRights) otherRights = true;
         if (whose != Whose::Ours) continue;
@@ -163,8 +164,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     a5merge::Win32Form1 form(desktop, files, instance);
     desktop.SetOwner(form.window());
     form.Load(notHandedOver);
-    form.Show(showCommand);
+    // Its own files come before any another copy hands over.
     form.TakeFilesOnceShown(std::move(named));
+    form.Show(showCommand);
     const int status = form.RunMessages();
     files.CloseAll();
     return status;
