@@ -166,6 +166,18 @@ TEST(GhostscriptRunTest, MissingGhostscriptNamesThePackage) {
 #else
     EXPECT_EQ(result.failure, "Ghostscript (gs) was not found: install the package ghostscript");
 #endif
+
+    // Installed while the program runs, it is found from then on; removed, missed.
+    TempFolder dir;
+    settings.program = dir.Path("gs.exe");
+    const Ghostscript later(settings);
+    EXPECT_FALSE(later.Found());
+    dir.Write("gs.exe", "MZ");
+    EXPECT_TRUE(later.Found());
+    EXPECT_EQ(later.Command(PdfDevice(), 1).front(), settings.program);
+    std::filesystem::remove(testing::Native(settings.program));
+    EXPECT_FALSE(later.Found());
+    EXPECT_EQ(later.Run(PdfDevice(), "/nonexistent/doc.ps").failure, kGhostscriptMissing);
 }
 
 
@@ -198,6 +210,17 @@ TEST(GhostscriptRunTest, TheRegistrysHighestVersionIsTaken) {
     const std::string kept = named != nullptr ? named : "";
     testing::SetEnvironment("A5MERGE_GHOSTSCRIPT", nullptr);
     const std::string found = FindGhostscript();
+    // One registered after the program started is found at its next use.
+    const Ghostscript running;
+    const std::wstring key = L"Software\\GPL Ghostscript\\10.30.0";
+    const std::wstring dll = windows::Wide(dir.Path("gs10300\\gsdll64.dll"));
+    testing::MakeFolder(dir.Path("gs10300"));
+    dir.Write("gs10300\\gswin64c.exe", "MZ");
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"GS_DLL", REG_SZ, dll.c_str(),
+                                static_cast<DWORD>((dll.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    EXPECT_EQ(running.Command(PdfDevice(), 1).front(), dir.Path("gs10300\\gswin64c.exe"));
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
     if (!kept.empty()) testing::SetEnvironment("A5MERGE_GHOSTSCRIPT", kept.c_str());
     for (const auto& r : registered) {
         ::RegDeleteKeyW(HKEY_CURRENT_USER,

@@ -124,24 +124,28 @@ struct Ghostscript::Sandbox {
 
 Ghostscript::Ghostscript(GhostscriptSettings settings)
     : settings_(std::move(settings)), sandbox_(std::make_unique<Sandbox>()) {
-    if (settings_.program.empty()) {
-        program_ = FindGhostscript();
-    } else if (IsRegularFile(settings_.program)) {
-        program_ = settings_.program;
-    }
     if (settings_.sandbox) sandbox_->program = SandboxProgram();
 }
 
 Ghostscript::~Ghostscript() = default;
 
+// Looked for at each use, so that one installed (or removed) while the
+// program runs is found (or missed) from then on.
+std::string Ghostscript::Program() const {
+    if (settings_.program.empty()) return FindGhostscript();
+    return IsRegularFile(settings_.program) ? settings_.program : std::string();
+}
+
 bool Ghostscript::Sandboxed(std::string* why) const {
-    if (sandbox_->program.empty() || !Found()) return false;
+    if (sandbox_->program.empty()) return false;
+    const std::string program = Program();
+    if (program.empty()) return false;
     // Once per runner: a sandbox that cannot be made here (no user
     // namespaces in a container, say) leaves -dSAFER and the private folders.
-    std::call_once(sandbox_->probed, [this] {
+    std::call_once(sandbox_->probed, [this, &program] {
         try {
             ChildRequest probe;
-            probe.argv = SandboxedCommand(sandbox_->program, {program_, "--version"}, kMiB);
+            probe.argv = SandboxedCommand(sandbox_->program, {program, "--version"}, kMiB);
             probe.environment = GhostscriptEnvironment(kSandboxTemporaryFolder);
             probe.limits.wallClock = std::chrono::seconds(10);
             probe.lifeline = true;
@@ -158,8 +162,14 @@ bool Ghostscript::Sandboxed(std::string* why) const {
 
 std::vector<std::string> Ghostscript::Command(const std::vector<std::string>& device,
                                               std::uint64_t writeLimit) const {
+    return CommandOf(Program(), device, writeLimit);
+}
+
+std::vector<std::string> Ghostscript::CommandOf(const std::string& program,
+                                                const std::vector<std::string>& device,
+                                                std::uint64_t writeLimit) const {
     std::vector<std::string> command = GhostscriptArguments(device);
-    command.insert(command.begin(), program_);
+    command.insert(command.begin(), program);
     if (!Sandboxed()) return command;
     return SandboxedCommand(sandbox_->program, command, writeLimit);
 }
@@ -168,7 +178,8 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, const
                                    const std::string& output, const std::atomic<bool>* cancel,
                                    std::size_t outputLimit) const {
     GhostscriptResult result;
-    if (!Found()) {
+    const std::string program = Program();
+    if (program.empty()) {
         result.failure = kGhostscriptMissing;
         return result;
     }
@@ -195,7 +206,7 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, const
         request.limits.folderBytes = writeLimit;
     }
     const std::string temporary = sandboxed ? kSandboxTemporaryFolder : folder->path();
-    request.argv = Command(device, writeLimit);
+    request.argv = CommandOf(program, device, writeLimit);
     request.environment = GhostscriptEnvironment(temporary);
     request.inputFile = input;
     request.outputFile = output;

@@ -80,8 +80,8 @@ public:
     Ghostscript& operator=(const Ghostscript&) = delete;
 
     const GhostscriptSettings& settings() const { return settings_; }
-    // Whether the program is there.
-    bool Found() const { return !program_.empty(); }
+    // Whether the program is there: looked for again at each call.
+    bool Found() const { return !Program().empty(); }
     // Whether runs are sandboxed; when bubblewrap is installed but cannot
     // make its sandbox here, `why` says what it said.
     bool Sandboxed(std::string* why = nullptr) const;
@@ -101,8 +101,11 @@ public:
 
 private:
     struct Sandbox;
+    std::string Program() const;
+    std::vector<std::string> CommandOf(const std::string& program,
+                                       const std::vector<std::string>& device,
+                                       std::uint64_t writeLimit) const;
     GhostscriptSettings settings_;
-    std::string program_;
     std::unique_ptr<Sandbox> sandbox_;
 };
 
