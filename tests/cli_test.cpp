@@ -1244,10 +1244,68 @@ TEST_F(CliTest, HelpAndVersion) {
                              "3 the output exists", "4 the write failed", "5 --verify"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
+#ifdef _WIN32
+    // No lp on Windows; -o FILE is what keeps bytes in Windows PowerShell 5.1.
+    EXPECT_EQ(r.out.find("| lp"), std::string::npos);
+    EXPECT_NE(r.out.find("Windows PowerShell 5.1"), std::string::npos);
+#else
+    EXPECT_NE(r.out.find("--pdf -o - TOP.ps BOTTOM.ps | lp\n"), std::string::npos);
+#endif
+    EXPECT_EQ(r.out.find("%PRINT%"), std::string::npos);
     r = Cli({"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "a5merge-cli " A5MERGE_VERSION "\n");
 }
+
+#ifdef _WIN32
+// Each line is one write, so that a console never shows a character cut in
+// two: read from a pipe that keeps each write a message of its own.
+TEST_F(CliTest, EachLineIsWrittenWhole) {
+    const std::string name = dir.Write("\xd0\xbb\xd0\xb5\xd0\xb2\xd1\x8b\xd0\xb9 \xf0\x9f\x98\x80.txt", "x");
+    const std::wstring pipeName =
+        L"\\\\.\\pipe\\a5merge-test-" + std::to_wstring(::GetCurrentProcessId());
+    // What `args` writes to standard output and error, one message a write.
+    const auto writes = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> messages;
+        const windows::Handle server(::CreateNamedPipeW(
+            pipeName.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, 1, 0,
+            65536, 0, nullptr));
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const windows::Handle client(::CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, &inherit,
+                                                   OPEN_EXISTING, 0, nullptr));
+        if (!server.valid() || !client.valid()) return messages;
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::wstring line = windows::CommandLine(argv);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = client.get();
+        startup.hStdError = client.get();
+        PROCESS_INFORMATION process{};
+        if (!::CreateProcessW(windows::Wide(kCli).c_str(), line.data(), nullptr, nullptr, TRUE,
+                              CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+            return messages;
+        }
+        ::CloseHandle(process.hThread);
+        const windows::Handle child(process.hProcess);
+        ::WaitForSingleObject(child.get(), 20000);
+        for (DWORD waiting = 0; ::PeekNamedPipe(server.get(), nullptr, 0, nullptr, &waiting,
+                                                nullptr) && waiting > 0;) {
+            std::string message(waiting, '\0');
+            DWORD got = 0;
+            if (!::ReadFile(server.get(), message.data(), waiting, &got, nullptr)) break;
+            messages.push_back(message.substr(0, got));
+        }
+        return messages;
+    };
+    const std::string shown = "'" + name + "'";
+    EXPECT_EQ(writes({"--check", name, name}),
+              std::vector<std::string>(2, shown + ": Sorry only *.PS files\n"));
+    EXPECT_EQ(writes({name, name}),
+              std::vector<std::string>(2, "a5merge-cli: " + shown + ": Sorry only *.PS files\n"));
+}
+#endif
 
 }  // namespace
 }  // namespace a5merge

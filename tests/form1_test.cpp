@@ -624,8 +624,14 @@ TEST_F(Form1Test, FilesNamedOnTheCommandLine) {
     }
     for (const char* entry : {"Preview...", "Print...", "Save as PDF...", "Swap TOP and BOTTOM",
                               "Right click, the Menu key or Shift+F10"}) {
-        EXPECT_NE(WindowHelpText().find(entry), std::string::npos) << entry;
+        EXPECT_NE(WindowHelpText(QtOptions::Taken).find(entry), std::string::npos) << entry;
+        EXPECT_NE(WindowHelpText(QtOptions::None).find(entry), std::string::npos) << entry;
     }
+    // Qt's options only where they are taken.
+    EXPECT_NE(WindowHelpText(QtOptions::Taken).find("[Qt's options]"), std::string::npos);
+    EXPECT_EQ(WindowHelpText(QtOptions::None).find("Qt"), std::string::npos);
+    EXPECT_NE(WindowHelpText(QtOptions::None).find("from a shell.\n\nRight click"),
+              std::string::npos);
     for (const char* option : {"--help", "--version"}) {
         const testing::ProcessResult r =
             testing::RunProcess({"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",

@@ -28,7 +28,7 @@ int main(int argc, char* argv[]) {
         a5merge::ParseWindowCommandLine(static_cast<int>(ours.size()), ours.data());
     switch (commandLine.action) {
         case Action::PrintHelp:
-            std::fputs(a5merge::WindowHelpText().c_str(), stdout);
+            std::fputs(a5merge::WindowHelpText(a5merge::QtOptions::Taken).c_str(), stdout);
             return 0;
         case Action::PrintVersion:
             std::fputs(a5merge::WindowVersionText().c_str(), stdout);

@@ -60,12 +60,27 @@ constexpr const char* kHelp =
     "\n"
     "The path written is printed on success (nothing for standard output). Each\n"
     "refused input is reported on standard error as \"a5merge-cli: PATH: REASON\".\n"
-    "To print: a5merge-cli --pdf -o - TOP.ps BOTTOM.ps | lp\n"
+    "%PRINT%"
     "\n"
     "Exit status: 0 done; 1 an input refused; 2 usage error; 3 the output exists\n"
     "and --force was not given; 4 the write failed (nothing replaced), Ghostscript\n"
     "failed or is missing; 5 --verify found that the sheet written will not print\n"
     "right.\n";
+
+// The help, with how to print on this system.
+std::string HelpText() {
+    std::string help = kHelp;
+#ifdef _WIN32
+    const char* printing =
+        "To print: a5merge-cli --pdf TOP.ps BOTTOM.ps, then print the PDF it names.\n"
+        "Write the sheet with -o FILE: Windows PowerShell 5.1 re-encodes what a program\n"
+        "writes to > or |: \"-o -\" is byte-exact only in cmd and PowerShell 7.4 on.\n";
+#else
+    const char* printing = "To print: a5merge-cli --pdf -o - TOP.ps BOTTOM.ps | lp\n";
+#endif
+    help.replace(help.find("%PRINT%"), 7, printing);
+    return help;
+}
 
 struct Options {
     bool help = false;
@@ -252,7 +267,7 @@ std::string WithDetail(const std::string& text, const CheckDetail& detail) {
 }
 
 void Refuse(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", kProgram, Shown(path).c_str(), reason.c_str());
+    WriteWhole(stderr, std::string(kProgram) + ": " + Shown(path) + ": " + reason + "\n");
 }
 
 // `arg` made absolute, as text; nothing when the current folder cannot be
@@ -278,7 +293,7 @@ int Check(const Options& options, MergeState& state, TextFiles& files) {
         const DropVerdict verdict = JudgeDrop({*path}, state, files, &detail);
         const std::string reason =
             verdict == DropVerdict::Accepted ? "OK" : WithDetail(RefusalReason(verdict), detail);
-        std::printf("%s: %s\n", Shown(*path).c_str(), reason.c_str());
+        WriteWhole(stdout, Shown(*path) + ": " + reason + "\n");
         if (verdict != DropVerdict::Accepted) status = kRefused;
     }
     return status;
@@ -332,14 +347,13 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
     if (format == SheetFormat::Pdf || options.verify) {
         ghostscript.emplace();
         if (!ghostscript->Found()) {
-            std::fprintf(stderr, "%s: %s\n", kProgram, kGhostscriptMissing);
+            WriteWhole(stderr, std::string(kProgram) + ": " + kGhostscriptMissing + "\n");
             return kWriteFailed;
         }
         if (std::string why; !ghostscript->Sandboxed(&why) && !why.empty()) {
-            std::fprintf(stderr,
-                         "%s: warning: bubblewrap cannot make its sandbox here (%s); Ghostscript "
-                         "runs with -dSAFER and private folders only\n",
-                         kProgram, why.c_str());
+            WriteWhole(stderr, std::string(kProgram) +
+                                   ": warning: bubblewrap cannot make its sandbox here (" + why +
+                                   "); Ghostscript runs with -dSAFER and private folders only\n");
         }
     }
 
@@ -374,7 +388,7 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
             if (job.output != kStandardOutput) {
                 const std::string& where =
                     result.writtenPath.empty() ? job.output : result.writtenPath;
-                std::printf("%s\n", Shown(where).c_str());
+                WriteWhole(stdout, Shown(where) + "\n");
             }
             for (const std::string& problem : written.problems) Refuse(job.output, problem);
             return written.problems.empty() ? kDone : kWillNotPrint;
@@ -391,8 +405,8 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
         return kExists;
     }
     const RuntimeError shown(Shown(error.path()), error.reason());
-    std::fprintf(stderr, "%s: %s\n", kProgram,
-                 SaveFailedText(Shown(job.output), shown, ": ").c_str());
+    WriteWhole(stderr,
+               std::string(kProgram) + ": " + SaveFailedText(Shown(job.output), shown, ": ") + "\n");
     return kWriteFailed;
 }
 
@@ -409,15 +423,16 @@ int main(int argc, char** argv) {
     const std::optional<Options> options =
         Parse(static_cast<int>(arguments.size()), pointers.data(), error);
     if (!options) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
+        WriteWhole(stderr, std::string(kProgram) + ": " + error + "\nTry '" + kProgram +
+                               " --help'.\n");
         return kUsage;
     }
     if (options->help) {
-        std::fputs(kHelp, stdout);
+        WriteWhole(stdout, HelpText());
         return kDone;
     }
     if (options->version) {
-        std::printf("%s %s\n", kProgram, A5MERGE_VERSION);
+        WriteWhole(stdout, std::string(kProgram) + " " + A5MERGE_VERSION + "\n");
         return kDone;
     }
 
@@ -427,7 +442,7 @@ int main(int argc, char** argv) {
         TextFiles files;
         return options->check ? Check(*options, state, files) : Merge(*options, state, files);
     } catch (const std::exception& error) {  // not expected; said rather than aborted
-        std::fprintf(stderr, "%s: %s\n", kProgram, error.what());
+        WriteWhole(stderr, std::string(kProgram) + ": " + error.what() + "\n");
         return kWriteFailed;
     }
 }

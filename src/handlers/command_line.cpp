@@ -131,16 +131,20 @@ std::vector<std::string> AbsoluteNames(const std::vector<std::string>& files) {
     return named;
 }
 
-std::string WindowHelpText() {
-    return "Usage: a5merge [Qt's options] [TOP.ps [BOTTOM.ps]]\n"
+std::string WindowHelpText(QtOptions qt) {
+    const bool withQt = qt == QtOptions::Taken;
+    return std::string(withQt ? "Usage: a5merge [Qt's options] [TOP.ps [BOTTOM.ps]]\n"
+                              : "Usage: a5merge [TOP.ps [BOTTOM.ps]]\n") +
            "       a5merge --help | --version\n"
            "\n"
            "Opens the PS merge window. Give it the PostScript file for the upper half of\n"
            "an A4 sheet on TOP and the one for the lower half on BOTTOM: drop them, click\n"
            "a zone (or Space or Enter on it) to choose one, paste one with Ctrl+V, or\n"
            "name them here. MERGE + SAVE writes the sheet. a5merge-cli does the same\n"
-           "from a shell. Qt's own options (-platform xcb, -style, -reverse...) are\n"
-           "taken as Qt takes them.\n"
+           "from a shell." +
+           (withQt ? " Qt's own options (-platform xcb, -style, -reverse...) are\n"
+                     "taken as Qt takes them.\n"
+                   : "\n") +
            "\n"
            "Right click, the Menu key or Shift+F10 on the window opens its menu:\n"
            "  Preview...            Ctrl+Shift+P  the sheet as it prints\n"

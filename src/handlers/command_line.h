@@ -25,8 +25,10 @@ std::vector<char*> WithoutQtOptions(int argc, char** argv);
 // given (the zone then says it cannot find it).
 std::vector<std::string> AbsoluteNames(const std::vector<std::string>& files);
 
-// The texts printed for --help and --version.
-std::string WindowHelpText();
+// The texts printed for --help and --version; the help names Qt's options
+// where the window takes them (on Linux), and no others.
+enum class QtOptions { Taken, None };
+std::string WindowHelpText(QtOptions qt);
 std::string WindowVersionText();
 
 }  // namespace a5merge

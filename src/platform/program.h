@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,5 +15,10 @@ void PrepareProgram();
 // The program's arguments as UTF-8 (on Windows read from the wide command
 // line, whatever the code page), argv[0] first.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// Writes `text` (UTF-8) to `stream` whole, at once, after what the stream
+// holds: a console shows it as it is (on Windows in its wide characters,
+// whatever its code page), a file or pipe gets its bytes in one write.
+void WriteWhole(std::FILE* stream, const std::string& text);
 
 }  // namespace a5merge

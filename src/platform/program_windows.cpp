@@ -4,6 +4,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -31,6 +32,29 @@ void PrepareProgram() {
         std::atexit(RestoreConsoleCodePage);
     }
     ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+void WriteWhole(std::FILE* stream, const std::string& text) {
+    std::fflush(stream);
+    const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode)) {
+        const std::wstring wide = windows::Wide(text);
+        DWORD written = 0;
+        // WriteConsoleW takes at most 64 KB a call on older systems.
+        for (std::size_t at = 0; at < wide.size(); at += written) {
+            DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 16384));
+            if (chunk > 1 && at + chunk < wide.size() && IS_HIGH_SURROGATE(wide[at + chunk - 1])) {
+                --chunk;  // a character is never cut in two
+            }
+            if (!::WriteConsoleW(handle, wide.data() + at, chunk, &written, nullptr) || written == 0) {
+                break;
+            }
+        }
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {

@@ -111,7 +111,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // A window program has no console: what a console program prints shows in a box.
     if (commandLine.action != Action::OpenWindow) {
         const std::string text = commandLine.action == Action::PrintHelp
-                                     ? a5merge::WindowHelpText()
+                                     ? a5merge::WindowHelpText(a5merge::QtOptions::None)
                                  : commandLine.action == Action::PrintVersion
                                      ? a5merge::WindowVersionText()
                                      : "a5merge: " + commandLine.error + "\nTry 'a5merge --help'.";
