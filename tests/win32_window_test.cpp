@@ -117,10 +117,13 @@ protected:
 };
 
 // The design's window: its caption, client area, controls, captions, fonts
-// and places, in twips at the screen's DPI; MERGE + SAVE has the focus.
+// and places, in twips at its monitor's DPI, and again at another when it
+// moves to a monitor of another scale; MERGE + SAVE has the focus.
 TEST_F(Win32WindowTest, TheWindowIsAsDesigned) {
     const HWND window = form->window();
     EXPECT_EQ(Text(window), "PS merge");
+    const int startDpi = form->Pixels(1440);
+    EXPECT_EQ(startDpi, DpiOf(window));
     RECT client{};
     ::GetClientRect(window, &client);
     EXPECT_EQ(client.right, form->Pixels(2415));
@@ -140,6 +143,7 @@ TEST_F(Win32WindowTest, TheWindowIsAsDesigned) {
         {Win32Form1::cmdMerge, "MERGE + SAVE", 480, 3840, 1455, 375, 825, 400},
         {Win32Form1::cmdExit, "EXIT", 480, 4440, 1455, 375, 825, 400},
     };
+    const auto laidOut = [&] {
     for (const auto& c : controls) {
         SCOPED_TRACE(c.caption);
         const HWND control = Control(c.id);
@@ -162,7 +166,26 @@ TEST_F(Win32WindowTest, TheWindowIsAsDesigned) {
             EXPECT_EQ(font.lfHeight, -::MulDiv(c.points100, form->Pixels(1440), 7200));
         }
     }
+    };
+    laidOut();
     EXPECT_EQ(::GetFocus(), Control(Win32Form1::cmdMerge));
+
+    // Moved to a monitor at 150 % and back, as Windows tells it: the
+    // rectangle it suggests taken, everything laid out at the new DPI,
+    // the tooltip along.
+    for (const int dpi : {144, startDpi}) {
+        SCOPED_TRACE(dpi);
+        RECT suggested{40, 30, 40 + ::MulDiv(2415, dpi, 1440) + 16,
+                       30 + ::MulDiv(5025, dpi, 1440) + 39};
+        ::SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(form->Pixels(1440), dpi);
+        RECT now{};
+        ::GetWindowRect(window, &now);
+        EXPECT_TRUE(::EqualRect(&now, &suggested));
+        laidOut();
+        EXPECT_EQ(form->tip().dpi(), dpi);
+    }
 
     // To a screen reader a zone is a button, named with its state: Windows
     // takes both from the control, a push button whose text is that name
@@ -513,6 +536,33 @@ TEST_F(Win32WindowTest, PreviewShowsTheSheetAndFollowsTheZones) {
     EXPECT_NEAR(Ink(swapped, 0, swapped.height / 2), low, low / 5);
     EXPECT_NEAR(Ink(swapped, swapped.height / 2, swapped.height), high, high / 5);
     EXPECT_NE(high, low) << "the two drawings must differ for this test";
+
+    // On a monitor at 150 %: the rectangle suggested, its buttons and the
+    // picture made at the new DPI.
+    RECT before{};
+    ::GetWindowRect(preview->window(), &before);
+    // (Within the 1024 x 768 screen of the tests.)
+    RECT suggested{0, 0, std::min(1000, static_cast<int>(before.right - before.left) * 3 / 2),
+                   std::min(740, static_cast<int>(before.bottom - before.top) * 3 / 2)};
+    done = preview->rendersDone();
+    ::SendMessageW(preview->window(), WM_DPICHANGED, MAKEWPARAM(144, 144),
+                   reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(preview->dpi(), 144);
+    RECT now{};
+    ::GetWindowRect(preview->window(), &now);
+    EXPECT_TRUE(::EqualRect(&now, &suggested));
+    RECT button{};
+    ::GetWindowRect(::GetDlgItem(preview->window(), Win32PreviewWindow::previewPrint), &button);
+    EXPECT_EQ(button.bottom - button.top, 39);
+    EXPECT_TRUE(PumpUntil([&] {
+        const RECT page = preview->PageRect();
+        return preview->rendersDone() > done && !preview->rendering() &&
+               preview->picture() != nullptr &&
+               // (Ghostscript takes whole dots per inch: within one of them.)
+               std::abs(preview->picture()->height - (page.bottom - page.top)) <= 12;
+    }));
+    ASSERT_NE(preview->picture(), nullptr);
+    EXPECT_NE(preview->picture()->height, swapped.height);
 
     // A drawing Ghostscript fails on: its error in place of the picture.
     Drop(Control(Win32Form1::frmTop),

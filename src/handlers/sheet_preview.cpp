@@ -49,6 +49,7 @@ namespace {
 struct Drawn {
     std::string path;
     FileStamp stamp;
+    double dotsPerInch;
     RenderedPage page;
 };
 
@@ -66,7 +67,10 @@ const RenderedPage* DrawingRenders::For(const std::string& path) {
     const std::optional<FileStamp> stamp = StampOf(path);
     if (!stamp) return nullptr;
     const auto cached = cache_.find(path);
-    if (cached != cache_.end() && cached->second.stamp == *stamp) return &cached->second.page;
+    if (cached != cache_.end() && cached->second.stamp == *stamp &&
+        cached->second.dotsPerInch == dotsPerInch_) {
+        return &cached->second.page;
+    }
     if (pending_.insert({path, stamp->changedNs}).second) {
         ++renders_;
         const Ghostscript& ghostscript = ghostscript_;
@@ -74,11 +78,12 @@ const RenderedPage* DrawingRenders::For(const std::string& path) {
         const FileStamp now = *stamp;
         run_.Start<Drawn>(
             [&ghostscript, path, now, dotsPerInch](const std::atomic<bool>& cancel) {
-                return Drawn{path, now, RenderDrawing(ghostscript, path, dotsPerInch, &cancel)};
+                return Drawn{path, now, dotsPerInch,
+                             RenderDrawing(ghostscript, path, dotsPerInch, &cancel)};
             },
             [this](Drawn drawn) {
                 pending_.erase({drawn.path, drawn.stamp.changedNs});
-                cache_[drawn.path] = Entry{drawn.stamp, std::move(drawn.page)};
+                cache_[drawn.path] = Entry{drawn.stamp, drawn.dotsPerInch, std::move(drawn.page)};
                 if (rendered_) rendered_(drawn.path);
             });
     }

@@ -61,12 +61,16 @@ public:
     // while there is none yet (one is then started; none for a file that
     // is gone).
     const RenderedPage* For(const std::string& path);
+    // Renders at `dotsPerInch` from now on (the window's DPI changed); those
+    // made at another are made again when next asked for.
+    void SetDotsPerInch(double dotsPerInch) { dotsPerInch_ = dotsPerInch; }
     // How many renders were started (not taken from the cache).
     int renders() const { return renders_; }
 
 private:
     struct Entry {
         FileStamp stamp;
+        double dotsPerInch;
         RenderedPage page;
     };
 

@@ -14,6 +14,9 @@ namespace {
 constexpr int kPadding = 6;
 constexpr int kTextWidth = 320;  // lines wrap there
 
+// The render's resolution: kWidth pixels at 96 DPI across the sheet.
+double RenderDpi(int dpi) { return DrawingTip::kWidth * dpi / 96.0 * 72.0 / kSheetWidth; }
+
 }  // namespace
 
 DrawingTip::DrawingTip(const Ghostscript& ghostscript, HFONT font, HFONT bold, int dpi,
@@ -22,7 +25,7 @@ DrawingTip::DrawingTip(const Ghostscript& ghostscript, HFONT font, HFONT bold, i
       font_(font),
       bold_(bold),
       dpi_(dpi),
-      renders_(ghostscript, kWidth * dpi / 96.0 * 72.0 / kSheetWidth, std::move(post),
+      renders_(ghostscript, RenderDpi(dpi), std::move(post),
                [this](const std::string& path) {
                    if (visible() && path == path_) Compose();
                }) {
@@ -45,6 +48,14 @@ void DrawingTip::Show(const std::string& zone, const std::string& path, POINT at
 }
 
 void DrawingTip::Hide() { ::ShowWindow(window_, SW_HIDE); }
+
+void DrawingTip::SetDpi(int dpi, HFONT font, HFONT bold) {
+    dpi_ = dpi;
+    font_ = font;
+    bold_ = bold;
+    renders_.SetDotsPerInch(RenderDpi(dpi));
+    if (visible()) Compose();
+}
 
 SIZE DrawingTip::pictureSize() const {
     return picture_ ? SIZE{picture_->width(), picture_->height()} : SIZE{0, 0};

@@ -31,9 +31,13 @@ public:
     // the point `at` of the screen.
     void Show(const std::string& zone, const std::string& path, POINT at);
     void Hide();
+    // The main window's DPI and fonts changed: the tip follows (and its
+    // pictures are made again at the new size).
+    void SetDpi(int dpi, HFONT font, HFONT bold);
 
     HWND window() const { return window_; }
     bool visible() const { return ::IsWindowVisible(window_) != FALSE; }
+    int dpi() const { return dpi_; }
     // What it says now, line by line, and its picture's size (0 without).
     const std::string& text() const { return text_; }
     SIZE pictureSize() const;

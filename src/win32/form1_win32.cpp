@@ -27,17 +27,23 @@ constexpr int kDesignLeft = 3300;
 constexpr int kDesignTop = 2295;
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-HFONT Tahoma(double points, bool bold, int dpi) {
-    return ::CreateFontW(-::MulDiv(static_cast<int>(points * 100 + 0.5), dpi, 7200), 0, 0, 0,
-                         bold ? 700 : 400, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
-}
+// Every control's place in the design, in twips (a zone's label inside its zone).
+struct Place {
+    Win32Form1::Control id;
+    int left, top, width, height;
+};
+constexpr Place kPlaces[] = {
+    {Win32Form1::lblKorva, 120, 120, 2295, 255},  {Win32Form1::lblA5, 360, 360, 1695, 375},
+    {Win32Form1::cmdMerge, 480, 3840, 1455, 375}, {Win32Form1::cmdExit, 480, 4440, 1455, 375},
+    {Win32Form1::frmTop, 120, 840, 2175, 1335},   {Win32Form1::lblTop, 600, 480, 1095, 495},
+    {Win32Form1::frmBottom, 120, 2280, 2175, 1335}, {Win32Form1::lblBottom, 120, 480, 1935, 615},
+};
 
-int ScreenDpi() {
-    const HDC screen = ::GetDC(nullptr);
-    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen != nullptr) ::ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
+const Place& PlaceOf(Win32Form1::Control id) {
+    for (const Place& place : kPlaces) {
+        if (place.id == id) return place;
+    }
+    return kPlaces[0];
 }
 
 // A path as text: one line, quotes around it dropped.
@@ -76,7 +82,6 @@ Win32Form1::Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instanc
     handlers_.UsePrintSpooler(printer_);
     Create();
     posted_.SetWindow(window_);
-    tipFont_ = Tahoma(8.25, true, dpi_);
     tip_ = std::make_unique<DrawingTip>(handlers_.ghostscript(), windowFont_, tipFont_, dpi_,
                                         [this](std::function<void()> work) {
                                             posted_.Post(std::move(work));
@@ -101,11 +106,8 @@ void Win32Form1::Create() {
     if (icon_ == nullptr) icon_ = ::LoadIconW(nullptr, IDI_APPLICATION);
     RegisterWindowClass(kClassName, FormProcedure, COLOR_BTNFACE, icon_);
 
-    dpi_ = ScreenDpi();
-    windowFont_ = Tahoma(8.25, false, dpi_);
-    titleFont_ = Tahoma(8.25, true, dpi_);
-    subtitleFont_ = Tahoma(9.75, true, dpi_);
-    zoneFont_ = Tahoma(20.25, true, dpi_);
+    dpi_ = DpiOf(nullptr);  // the screen's, until the window is on its monitor
+    MakeFonts();
 
     RECT frame{0, 0, Pixels(kClientWidth), Pixels(kClientHeight)};
     ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
@@ -123,40 +125,83 @@ void Win32Form1::Create() {
     window_ = ::CreateWindowExW(0, kClassName, L"PS merge", kFormStyle, left, top, width, height,
                                 nullptr, nullptr, instance, this);
 
-    FitText(MakeControl(L"STATIC", "Korvalith Postscript Merge", SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-                        lblKorva, 120, 120, 2295, 255, titleFont_, window_),
-            titleFont_, 8.25, true);
-    FitText(MakeControl(L"STATIC", "2x A5  -->  1x A4", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblA5, 360,
-                        360, 1695, 375, subtitleFont_, window_),
-            subtitleFont_, 9.75, true);
+    MakeControl(L"STATIC", "Korvalith Postscript Merge", SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                lblKorva, window_);
+    MakeControl(L"STATIC", "2x A5  -->  1x A4", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblA5, window_);
     // The buttons first: they come first in the Tab order, MERGE + SAVE with the focus.
-    MakeControl(L"BUTTON", "MERGE + SAVE", BS_PUSHBUTTON | WS_TABSTOP, cmdMerge, 480, 3840, 1455,
-                375, windowFont_, window_);
-    MakeControl(L"BUTTON", "EXIT", BS_PUSHBUTTON | WS_TABSTOP, cmdExit, 480, 4440, 1455, 375,
-                windowFont_, window_);
+    MakeControl(L"BUTTON", "MERGE + SAVE", BS_PUSHBUTTON | WS_TABSTOP, cmdMerge, window_);
+    MakeControl(L"BUTTON", "EXIT", BS_PUSHBUTTON | WS_TABSTOP, cmdExit, window_);
     const struct {
         Control frame, label;
-        int top;
         const char* caption;
-        int labelLeft, labelWidth, labelHeight;
-    } zones[] = {
-        {frmTop, lblTop, 840, "TOP", 600, 1095, 495},
-        {frmBottom, lblBottom, 2280, "BOTTOM", 120, 1935, 615},
-    };
+    } zones[] = {{frmTop, lblTop, "TOP"}, {frmBottom, lblBottom, "BOTTOM"}};
     for (const auto& z : zones) {
         // The zone is a button to the keyboard and to screen readers (its
         // name says its state), drawn as a frame with the caption
         // "Drag/Drop", as a group box is; it takes drops and pastes.
-        const HWND zoneWindow =
-            MakeControl(L"BUTTON", "", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPCHILDREN, z.frame, 120,
-                        z.top, 2175, 1335, windowFont_, window_);
+        const HWND zoneWindow = MakeControl(
+            L"BUTTON", "", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPCHILDREN, z.frame, window_);
         ::DragAcceptFiles(zoneWindow, TRUE);
         ::SetWindowSubclass(zoneWindow, ZoneProcedure, 1, reinterpret_cast<DWORD_PTR>(this));
-        TakeDropsFor(MakeControl(L"STATIC", z.caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label,
-                                 z.labelLeft, 480, z.labelWidth, z.labelHeight, zoneFont_,
-                                 zoneWindow));
+        TakeDropsFor(
+            MakeControl(L"STATIC", z.caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label, zoneWindow));
+    }
+    // On a monitor of another scale than the screen's: laid out at its DPI.
+    if (const int own = DpiOf(window_); own != dpi_) {
+        ApplyDpi(own, nullptr);
+    } else {
+        LayOut();
     }
     Describe();
+}
+
+void Win32Form1::MakeFonts() {
+    for (HFONT font : {windowFont_, titleFont_, subtitleFont_, zoneFont_, tipFont_}) {
+        if (font != nullptr) ::DeleteObject(font);
+    }
+    windowFont_ = TahomaFont(8.25, false, dpi_);
+    titleFont_ = TahomaFont(8.25, true, dpi_);
+    subtitleFont_ = TahomaFont(9.75, true, dpi_);
+    zoneFont_ = TahomaFont(20.25, true, dpi_);
+    tipFont_ = TahomaFont(8.25, true, dpi_);
+}
+
+// Every control at its design's place and font at the window's DPI.
+void Win32Form1::LayOut() {
+    for (const Place& place : kPlaces) {
+        const HWND made = control(place.id);
+        ::SetWindowPos(made, nullptr, Pixels(place.left), Pixels(place.top), Pixels(place.width),
+                       Pixels(place.height), SWP_NOZORDER | SWP_NOACTIVATE);
+        const bool zoneLabel = place.id == lblTop || place.id == lblBottom;
+        const HFONT font = place.id == lblKorva ? titleFont_
+                           : place.id == lblA5  ? subtitleFont_
+                           : zoneLabel          ? zoneFont_
+                                                : windowFont_;
+        ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    FitText(control(lblKorva), titleFont_, 8.25, true);
+    FitText(control(lblA5), subtitleFont_, 9.75, true);
+    ::InvalidateRect(window_, nullptr, TRUE);
+}
+
+// The window moved to a monitor of another scale (or the scale changed):
+// fonts and places at the new DPI, the window where the system suggests
+// (else its client area as designed), the tooltip along.
+void Win32Form1::ApplyDpi(int dpi, const RECT* suggested) {
+    dpi_ = dpi;
+    MakeFonts();
+    LayOut();
+    if (suggested != nullptr) {
+        ::SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        RECT frame{0, 0, Pixels(kClientWidth), Pixels(kClientHeight)};
+        ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
+        ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
+    }
+    if (tip_) tip_->SetDpi(dpi_, windowFont_, tipFont_);
 }
 
 // Where a font's text is wider than its label (a Tahoma of other metrics),
@@ -176,21 +221,22 @@ void Win32Form1::FitText(HWND label, HFONT& font, double points, bool bold) {
         ::SelectObject(dc, before);
         if (size.cx <= room.right) break;
         ::DeleteObject(font);
-        font = Tahoma(points - 0.25, bold, dpi_);
+        font = TahomaFont(points - 0.25, bold, dpi_);
     }
     ::ReleaseDC(label, dc);
     ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }
 
-HWND Win32Form1::MakeControl(const wchar_t* kind, const char* caption, DWORD style, int id,
-                             int left, int top, int width, int height, HFONT font, HWND parent) {
+// A control, placed and given its font by LayOut.
+HWND Win32Form1::MakeControl(const wchar_t* kind, const char* caption, DWORD style, Control id,
+                             HWND parent) {
+    const Place& place = PlaceOf(id);
     // Inside a zone, every part takes files (and passes them to the zone).
-    const HWND made = ::CreateWindowExW(
-        parent == window_ ? 0 : WS_EX_ACCEPTFILES, kind, Wide(caption).c_str(), WS_CHILD | WS_VISIBLE | style, Pixels(left), Pixels(top),
-        Pixels(width), Pixels(height), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-        ::GetModuleHandleW(nullptr), this);
-    ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return made;
+    return ::CreateWindowExW(parent == window_ ? 0 : WS_EX_ACCEPTFILES, kind, Wide(caption).c_str(),
+                             WS_CHILD | WS_VISIBLE | style, Pixels(place.left), Pixels(place.top),
+                             Pixels(place.width), Pixels(place.height), parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             ::GetModuleHandleW(nullptr), this);
 }
 
 HWND Win32Form1::control(Control id) const {
@@ -264,7 +310,7 @@ void Win32Form1::Run(MenuCommand command) {
     handlers_.Run(command, [this](const SheetSources& sources) {
         if (!preview_) {
             preview_ = std::make_unique<Win32PreviewWindow>(
-                handlers_.ghostscript(), window_, windowFont_,
+                handlers_.ghostscript(), window_,
                 [this](std::function<void()> work) { posted_.Post(std::move(work)); },
                 [this] { handlers_.Print(); }, [this] { handlers_.SaveAsPdf(); });
         }
@@ -374,6 +420,9 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             ::SetForegroundWindow(window_);
             return TRUE;
         }
+        case WM_DPICHANGED:
+            ApplyDpi(HIWORD(w), reinterpret_cast<const RECT*>(l));
+            return 0;
         case WM_CLOSE:
             // The window system's close: the program ends, without EXIT's question.
             handlers_.Closing();

@@ -23,7 +23,8 @@ class InstanceTest;
 class TextFiles;
 
 // The program's one window on Windows, drawn with the system's own controls
-// at the design's places and fonts (twips scaled to the screen's DPI): two
+// at the design's places and fonts (twips scaled to its monitor's DPI, laid
+// out again when that changes): two
 // drop zones, MERGE + SAVE and EXIT. What its handlers do is FormHandlers'.
 // A zone is a button (named with its state and file for screen readers): a
 // click, Space or Enter opens its Open dialog; it takes a drop of files and
@@ -106,8 +107,11 @@ private:
     LRESULT OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l);
     void DrawZone(const DRAWITEMSTRUCT& item);
     void Create();
-    HWND MakeControl(const wchar_t* kind, const char* caption, DWORD style, int id, int left,
-                     int top, int width, int height, HFONT font, HWND parent);
+    HWND MakeControl(const wchar_t* kind, const char* caption, DWORD style, Control id,
+                     HWND parent);
+    void MakeFonts();
+    void LayOut();
+    void ApplyDpi(int dpi, const RECT* suggested);
     void FitText(HWND label, HFONT& font, double points, bool bold);
     void SetCaption(Label label, const std::string& text) override;
     void Describe();

@@ -19,12 +19,11 @@ constexpr UINT_PTR kResizedTimer = 1;  // a resize renders again once it has com
 
 }  // namespace
 
-Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner, HFONT font,
+Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner,
                                        BackgroundRun::Post post, std::function<void()> print,
                                        std::function<void()> savePdf)
     : ghostscript_(ghostscript),
       owner_(owner),
-      font_(font),
       print_(std::move(print)),
       savePdf_(std::move(savePdf)),
       run_(std::move(post), true) {
@@ -32,9 +31,8 @@ Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owne
     RegisterWindowClass(kClassName, Procedure, -1,
                         reinterpret_cast<HICON>(::GetClassLongPtrW(owner, GCLP_HICON)));
 
-    const HDC screen = ::GetDC(nullptr);
-    dpi_ = std::max(96, ::GetDeviceCaps(screen, LOGPIXELSY));
-    ::ReleaseDC(nullptr, screen);
+    dpi_ = std::max(96, DpiOf(owner));  // its own once it is on its monitor
+    font_.Reset(TahomaFont(8.25, false, dpi_));
     window_ = ::CreateWindowExW(0, kClassName, Wide(kPreviewTitle).c_str(),
                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT, CW_USEDEFAULT,
                                 Scaled(kWidth), Scaled(kHeight), owner, nullptr, instance, this);
@@ -53,9 +51,39 @@ Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owne
                                             0, 10, 10, window_,
                                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
                                             instance, nullptr);
-        ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+        ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    }
+    if (const int own = std::max(96, DpiOf(window_)); own != dpi_) {
+        ApplyDpi(own, nullptr);
+    } else {
+        Layout();
+    }
+}
+
+// At another DPI (another monitor, another scale): its font, its size and
+// its picture at the new one; the window where the system suggests.
+void Win32PreviewWindow::ApplyDpi(int dpi, const RECT* suggested) {
+    RECT own{};
+    ::GetWindowRect(window_, &own);
+    const int oldDpi = dpi_;
+    dpi_ = dpi;
+    font_.Reset(TahomaFont(8.25, false, dpi_));
+    for (const Control id : {previewStatus, previewPrint, previewSavePdf}) {
+        ::SendMessageW(::GetDlgItem(window_, id), WM_SETFONT,
+                       reinterpret_cast<WPARAM>(font_.get()), TRUE);
+    }
+    if (suggested != nullptr) {
+        ::SetWindowPos(window_, nullptr, suggested->left, suggested->top,
+                       suggested->right - suggested->left, suggested->bottom - suggested->top,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        ::SetWindowPos(window_, nullptr, 0, 0, ::MulDiv(own.right - own.left, dpi, oldDpi),
+                       ::MulDiv(own.bottom - own.top, dpi, oldDpi),
+                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     }
     Layout();
+    ::InvalidateRect(window_, nullptr, FALSE);
+    if (visible()) Render();
 }
 
 Win32PreviewWindow::~Win32PreviewWindow() {
@@ -216,7 +244,7 @@ void Win32PreviewWindow::Paint() {
     } else if (!message_.empty()) {
         RECT text = page;
         ::InflateRect(&text, -Scaled(16), -Scaled(16));
-        const HGDIOBJ before = ::SelectObject(dc, font_);
+        const HGDIOBJ before = ::SelectObject(dc, font_.get());
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
         const std::wstring wide = Wide(message_);
@@ -267,6 +295,9 @@ LRESULT Win32PreviewWindow::OnMessage(UINT message, WPARAM w, LPARAM l) {
             limits->ptMinTrackSize = {Scaled(kMinWidth), Scaled(kMinHeight)};
             return 0;
         }
+        case WM_DPICHANGED:
+            ApplyDpi(HIWORD(w), reinterpret_cast<const RECT*>(l));
+            return 0;
         case WM_CLOSE:
             // Closed, it only hides: the next Preview shows it where it was.
             run_.CancelAll();

@@ -26,8 +26,7 @@ public:
     enum Control : int { previewStatus = 201, previewPrint, previewSavePdf };
     static constexpr const wchar_t* kClassName = L"a5merge.Preview";
 
-    Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner, HFONT font,
-                       BackgroundRun::Post post, std::function<void()> print,
+    Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner, BackgroundRun::Post post, std::function<void()> print,
                        std::function<void()> savePdf);
     ~Win32PreviewWindow();
     Win32PreviewWindow(const Win32PreviewWindow&) = delete;
@@ -51,6 +50,7 @@ public:
     bool rendering() const { return run_.Running(); }
     // Where the page is drawn, in client pixels.
     RECT PageRect() const;
+    int dpi() const { return dpi_; }
     // How many renders have ended (a picture or a message).
     int rendersDone() const { return rendersDone_; }
 
@@ -60,13 +60,14 @@ private:
     void Render();
     void PlaceBesideOwner();
     void Layout();
+    void ApplyDpi(int dpi, const RECT* suggested);
     void Paint();
     void ShowStatus();
     int Scaled(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
 
     const Ghostscript& ghostscript_;
     HWND owner_;
-    HFONT font_;
+    FontHolder font_;
     std::function<void()> print_, savePdf_;
     HWND window_ = nullptr;
     int dpi_ = 96;

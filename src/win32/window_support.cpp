@@ -68,4 +68,23 @@ bool DeviceBitmap::Draw(HDC dc, const RECT& target) const {
     return lines != 0 && lines != static_cast<int>(GDI_ERROR);
 }
 
+HFONT TahomaFont(double points, bool bold, int dpi) {
+    return ::CreateFontW(-::MulDiv(static_cast<int>(points * 100 + 0.5), dpi, 7200), 0, 0, 0,
+                         bold ? 700 : 400, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                         CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
+}
+
+int DpiOf(HWND window) {
+    using DpiForWindow = UINT(WINAPI*)(HWND);
+    static const auto dpiForWindow = reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (dpiForWindow != nullptr && window != nullptr) {
+        if (const UINT dpi = dpiForWindow(window); dpi > 0) return static_cast<int>(dpi);
+    }
+    const HDC screen = ::GetDC(nullptr);
+    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
+    if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : 96;
+}
+
 }  // namespace a5merge

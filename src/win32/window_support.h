@@ -46,6 +46,31 @@ private:
     std::deque<std::function<void()>> queue_;
 };
 
+// Tahoma at `points` for `dpi` (bold: weight 700), of the ANSI character set.
+HFONT TahomaFont(double points, bool bold, int dpi);
+
+// The DPI `window` is shown at: its monitor's, where the system tells each
+// window its own (Windows 10 1607 on), else the screen's.
+int DpiOf(HWND window);
+
+// A font held and deleted when replaced or gone.
+class FontHolder {
+public:
+    FontHolder() = default;
+    explicit FontHolder(HFONT font) : font_(font) {}
+    ~FontHolder() { Reset(nullptr); }
+    FontHolder(const FontHolder&) = delete;
+    FontHolder& operator=(const FontHolder&) = delete;
+    void Reset(HFONT font) {
+        if (font_ != nullptr) ::DeleteObject(font_);
+        font_ = font;
+    }
+    HFONT get() const { return font_; }
+
+private:
+    HFONT font_ = nullptr;
+};
+
 // A rendered page as GDI draws it: 24-bit rows, blue green red, top down.
 struct DeviceBitmap {
     BITMAPINFO info{};
