@@ -267,10 +267,12 @@ protected:
         };
         std::vector<Job> jobs;
         std::string refusal;  // non-empty: every job refused so
+        bool cancel = false;  // the printer's own dialog is cancelled
         std::vector<std::string> Printers() override { return printers; }
         PrintJob Send(const std::string& printer, const std::string& file, const std::string& title,
                       const PrintOptions& options) override {
             jobs.push_back({printer, ReadBytes(file), title, options});
+            if (cancel) return PrintJob{false, 0, "", true};
             return refusal.empty() ? PrintJob{true, 7, ""} : PrintJob{false, 0, refusal};
         }
     } spooler;
@@ -439,6 +441,15 @@ TEST_F(SheetCommandTest, PrintHandsThePdfToThePrinterChosen) {
               (Texts{"Could not print on office\r\nThe printer is not accepting jobs.",
                      "All looks OK!  "}));
     EXPECT_EQ(ReadBytes(dir.Path("f.pdf")), spooler.jobs[0].bytes);
+
+    // Cancelled in the printer's own dialog: nothing said.
+    desktop.boxes.clear();
+    spooler.refusal.clear();
+    spooler.cancel = true;
+    desktop.printAnswers = {PrintChoice{"office", "", {}}};
+    PrintSheet(form, ghostscript, spooler);
+    EXPECT_TRUE(desktop.boxes.empty()) << desktop.Texts().front();
+    spooler.cancel = false;
 
     // A TOP named too long for a print job's title: the title is cut to what
     // a print system takes, and nothing of our own folder is ever named.

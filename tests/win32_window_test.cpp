@@ -726,6 +726,42 @@ TEST(PreferA4Test, ReplacesAnyOtherPaper) {
     EXPECT_EQ(settings.dmFields, static_cast<DWORD>(DM_PAPERSIZE | DM_COPIES));
 }
 
+// The sheet's place on a printer's page: fitted in inches, so that pixels
+// that are not square do not squash it; centred, never cut, counted from
+// the printable area's corner.
+TEST(PreferA4Test, TheSheetIsPlacedInInches) {
+    const struct {
+        PrinterPage page;
+        double aspect;  // width over height, in inches; 0: no place
+        const char* what;
+    } cases[] = {
+        {{300, 300, 2480, 3508, 0, 0, 2480, 3508}, 595.0 / 842.0, "A4 at 300 dpi, no margin"},
+        {{200, 100, 1654, 1169, 0, 0, 1654, 1169}, 595.0 / 842.0, "200 x 100 dpi"},
+        {{100, 200, 827, 2339, 20, 40, 787, 2259}, 595.0 / 842.0, "100 x 200 dpi, margins"},
+        {{0, 300, 2480, 3508, 0, 0, 2480, 3508}, 0, "no resolution"},
+        {{300, 300, 2480, 3508, 0, 0, 0, 0}, 0, "no printable area"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RECT place = SheetPlace(c.page);
+        if (c.aspect == 0) {
+            EXPECT_TRUE(::IsRectEmpty(&place));
+            continue;
+        }
+        const double wide = (place.right - place.left) / static_cast<double>(c.page.dotsX);
+        const double high = (place.bottom - place.top) / static_cast<double>(c.page.dotsY);
+        EXPECT_NEAR(wide / high, c.aspect, 0.01);
+        EXPECT_GE(place.left, 0);
+        EXPECT_GE(place.top, 0);
+        EXPECT_LE(place.right, c.page.printableWidth);
+        EXPECT_LE(place.bottom, c.page.printableHeight);
+        // Centred across the paper (from its own edge, not the printable area's).
+        const int paperLeft = place.left + c.page.offsetX;
+        const int paperRight = c.page.paperWidth - (place.right + c.page.offsetX);
+        EXPECT_NEAR(paperLeft, paperRight, 2);
+    }
+}
+
 // A printer of the tests' own (tools/private-cups.sh): a socket on loopback
 // that keeps what the print server sends it.
 class LoopbackPrinter {
@@ -840,6 +876,30 @@ TEST_F(Win32WindowTest, PrintsTheSheetThroughTheSystem) {
     const std::optional<std::string> onLetter = printer.NextJob();
     ASSERT_TRUE(onLetter.has_value()) << "no job reached the printer";
     EXPECT_NE(onLetter->find("/PageSize[612 792]"), std::string::npos) << "the paper chosen";
+
+    // The job is made on the window's thread, from the busy box's work
+    // (where a driver's own dialog belongs to the window); that dialog's
+    // Cancel is a cancel.
+    const DWORD windowThread = ::GetCurrentThreadId();
+    DWORD startedOn = 0;
+    GdiPrinter cancelling(form->handlers().ghostscript(), [&](const std::function<void()>& work) {
+        form->RunOnWindowThread(work);
+    });
+    cancelling.startDoc = [&](HDC, const DOCINFOW&) {
+        startedOn = ::GetCurrentThreadId();
+        ::SetLastError(ERROR_CANCELLED);
+        return 0;
+    };
+    const std::string pdf = dir.Path("sheet.pdf");
+    ASSERT_TRUE(form->handlers().ghostscript().Run(PdfDevice(), top, pdf).ok);
+    PrintJob cancelled;
+    real.WhileBusy("", [&](const std::atomic<bool>&) {
+        cancelled = cancelling.Send("a5test", pdf, "sheet.pdf", {});
+    });
+    EXPECT_EQ(startedOn, windowThread);
+    EXPECT_TRUE(cancelled.cancelled);
+    EXPECT_FALSE(cancelled.sent);
+    EXPECT_EQ(cancelled.reason, "");
 
     // As Ghostscript renders it: one page, both drawings.
     const std::string received = dir.Write("job.ps", *job);

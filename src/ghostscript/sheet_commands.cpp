@@ -122,6 +122,8 @@ void PrintSheet(FormContext& form, const Ghostscript& ghostscript, PrintSpooler&
         const bool ours = !internal.empty() && error->path().rfind(internal, 0) == 0;
         form.desktop.MsgBox(failed + (ours ? error->reason() : std::string(error->what())),
                             kMbSystemModal);
+    } else if (job.cancelled) {
+        return;  // a cancel, in the printer's own dialog
     } else if (!job.sent) {
         form.desktop.MsgBox(failed + job.reason, kMbSystemModal);
     } else {

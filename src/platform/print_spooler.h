@@ -10,6 +10,7 @@ struct PrintJob {
     bool sent = false;
     int id = 0;          // the print system's number for the job
     std::string reason;  // why it was not sent, as the print system says
+    bool cancelled = false;  // the user cancelled it (in the printer's own dialog)
 };
 
 using PrintOptions = std::vector<std::pair<std::string, std::string>>;

@@ -77,7 +77,8 @@ Win32Form1::Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instanc
           desktop, files, instances, *this,
           [this] { ::PostMessageW(window_, kTakeHandOver, 0, 0); },
           [this](Zone) { Accepted(); }),
-      printer_(handlers_.ghostscript()),
+      printer_(handlers_.ghostscript(),
+               [this](const std::function<void()>& work) { RunOnWindowThread(work); }),
       posted_(kRunPosted) {
     handlers_.UsePrintSpooler(printer_);
     Create();
@@ -316,6 +317,20 @@ void Win32Form1::Run(MenuCommand command) {
         }
         preview_->Show(sources);
     });
+}
+
+void Win32Form1::RunOnWindowThread(const std::function<void()>& work) {
+    if (::GetCurrentThreadId() == ::GetWindowThreadProcessId(window_, nullptr)) {
+        work();
+        return;
+    }
+    const windows::Handle ran(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const HANDLE signal = ran.get();
+    posted_.Post([&work, signal] {
+        work();
+        ::SetEvent(signal);
+    });
+    ::WaitForSingleObject(signal, INFINITE);
 }
 
 void Win32Form1::ShowMenu(POINT at) {

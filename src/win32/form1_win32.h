@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -73,6 +74,9 @@ public:
 
     // A command of the context menu.
     void Run(MenuCommand command);
+    // Runs `work` on the window's thread, from any thread (the window's
+    // loop, or a busy box's, runs it), and returns once it has run.
+    void RunOnWindowThread(const std::function<void()>& work);
     // Shows the context menu at `at` (screen), or below the control with
     // the focus when `at` is (-1, -1), and runs the command chosen.
     void ShowMenu(POINT at);

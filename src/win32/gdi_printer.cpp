@@ -55,6 +55,43 @@ struct PrinterDc {
 
 }  // namespace
 
+PrinterPage PrinterPage::Of(HDC dc) {
+    PrinterPage page;
+    page.dotsX = ::GetDeviceCaps(dc, LOGPIXELSX);
+    page.dotsY = ::GetDeviceCaps(dc, LOGPIXELSY);
+    page.paperWidth = ::GetDeviceCaps(dc, PHYSICALWIDTH);
+    page.paperHeight = ::GetDeviceCaps(dc, PHYSICALHEIGHT);
+    page.offsetX = ::GetDeviceCaps(dc, PHYSICALOFFSETX);
+    page.offsetY = ::GetDeviceCaps(dc, PHYSICALOFFSETY);
+    page.printableWidth = ::GetDeviceCaps(dc, HORZRES);
+    page.printableHeight = ::GetDeviceCaps(dc, VERTRES);
+    return page;
+}
+
+RECT SheetPlace(const PrinterPage& page) {
+    if (page.dotsX <= 0 || page.dotsY <= 0 || page.printableWidth <= 0 ||
+        page.printableHeight <= 0) {
+        return {};
+    }
+    // In points, the same across and down.
+    const auto across = [&](double pixels) { return pixels * 72.0 / page.dotsX; };
+    const auto down = [&](double pixels) { return pixels * 72.0 / page.dotsY; };
+    const SheetBox printable{across(page.offsetX), down(page.offsetY), across(page.printableWidth),
+                             down(page.printableHeight)};
+    const SheetBox sheet =
+        SheetOnPaper(across(page.paperWidth), down(page.paperHeight), printable);
+    if (sheet.width <= 0 || sheet.height <= 0) return {};
+    // Back in the printer's pixels, from the printable area's corner (where
+    // GDI's origin is), as SheetOnPaper counts.
+    const auto x = [&](double points) {
+        return static_cast<LONG>(points * page.dotsX / 72.0 + 0.5);
+    };
+    const auto y = [&](double points) {
+        return static_cast<LONG>(points * page.dotsY / 72.0 + 0.5);
+    };
+    return {x(sheet.left), y(sheet.top), x(sheet.left + sheet.width), y(sheet.top + sheet.height)};
+}
+
 std::vector<std::string> GdiPrinter::Printers() {
     constexpr DWORD kWhich = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
     DWORD needed = 0, count = 0;
@@ -78,30 +115,29 @@ PrintJob GdiPrinter::Send(const std::string& printer, const std::string& file,
         }
     }
     if (settings.empty()) settings = DefaultSettings(printerName);
+    const auto* mode =
+        settings.empty() ? nullptr : reinterpret_cast<const DEVMODEW*>(settings.data());
+
+    // Where the sheet goes on the paper, and the resolution that fills it,
+    // asked of an information context here; the render is made off the
+    // window's thread.
     ::SetLastError(0);
-    const PrinterDc printerDc{::CreateDCW(
-        L"WINSPOOL", printerName.c_str(), nullptr,
-        settings.empty() ? nullptr : reinterpret_cast<const DEVMODEW*>(settings.data()))};
-    const HDC dc = printerDc.dc;
-    if (dc == nullptr) {
+    const PrinterDc info{::CreateICW(L"WINSPOOL", printerName.c_str(), nullptr, mode)};
+    if (info.dc == nullptr) {
         job.reason = Reason("the printer could not be opened");
         return job;
     }
-
-    // Where the sheet goes on the paper, in the printer's pixels, and the
-    // resolution that fills that place.
-    const SheetBox printable{static_cast<double>(::GetDeviceCaps(dc, PHYSICALOFFSETX)),
-                             static_cast<double>(::GetDeviceCaps(dc, PHYSICALOFFSETY)),
-                             static_cast<double>(::GetDeviceCaps(dc, HORZRES)),
-                             static_cast<double>(::GetDeviceCaps(dc, VERTRES))};
-    const SheetBox sheet = SheetOnPaper(::GetDeviceCaps(dc, PHYSICALWIDTH),
-                                        ::GetDeviceCaps(dc, PHYSICALHEIGHT), printable);
-    if (sheet.width < 1 || sheet.height < 1) {
+    const PrinterPage geometry = PrinterPage::Of(info.dc);
+    const RECT place = SheetPlace(geometry);
+    if (place.right <= place.left || place.bottom <= place.top) {
         job.reason = "the printer gives no page to draw on";
         return job;
     }
-    const RenderedPage page = RenderDocument(
-        ghostscript_, file, std::min(kMostDotsPerInch, DotsPerInchFor(sheet.height)));
+    // As fine as the finer of the printer's two resolutions needs.
+    const double needed = std::max(DotsPerInchFor(place.bottom - place.top),
+                                   (place.right - place.left) * 72.0 / kSheetWidth);
+    const RenderedPage page =
+        RenderDocument(ghostscript_, file, std::min(kMostDotsPerInch, needed));
     if (!page.ok) {
         job.reason = page.failure;
         return job;
@@ -115,29 +151,44 @@ PrintJob GdiPrinter::Send(const std::string& printer, const std::string& file,
         name.resize(name.size() - 4);
     }
     const std::wstring documentName = Wide(name);
-    DOCINFOW document{};
-    document.cbSize = sizeof document;
-    document.lpszDocName = documentName.c_str();
-    ::SetLastError(0);
-    const int id = ::StartDocW(dc, &document);
-    if (id <= 0) {
-        job.reason = Reason("the printer took no job");
-        return job;
+    const auto print = [&] {
+        ::SetLastError(0);
+        const PrinterDc printerDc{::CreateDCW(L"WINSPOOL", printerName.c_str(), nullptr, mode)};
+        const HDC dc = printerDc.dc;
+        if (dc == nullptr) {
+            job.reason = Reason("the printer could not be opened");
+            return;
+        }
+        DOCINFOW document{};
+        document.cbSize = sizeof document;
+        document.lpszDocName = documentName.c_str();
+        ::SetLastError(0);
+        const int id = startDoc(dc, document);
+        if (id <= 0) {
+            if (::GetLastError() == ERROR_CANCELLED) {
+                job.cancelled = true;  // in the driver's own dialog
+            } else {
+                job.reason = Reason("the printer took no job");
+            }
+            return;
+        }
+        if (::StartPage(dc) <= 0 || !bitmap.Draw(dc, place) || ::EndPage(dc) <= 0) {
+            job.reason = Reason("the page could not be drawn");
+            ::AbortDoc(dc);
+            return;
+        }
+        if (::EndDoc(dc) <= 0) {
+            job.reason = Reason("the job could not be ended");
+            return;
+        }
+        job.sent = true;
+        job.id = id;
+    };
+    if (onWindowThread_) {
+        onWindowThread_(print);
+    } else {
+        print();
     }
-    const RECT place{static_cast<LONG>(sheet.left), static_cast<LONG>(sheet.top),
-                     static_cast<LONG>(sheet.left + sheet.width),
-                     static_cast<LONG>(sheet.top + sheet.height)};
-    if (::StartPage(dc) <= 0 || !bitmap.Draw(dc, place) || ::EndPage(dc) <= 0) {
-        job.reason = Reason("the page could not be drawn");
-        ::AbortDoc(dc);
-        return job;
-    }
-    if (::EndDoc(dc) <= 0) {
-        job.reason = Reason("the job could not be ended");
-        return job;
-    }
-    job.sent = true;
-    job.id = id;
     return job;
 }
 
