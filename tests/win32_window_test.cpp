@@ -627,6 +627,55 @@ TEST_F(Win32WindowTest, SaveAsPdfWritesThePdf) {
     EXPECT_EQ(ReadBytes(dir.Path("sheet.pdf")).rfind("%PDF-", 0), 0u);
 }
 
+// The system's own Save As and Open dialogs (the common item dialogs),
+// answered as a user does: the proposal comes back whole, Cancel is
+// nothing. A folder past MAX_PATH goes to the shell by its short name and
+// comes back by its long one. (Wine's shell parses no short name: there
+// the dialogs themselves are shown a short folder only.)
+TEST_F(Win32WindowTest, TheSystemsDialogsTakeLongPaths) {
+    std::string folder = dir.Path("");
+    while (folder.size() < 300) {
+        folder += std::string(60, 'a' + static_cast<char>(folder.size() % 26)) + "\\";
+        testing::MakeFolder(folder.substr(0, folder.size() - 1));
+    }
+    folder.pop_back();
+    const std::string shortName = ShellFolderName(folder);
+    EXPECT_LT(shortName.size(), static_cast<std::size_t>(MAX_PATH));
+    EXPECT_EQ(ChosenPath(shortName + "\\left_Combi.PS"), folder + "\\left_Combi.PS");
+    EXPECT_EQ(ChosenPath("\\\\?\\" + shortName + "\\x.PS"), folder + "\\x.PS");
+    EXPECT_EQ(ShellFolderName(dir.Path("")), dir.Path(""));
+    folder = dir.Path("short");
+    testing::MakeFolder(folder);
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Win32Desktop real;
+    real.SetOwner(form->window());
+    // Answers the next dialog titled `title` with `command` (IDOK, IDCANCEL).
+    const auto answer = [](const wchar_t* title, WPARAM command) {
+        return std::thread([title, command] {
+            for (int i = 0; i < 300; ++i) {
+                const HWND dialog = ::FindWindowW(nullptr, title);
+                if (dialog != nullptr && ::IsWindowVisible(dialog)) {
+                    ::Sleep(300);
+                    ::PostMessageW(dialog, WM_COMMAND, command, 0);
+                    return;
+                }
+                ::Sleep(100);
+            }
+        });
+    };
+    const std::string proposed = folder + "\\left_Combi.PS";
+    std::thread ok = answer(L"Save the long one", IDOK);
+    const std::optional<std::string> saved =
+        real.SaveAs({"Save the long one", "Postscript (*.PS)|*.PS|PDF (*.pdf)|*.pdf", "PS", folder,
+                     proposed, SaveDialog::kOverwritePrompt});
+    ok.join();
+    EXPECT_EQ(saved, proposed);
+
+    std::thread cancel = answer(L"Open the long one", IDCANCEL);
+    EXPECT_EQ(real.OpenFile({"Open the long one", "PostScript (*.ps)|*.ps", folder}), std::nullopt);
+    cancel.join();
+}
+
 // A zone's tooltip, while the pointer rests there: what to do without a
 // file; with one, its name and a small render of its drawing. Every tip
 // tells of the menu. It goes when the pointer leaves.

@@ -5,10 +5,12 @@
 #include <commdlg.h>
 
 #include <commctrl.h>
+#include <shobjidl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <thread>
 #include <cstdlib>
 #include <vector>
@@ -45,16 +47,6 @@ std::wstring BoxText(const std::string& text) {
 
 }  // namespace
 
-std::wstring DialogFilter(const std::string& filter) {
-    std::wstring result = Wide(filter);
-    for (wchar_t& c : result) {
-        if (c == L'|') c = L'\0';
-    }
-    result.push_back(L'\0');
-    result.push_back(L'\0');
-    return result;
-}
-
 Win32Desktop::Win32Desktop(std::function<void()> beforeEnd) : beforeEnd_(std::move(beforeEnd)) {}
 
 int Win32Desktop::MsgBox(const std::string& text, int style,
@@ -67,47 +59,130 @@ int Win32Desktop::MsgBox(const std::string& text, int style,
 
 namespace {
 
-// The common dialog's settings both dialogs share; the chosen name comes
-// back in `name`.
-struct FileDialog {
-    std::vector<wchar_t> name = std::vector<wchar_t>(32768, L'\0');
-    std::wstring filter, title, folder;
-    OPENFILENAMEW settings{};
-
-    FileDialog(HWND owner, const std::string& filterText, const std::string& titleText,
-               const std::string& initDir, DWORD flags)
-        : filter(DialogFilter(filterText)), title(Wide(titleText)), folder(Wide(initDir)) {
-        settings.lStructSize = sizeof settings;
-        settings.hwndOwner = owner;
-        settings.lpstrFilter = filter.c_str();
-        settings.nFilterIndex = 1;
-        settings.lpstrFile = name.data();
-        settings.nMaxFile = static_cast<DWORD>(name.size());
-        settings.lpstrTitle = title.c_str();
-        settings.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-        settings.Flags = OFN_EXPLORER | OFN_NOCHANGEDIR | OFN_HIDEREADONLY | flags;
+template <class Interface>
+struct ComHolder {
+    Interface* held = nullptr;
+    ~ComHolder() {
+        if (held != nullptr) held->Release();
     }
+    Interface** out() { return &held; }
+    Interface* operator->() const { return held; }
 };
+
+// `path` as Windows gives it back from a long-path call: without its \\?\.
+std::string WithoutLongPrefix(std::string path) {
+    if (path.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + path.substr(8);
+    if (path.rfind("\\\\?\\", 0) == 0 && path.size() > 5 && path[5] == ':') return path.substr(4);
+    return path;
+}
+
+// `path` by another of its names: its short (8.3) one, or its long one.
+std::string OtherName(const std::string& path, bool shortName) {
+    const std::wstring given = windows::SystemPath(path);
+    const auto call = shortName ? ::GetShortPathNameW : ::GetLongPathNameW;
+    std::wstring other(call(given.c_str(), nullptr, 0), L'\0');
+    const DWORD length = call(given.c_str(), other.data(), static_cast<DWORD>(other.size()));
+    if (length == 0 || length >= other.size()) return path;
+    other.resize(length);
+    return WithoutLongPrefix(windows::Narrow(other));
+}
+
+// A folder as the shell's item, for the dialog to start in.
+ComHolder<IShellItem> FolderItem(const std::string& folder) {
+    ComHolder<IShellItem> item;
+    if (folder.empty()) return item;
+    if (FAILED(::SHCreateItemFromParsingName(Wide(ShellFolderName(folder)).c_str(), nullptr,
+                                             IID_IShellItem,
+                                             reinterpret_cast<void**>(item.out())))) {
+        item.held = nullptr;
+    }
+    return item;
+}
+
+}  // namespace
+
+// The shell parses no path past MAX_PATH: such a folder goes by its short name.
+std::string ShellFolderName(const std::string& folder) {
+    return folder.size() < MAX_PATH ? folder : OtherName(folder, true);
+}
+
+// In a folder given by its short name: the folder's long name, as the user
+// knows it (the file itself may not be there yet).
+std::string ChosenPath(const std::string& shellPath) {
+    const std::string path = WithoutLongPrefix(shellPath);
+    const std::size_t slash = path.find_last_of('\\');
+    if (slash == std::string::npos) return path;
+    return OtherName(path.substr(0, slash), false) + path.substr(slash);
+}
+
+namespace {
+
+// The common item dialog (Open or Save As): it takes and gives paths of
+// any length. Nothing when cancelled.
+std::optional<std::string> RunFileDialog(HWND owner, bool save, const std::string& title,
+                                         const std::string& filter, const std::string& folder,
+                                         const std::string& name, const std::string& extension,
+                                         FILEOPENDIALOGOPTIONS options) {
+    ComHolder<IFileDialog> dialog;
+    if (FAILED(::CoCreateInstance(save ? CLSID_FileSaveDialog : CLSID_FileOpenDialog, nullptr,
+                                  CLSCTX_INPROC_SERVER, IID_IFileDialog,
+                                  reinterpret_cast<void**>(dialog.out())))) {
+        throw std::runtime_error("The file dialog could not be opened.");
+    }
+    // "Postscript (*.PS)|*.PS|PDF (*.pdf)|*.pdf": description and pattern pairs.
+    std::vector<std::wstring> parts;
+    for (std::size_t at = 0; at <= filter.size();) {
+        const std::size_t bar = std::min(filter.find('|', at), filter.size());
+        parts.push_back(Wide(filter.substr(at, bar - at)));
+        at = bar + 1;
+    }
+    std::vector<COMDLG_FILTERSPEC> types;
+    for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+        types.push_back({parts[i].c_str(), parts[i + 1].c_str()});
+    }
+    if (!types.empty()) {
+        dialog->SetFileTypes(static_cast<UINT>(types.size()), types.data());
+        dialog->SetFileTypeIndex(1);
+    }
+    dialog->SetTitle(Wide(title).c_str());
+    if (!extension.empty()) dialog->SetDefaultExtension(Wide(extension).c_str());
+    FILEOPENDIALOGOPTIONS own = 0;
+    dialog->GetOptions(&own);
+    dialog->SetOptions(own | options | FOS_FORCEFILESYSTEM | FOS_NOCHANGEDIR);
+    if (const ComHolder<IShellItem> start = FolderItem(folder); start.held != nullptr) {
+        dialog->SetFolder(start.held);
+    }
+    if (!name.empty()) dialog->SetFileName(Wide(name).c_str());
+    if (FAILED(dialog->Show(owner))) return std::nullopt;  // cancelled (or failed to show)
+    ComHolder<IShellItem> chosen;
+    wchar_t* path = nullptr;
+    if (FAILED(dialog->GetResult(chosen.out())) ||
+        FAILED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        return std::nullopt;
+    }
+    const std::string result = ChosenPath(windows::Narrow(path));
+    ::CoTaskMemFree(path);
+    return result;
+}
 
 }  // namespace
 
 std::optional<std::string> Win32Desktop::SaveAs(const SaveDialog& dialog) {
-    FileDialog chooser(owner_, dialog.filter, dialog.title, dialog.initDir,
-                       OFN_PATHMUSTEXIST | ((dialog.flags & SaveDialog::kOverwritePrompt) != 0
-                                                ? OFN_OVERWRITEPROMPT
-                                                : 0));
-    const std::wstring proposed = Wide(dialog.fileName);
-    proposed.copy(chooser.name.data(), std::min(proposed.size(), chooser.name.size() - 1));
-    const std::wstring extension = Wide(dialog.defaultExt);
-    chooser.settings.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
-    if (!::GetSaveFileNameW(&chooser.settings)) return std::nullopt;
-    return Narrow(chooser.name.data());
+    // The proposal is a path: its folder is where the dialog starts.
+    const std::size_t slash = dialog.fileName.find_last_of("\\/");
+    const std::string folder =
+        slash == std::string::npos ? dialog.initDir : dialog.fileName.substr(0, slash);
+    const std::string name =
+        slash == std::string::npos ? dialog.fileName : dialog.fileName.substr(slash + 1);
+    return RunFileDialog(owner_, true, dialog.title, dialog.filter, folder, name, dialog.defaultExt,
+                         FOS_PATHMUSTEXIST | ((dialog.flags & SaveDialog::kOverwritePrompt) != 0
+                                                  ? FOS_OVERWRITEPROMPT
+                                                  : 0));
 }
 
 std::optional<std::string> Win32Desktop::OpenFile(const OpenDialog& dialog) {
-    FileDialog chooser(owner_, dialog.filter, dialog.title, dialog.initDir, OFN_FILEMUSTEXIST);
-    if (!::GetOpenFileNameW(&chooser.settings)) return std::nullopt;
-    return Narrow(chooser.name.data());
+    return RunFileDialog(owner_, false, dialog.title, dialog.filter, dialog.initDir, "", "",
+                         FOS_FILEMUSTEXIST | FOS_PATHMUSTEXIST);
 }
 
 // The system's print dialog: the printer, copies and paper; A4 is chosen

@@ -40,8 +40,11 @@ private:
     std::function<void()> beforeEnd_;
 };
 
-// "Text (*.txt)|*.txt" as the common dialogs take it: NUL-separated, two
-// NULs at the end.
-std::wstring DialogFilter(const std::string& filter);
+// For the system's file dialogs, which take and give paths of any length:
+// the name the shell is given for `folder` to start in (past MAX_PATH, its
+// short name), and a path a dialog chose as the user knows it (its folder's
+// long name, no \\?\).
+std::string ShellFolderName(const std::string& folder);
+std::string ChosenPath(const std::string& shellPath);
 
 }  // namespace a5merge
