@@ -283,5 +283,36 @@ TEST(HandOversTest, NoneAreTakenWhileTheWindowAsksWhetherToEnd) {
     EXPECT_FALSE(handlers.TakeFilesFromAnotherCopy({"C:\\z.ps"})) << "it ends";
 }
 
+// A zone remembers why the last file given to it was refused (as --check
+// says it, with the file's name) until it accepts one; each zone its own.
+TEST(HandOversTest, AZoneRemembersWhyItRefusedAFile) {
+    TempFolder dir;
+    testing::FakeDesktop desktop;
+    TextFiles files;
+    testing::ScriptedInstances firstCopy(false);
+    testing::FakeCaptions captions;
+    std::vector<Zone> told;
+    FormHandlers handlers(desktop, files, firstCopy, captions, [] {},
+                          [&](Zone zone) { told.push_back(zone); });
+    handlers.Load();
+    const struct {
+        Zone zone;
+        std::vector<std::string> files;
+        const char* refusal;  // TOP's after the drop
+    } drops[] = {
+        {Zone::Top, {dir.Write("notes.txt", "x")}, "notes.txt: Sorry only *.PS files"},
+        {Zone::Top, {dir.Write("empty.ps", "")}, "empty.ps: file check NOT OK: it is empty"},
+        {Zone::Bottom, {dir.Path("gone.ps")}, "empty.ps: file check NOT OK: it is empty"},
+        {Zone::Top, {dir.Write("a.ps", "x"), dir.Write("b.ps", "x")}, "Only one at a time!"},
+        {Zone::Top, {dir.Write("left.ps", AcceptedInput())}, ""},
+    };
+    for (const auto& drop : drops) {
+        handlers.TakeFiles(drop.zone, drop.files);
+        EXPECT_EQ(handlers.Refusal(Zone::Top), drop.refusal) << drop.files.front();
+    }
+    EXPECT_EQ(handlers.Refusal(Zone::Bottom), "gone.ps: file check NOT OK: not found");
+    EXPECT_EQ(told.size(), std::size(drops)) << "the window is told of each";
+}
+
 }  // namespace
 }  // namespace a5merge

@@ -1272,7 +1272,7 @@ TEST_F(Form1MergeTest, PreviewShowsTheSheetAndFollowsTheZones) {
     const std::string bad = dir.Write("bad.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"));
     RenderAfter(preview, [&] { DropOn("lblTop", bad); });
     EXPECT_TRUE(preview->picture().isNull());
-    EXPECT_EQ(preview->message(), "Ghostscript: Error: /undefined in nosuchoperator");
+    EXPECT_EQ(preview->message(), "TOP, bad.ps: Ghostscript: Error: /undefined in nosuchoperator");
 
     // A sandbox that cannot be made here is said.
     std::filesystem::create_directory(dir.Path("bin"));
@@ -1325,8 +1325,16 @@ TEST_F(Form1MergeTest, EachZoneShowsItsDrawing) {
     EXPECT_EQ(frmTop->toolTip(),
               "<b>TOP</b>: drop, paste or click to choose a PostScript file<br>" + hint);
     EXPECT_TRUE(frmBottom->toolTip().endsWith(hint));
+    // A file refused: why, as --check says it, until the zone takes one.
+    ShowActive();
+    DropOn("frmTop", dir.Write("a<b>.txt", "x"));
+    EXPECT_EQ(frmTop->toolTip(),
+              "<b>TOP</b>: drop, paste or click to choose a PostScript file<br>Refused "
+              "a&lt;b&gt;.txt: Sorry only *.PS files<br>" + hint);
+    desktop.boxes.clear();
     DropSamples();
     EXPECT_TRUE(frmTop->toolTip().endsWith(hint));
+    EXPECT_FALSE(frmTop->toolTip().contains("Refused"));
     EXPECT_TRUE(
         frmTop->toolTip().startsWith("<b>TOP</b>: " + QString::fromStdString(dir.Path("left.ps"))));
     EXPECT_TRUE(frmBottom->toolTip().startsWith("<b>BOTTOM</b>: "));

@@ -538,12 +538,28 @@ TEST(GhostscriptRunTest, RenderingAFifoFailsAtOnce) {
 #endif
     const Ghostscript ghostscript;
     const auto start = std::chrono::steady_clock::now();
-    for (const RenderedPage& page :
-         {RenderSheet(ghostscript, {std::nullopt, fifo}, 30), RenderDrawing(ghostscript, fifo, 30),
-          RenderSheet(ghostscript, {dir.Write("t.ps", AcceptedInput()), fifo}, 30)}) {
-        EXPECT_FALSE(page.ok);
-        EXPECT_EQ(page.failure, fifo + ": Not a regular file");
+    // The sheet's render says which half it is.
+    const struct {
+        RenderedPage page;
+        const char* half;
+    } renders[] = {
+        {RenderSheet(ghostscript, {std::nullopt, fifo}, 30), "BOTTOM: "},
+        {RenderDrawing(ghostscript, fifo, 30), ""},
+        {RenderSheet(ghostscript, {dir.Write("t.ps", AcceptedInput()), fifo}, 30), "BOTTOM: "},
+        {RenderSheet(ghostscript, {fifo, dir.Write("b.ps", AcceptedInput())}, 30), "TOP: "},
+    };
+    for (const auto& render : renders) {
+        EXPECT_FALSE(render.page.ok);
+        EXPECT_EQ(render.page.failure, render.half + fifo + ": Not a regular file");
     }
+    // A drawing Ghostscript cannot read, named by its half and its name.
+    const std::string broken = dir.Write("broken.ps", AcceptedInput("nosuchoperator\r\nshowpage\r\n"));
+    EXPECT_EQ(RenderSheet(ghostscript, {dir.Path("t.ps"), broken}, 10).failure.rfind(
+                  "BOTTOM, broken.ps: Ghostscript: Error: /undefined", 0),
+              0u);
+    EXPECT_EQ(RenderSheet(ghostscript, {broken, std::nullopt}, 10).failure.rfind(
+                  "TOP, broken.ps: Ghostscript: Error: /undefined", 0),
+              0u);
     EXPECT_EQ(PrintProblems(ghostscript, fifo),
               std::vector<std::string>{fifo + ": Not a regular file"});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));

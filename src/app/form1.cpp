@@ -185,7 +185,12 @@ void Form1::SaveAsPdf() { Run(MenuCommand::SaveAsPdf); }
 void Form1::ShowTooltip(Zone zone) {
     const bool top = zone == Zone::Top;
     DropFrame* frame = top ? frmTop_ : frmBottom_;
+    // Why the last file given to it was refused, until it takes one.
+    const std::string& refusal = handlers_.Refusal(zone);
     const QString hint =
+        (refusal.empty() ? QString()
+                         : QStringLiteral("<br>Refused ") +
+                               QString::fromStdString(refusal).toHtmlEscaped()) +
         QStringLiteral("<br><i>") + QLatin1String(kMenuHint) + QStringLiteral("</i>");
     const MergeState& state = this->state();
     if ((top ? state.topOK : state.bottomOK) == 0) {

@@ -260,12 +260,6 @@ std::string Shown(const std::string& name) {
     return shown;
 }
 
-// The window's text for a refusal, then why, when the check says.
-std::string WithDetail(const std::string& text, const CheckDetail& detail) {
-    const std::string why = DetailText(detail);
-    return why.empty() ? text : text + ": " + why;
-}
-
 void Refuse(const std::string& path, const std::string& reason) {
     WriteWhole(stderr, std::string(kProgram) + ": " + Shown(path) + ": " + reason + "\n");
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "ghostscript/raster.h"
+#include "input/path_helpers.h"
 #include "platform/file_system.h"
 #include "platform/runtime_error.h"
 #include "platform/text_files.h"
@@ -117,6 +118,30 @@ RenderedPage RenderFile(const Ghostscript& ghostscript, const std::string& path,
 
 }  // namespace
 
+// Which half Ghostscript cannot read, as the beginning of its `failure`
+// ("TOP, left.ps: ", "TOP: " where the failure names the file): the one
+// there is, or of two the first that fails alone; nothing when each reads
+// alone.
+std::string WhichHalf(const Ghostscript& ghostscript, const SheetSources& sources,
+                      const std::string& failure, const std::atomic<bool>* cancel) {
+    const auto named = [&failure](const char* half, const std::string& path) {
+        const std::string name = FileOnly(path);
+        return std::string(half) +
+               (failure.find(name) != std::string::npos ? "" : ", " + name) + ": ";
+    };
+    if (!sources.top || !sources.bottom) {
+        return sources.top ? named("TOP", *sources.top) : named("BOTTOM", *sources.bottom);
+    }
+    constexpr double kGlance = 10;  // dots per inch: enough to fail as it would
+    const std::pair<const char*, std::string> halves[] = {{"TOP", *sources.top},
+                                                          {"BOTTOM", *sources.bottom}};
+    for (const auto& [half, path] : halves) {
+        const RenderedPage alone = RenderDrawing(ghostscript, path, kGlance, cancel);
+        if (!alone.ok && !alone.cancelled) return named(half, path);
+    }
+    return {};
+}
+
 RenderedPage RenderSheet(const Ghostscript& ghostscript, const SheetSources& sources,
                          double dotsPerInch, const std::atomic<bool>* cancel) {
     RenderedPage rendered;
@@ -140,12 +165,18 @@ RenderedPage RenderSheet(const Ghostscript& ghostscript, const SheetSources& sou
             if (sheet.error) throw *sheet.error;
         }
     } catch (const RuntimeError& error) {
-        rendered.failure = error.what();
+        rendered.failure = WhichHalf(ghostscript, sources, error.what(), cancel) + error.what();
         return rendered;
     }
     std::vector<Raster> pages;
     rendered = RenderFile(ghostscript, document, dotsPerInch, cancel, pages);
-    if (!rendered.ok) return rendered;
+    if (!rendered.ok) {
+        if (!rendered.cancelled) {
+            rendered.failure = WhichHalf(ghostscript, sources, rendered.failure, cancel) +
+                               rendered.failure;
+        }
+        return rendered;
+    }
     if (sources.top && sources.bottom) {
         rendered.problems = SheetProblems(pages);
     } else if (pages.size() > 1) {

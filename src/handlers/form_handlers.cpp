@@ -44,7 +44,9 @@ void FormHandlers::TakeFiles(Zone zone, const std::vector<std::string>& paths) {
     Guarded([&] {
         if (!Reach(paths)) return;  // the user stopped waiting
         FormContext form = Context();
-        Remember(zone, DropOnZone(zone, paths, form));
+        CheckDetail detail;
+        const DropVerdict verdict = DropOnZone(zone, paths, form, &detail);
+        Remember(zone, verdict, paths.size() == 1 ? paths.front() : std::string(), detail);
     });
 }
 
@@ -75,14 +77,27 @@ bool FormHandlers::Reach(const std::vector<std::string>& paths) {
 void FormHandlers::ChooseFile(Zone zone) {
     Guarded([&] {
         FormContext form = Context();
-        Remember(zone, ChooseForZone(zone, form, lastFolder_));
+        CheckDetail detail;
+        std::string chosen;
+        const DropVerdict verdict = ChooseForZone(zone, form, lastFolder_, &detail, &chosen);
+        Remember(zone, verdict, chosen, detail);
     });
 }
 
 // The Open dialog starts where the last file accepted on either zone lies,
-// and the window follows the file accepted.
-void FormHandlers::Remember(Zone zone, DropVerdict verdict) {
-    if (verdict != DropVerdict::Accepted) return;
+// and the window follows the file accepted. A refused file is remembered
+// with why, for the zone's tooltip, until the zone accepts one.
+void FormHandlers::Remember(Zone zone, DropVerdict verdict, const std::string& path,
+                            const CheckDetail& detail) {
+    std::string& refusal = refusals_[zone == Zone::Top ? 0 : 1];
+    if (verdict != DropVerdict::Accepted) {
+        const std::string reason = RefusalReason(verdict);
+        if (reason.empty() || verdict == DropVerdict::ShortPath) return;
+        refusal = (path.empty() ? std::string() : FileOnly(path) + ": ") + WithDetail(reason, detail);
+        if (accepted_) accepted_(zone);
+        return;
+    }
+    refusal.clear();
     lastFolder_ = PathOnly(zone == Zone::Top ? state_.topFile : state_.bottomFile);
     if (lastFolder_.empty()) lastFolder_ = std::string(1, PlatformSeparator());
     if (accepted_) accepted_(zone);

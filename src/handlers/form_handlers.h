@@ -45,8 +45,8 @@ class TextFiles;
 class FormHandlers {
 public:
     // `later` asks the window to call TakeHandOver soon, from its event loop;
-    // `accepted` says a zone took a file (its tooltip, its name for screen
-    // readers and the preview follow it).
+    // `accepted` says a zone took a file or refused one (its tooltip, its
+    // name for screen readers and the preview follow it).
     FormHandlers(Desktop& desktop, TextFiles& files, InstanceTest& instances, Captions& captions,
                  std::function<void()> later, std::function<void(Zone)> accepted);
     ~FormHandlers();
@@ -98,11 +98,15 @@ public:
 
     // The files the zones hold now, for a render of the sheet.
     SheetSources Sources() const;
+    // Why the last file given to `zone` was refused, as --check says it
+    // ("notes.txt: Sorry only *.PS files"); empty once it accepts one.
+    const std::string& Refusal(Zone zone) const { return refusals_[zone == Zone::Top ? 0 : 1]; }
     const MergeState& state() const { return state_; }
     Desktop& desktop() { return desktop_; }
 
 private:
-    void Remember(Zone zone, DropVerdict verdict);
+    void Remember(Zone zone, DropVerdict verdict, const std::string& path,
+                  const CheckDetail& detail);
     bool Reach(const std::vector<std::string>& paths);
     FormContext Context() { return {state_, files_, desktop_, captions_}; }
 
@@ -114,6 +118,7 @@ private:
     MergeState state_;
     HandOvers handOvers_;
     std::string lastFolder_;  // of the last file accepted, where the Open dialog starts
+    std::string refusals_[2];  // TOP's, BOTTOM's
     std::unique_ptr<Ghostscript> ownGhostscript_;
     const Ghostscript* ghostscript_;
     PrintSpooler* spooler_ = nullptr;

@@ -106,9 +106,15 @@ std::string RefusalText(Zone zone, DropVerdict verdict) {
 
 std::string_view AcceptedCaption(Zone zone) { return Table(zone).acceptedCaption; }
 
-DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form) {
+std::string WithDetail(const std::string& text, const CheckDetail& detail) {
+    const std::string why = DetailText(detail);
+    return why.empty() ? text : text + ": " + why;
+}
+
+DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form,
+                       CheckDetail* detail) {
     const ZoneTable& table = Table(zone);
-    const DropVerdict verdict = JudgeDrop(paths, form.state, form.files);
+    const DropVerdict verdict = JudgeDrop(paths, form.state, form.files, detail);
     switch (verdict) {
         case DropVerdict::NothingDropped:
             break;
@@ -126,16 +132,18 @@ DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormCon
     return verdict;
 }
 
-DropVerdict ChooseForZone(Zone zone, FormContext& form, const std::string& startFolder) {
+DropVerdict ChooseForZone(Zone zone, FormContext& form, const std::string& startFolder,
+                          CheckDetail* detail, std::string* chosenPath) {
     const OpenDialog dialog{zone == Zone::Top ? "TOP file" : "BOTTOM file",
                             "Postscript files (*.ps)|*.ps|All files (*)|*", startFolder};
     const std::optional<std::string> chosen = form.desktop.OpenFile(dialog);
     if (!chosen) return DropVerdict::NothingDropped;
+    if (chosenPath != nullptr) *chosenPath = *chosen;
     if (MayHaveLostBytes(*chosen)) {
         form.desktop.MsgBox(*chosen + form.state.lineBreak + kNameNotCarried, kMbSystemModal);
         return DropVerdict::CheckFailed;
     }
-    return DropOnZone(zone, {*chosen}, form);
+    return DropOnZone(zone, {*chosen}, form, detail);
 }
 
 }  // namespace a5merge

@@ -49,6 +49,10 @@ DropVerdict JudgeDrop(const std::vector<std::string>& paths, MergeState& state, 
 // verdicts that refuse nothing.
 std::string RefusalReason(DropVerdict verdict);
 
+// `text` (a refusal's), then why, when the check says: what --check prints
+// ("file check NOT OK: its lines end with LF only").
+std::string WithDetail(const std::string& text, const CheckDetail& detail);
+
 // The message a refusal shows on `zone` ("TOP.PS file check NOT OK"); empty
 // for verdicts that show none.
 std::string RefusalText(Zone zone, DropVerdict verdict);
@@ -59,12 +63,16 @@ std::string_view AcceptedCaption(Zone zone);
 // The zone's Open dialog: asks for a file for `zone`, starting in
 // `startFolder` (the home folder when empty), and takes the answer as a drop
 // on the zone, with the same checks, messages, captions and flags. Cancel
-// changes nothing (NothingDropped). Returns the verdict.
-DropVerdict ChooseForZone(Zone zone, FormContext& form, const std::string& startFolder);
+// changes nothing (NothingDropped). Returns the verdict; with `detail` and
+// `chosen`, also why the check refused the file, and which it was.
+DropVerdict ChooseForZone(Zone zone, FormContext& form, const std::string& startFolder,
+                          CheckDetail* detail = nullptr, std::string* chosen = nullptr);
 
 // A drop of `paths` on `zone`: an accepted file becomes the zone's file, sets
 // its flag and shows the accepted caption; a refusal shows its message and
-// leaves the zone as it was; a short path ends the program. Returns the verdict.
-DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form);
+// leaves the zone as it was; a short path ends the program. Returns the
+// verdict; with `detail`, also why the check refused the file.
+DropVerdict DropOnZone(Zone zone, const std::vector<std::string>& paths, FormContext& form,
+                       CheckDetail* detail = nullptr);
 
 }  // namespace a5merge

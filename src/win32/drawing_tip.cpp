@@ -40,9 +40,11 @@ DrawingTip::~DrawingTip() {
     ::DestroyWindow(window_);
 }
 
-void DrawingTip::Show(const std::string& zone, const std::string& path, POINT at) {
+void DrawingTip::Show(const std::string& zone, const std::string& path, POINT at,
+                      const std::string& refusal) {
     zone_ = zone;
     path_ = path;
+    refusal_ = refusal;
     at_ = at;
     Compose();
 }
@@ -81,6 +83,7 @@ void DrawingTip::Compose() {
             detail = "(drawing...)";
         }
     }
+    if (!refusal_.empty()) detail += (detail.empty() ? "" : "\n") + ("Refused " + refusal_);
     text_ = heading_ + "\n" + (detail.empty() ? "" : detail + "\n") + kMenuHint;
 
     // Measured: the heading, the picture, the rest of the text.

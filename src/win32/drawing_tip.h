@@ -28,8 +28,10 @@ public:
     DrawingTip& operator=(const DrawingTip&) = delete;
 
     // Shows the tip of `zone` ("TOP"), holding `path` (empty: no file), below
-    // the point `at` of the screen.
-    void Show(const std::string& zone, const std::string& path, POINT at);
+    // the point `at` of the screen; `refusal`: why the last file given to
+    // the zone was refused.
+    void Show(const std::string& zone, const std::string& path, POINT at,
+              const std::string& refusal = {});
     void Hide();
     // The main window's DPI and fonts changed: the tip follows (and its
     // pictures are made again at the new size).
@@ -53,7 +55,7 @@ private:
     HFONT font_, bold_;
     int dpi_;
     HWND window_ = nullptr;
-    std::string zone_, path_;
+    std::string zone_, path_, refusal_;
     POINT at_{};
     std::string heading_, text_;
     std::unique_ptr<DeviceBitmap> picture_;

@@ -363,7 +363,7 @@ void Win32Form1::ShowTip(Zone zone, POINT at) {
     tipZone_ = zone;
     tip_->Show(top ? "TOP" : "BOTTOM",
                (top ? now.topOK : now.bottomOK) != 0 ? (top ? now.topFile : now.bottomFile) : "",
-               at);
+               at, handlers_.Refusal(zone));
 }
 
 // The zone's name for screen readers, its tooltip and the preview follow
