@@ -124,6 +124,9 @@ configure_file(windows_installer_test.sh ${CMAKE_CURRENT_BINARY_DIR}/windows_ins
                @ONLY)
 add_test(NAME installer_installs_and_uninstalls
     COMMAND sh ${CMAKE_CURRENT_BINARY_DIR}/windows_installer_test.sh
-            ${CMAKE_BINARY_DIR}/a5merge-${PROJECT_VERSION}-setup.exe ${CMAKE_BINARY_DIR}/wine-run.sh
-            ${A5MERGE_WINEPREFIX})
-set_tests_properties(installer_installs_and_uninstalls PROPERTIES TIMEOUT 120)
+            ${CMAKE_BINARY_DIR}/a5merge-${PROJECT_VERSION}-setup.exe
+            ${CMAKE_BINARY_DIR}/wine-run-x.sh ${A5MERGE_WINEPREFIX}-x $<TARGET_FILE:a5merge>
+            $<TARGET_FILE:a5merge-cli> $<TARGET_FILE:stand_in_child>)
+# (The window runs on the tests' display.)
+set_tests_properties(installer_installs_and_uninstalls PROPERTIES TIMEOUT 180
+    FIXTURES_REQUIRED x_display RESOURCE_LOCK x_display)

@@ -11,6 +11,8 @@
 //                       another program on the desktop could, and writes a
 //                       line to LOG for each hand-over it is sent; ends when
 //                       closed, or after 60 s
+//   window CLASS        ends 0 once a window of CLASS shows, 1 after 30 s
+//                       without one
 
 #include <windows.h>
 
@@ -110,6 +112,12 @@ int wmain(int argc, wchar_t** argv) {
         ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), said.data(), static_cast<DWORD>(said.size()),
                     &written, nullptr);
         ::Sleep(60000);
+    } else if (command == L"window" && argc > 2) {
+        for (int i = 0; i < 300; ++i, ::Sleep(100)) {
+            const HWND found = ::FindWindowW(argv[2], nullptr);
+            if (found != nullptr && ::IsWindowVisible(found)) return 0;
+        }
+        return 1;
     } else if (command == L"squat") {
         Squat(argc > 2 ? argv[2] : L"squat.log");
     } else if (command != L"quit") {
