@@ -61,6 +61,24 @@ cmp -s "$dir/a5merge.exe" "$built_window" || fail "a5merge.exe was not replaced"
 cmp -s "$dir/a5merge-cli.exe" "$built_cli" || fail "a5merge-cli.exe was not replaced"
 grep -q "a5merge" "$dir/README.md" || fail "README.md was not replaced"
 
+# A CLI at work holds its file: the upgrade stops whole, with status 2, and
+# the files stay as they were (with /S, Cancel is the answer to Retry).
+work=$(mktemp -d)
+mkfifo "$work/hold"
+"$run" "$(windows_path "$stand_in")" hold "$windows_dir\\a5merge-cli.exe" \
+    "$(windows_path "$work/held")" <"$work/hold" &
+holder=$!
+exec 3>"$work/hold"
+for _ in $(seq 150); do [ -e "$work/held" ] && break; sleep 0.2; done
+[ -e "$work/held" ] || fail "the CLI's file could not be held"
+status=0
+"$run" "$(windows_path "$installer")" /S || status=$?
+exec 3>&-
+wait "$holder" || true
+rm -rf "$work"
+[ "$status" -eq 2 ] || fail "the installer over a held CLI ended with $status"
+[ -f "$dir/a5merge-cli.exe" ] && [ -f "$dir/a5merge.exe" ] || fail "a held CLI left the install half-way"
+
 # The uninstaller copies itself away and runs from there: wait for its end.
 start_window
 "$run" "$windows_dir\\uninstall.exe" /S || fail "the uninstaller ended with $?"

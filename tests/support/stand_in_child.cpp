@@ -13,6 +13,9 @@
 //                       closed, or after 60 s
 //   window CLASS        ends 0 once a window of CLASS shows, 1 after 30 s
 //                       without one
+//   hold NAME MARK      opens NAME sharing nothing (as a program at work
+//                       holds its file), then makes the file MARK, and keeps
+//                       NAME open until its standard input ends
 
 #include <windows.h>
 
@@ -118,6 +121,17 @@ int wmain(int argc, wchar_t** argv) {
             if (found != nullptr && ::IsWindowVisible(found)) return 0;
         }
         return 1;
+    } else if (command == L"hold" && argc > 3) {
+        const HANDLE held = ::CreateFileW(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (held == INVALID_HANDLE_VALUE) return 2;
+        WriteFileNamed(argv[3], 0);
+        char rest[256];
+        DWORD got = 0;
+        while (::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), rest, sizeof rest, &got, nullptr) &&
+               got > 0) {
+        }
+        ::CloseHandle(held);
     } else if (command == L"squat") {
         Squat(argc > 2 ? argv[2] : L"squat.log");
     } else if (command != L"quit") {
