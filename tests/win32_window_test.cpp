@@ -710,6 +710,19 @@ TEST_F(Win32WindowTest, TooltipsShowTheDrawings) {
     EXPECT_TRUE(tip.visible());
     ::SendMessageW(zone, WM_MOUSEHOVER, 0, MAKELPARAM(10, 10));
     EXPECT_EQ(tip.renders(), 1) << "from the cache";
+
+    // On a monitor at 150 %, its picture is made again at that size.
+    const int startDpi = form->Pixels(1440);
+    for (const int dpi : {144, startDpi}) {
+        RECT now{};
+        ::GetWindowRect(form->window(), &now);
+        ::SendMessageW(form->window(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                       reinterpret_cast<LPARAM>(&now));
+        ::SendMessageW(zone, WM_MOUSEHOVER, 0, MAKELPARAM(10, 10));
+        const int wide = ::MulDiv(DrawingTip::kWidth, dpi, 96);
+        EXPECT_TRUE(PumpUntil([&] { return std::abs(tip.pictureSize().cx - wide) <= 3; }))
+            << dpi << ": " << tip.pictureSize().cx;
+    }
     ::SendMessageW(zone, WM_MOUSELEAVE, 0, 0);
     EXPECT_FALSE(tip.visible());
 }
