@@ -740,6 +740,10 @@ TEST(Form1HandOverTest, HandOversAreTakenOneAtATime) {
         expected.push_back(i % 2 == 0 ? "TOP.PS file check NOT OK" : "BOTTOM.PS file check NOT OK");
     }
     EXPECT_EQ(desktop.Texts(), expected);
+    // Closed by the window system, it takes no more: their copies keep them.
+    EXPECT_TRUE(form.TakeFilesFromAnotherCopy({dir.Path("late.ps")}));
+    form.close();
+    EXPECT_FALSE(form.TakeFilesFromAnotherCopy({dir.Path("later.ps")}));
 }
 
 TEST_F(Form1MergeTest, DropMergeSaveEndToEnd) {
