@@ -212,6 +212,7 @@ TEST(GhostscriptRunTest, TheRegistrysHighestVersionIsTaken) {
     const std::string found = FindGhostscript();
     // One registered after the program started is found at its next use.
     const Ghostscript running;
+    EXPECT_EQ(running.Command(PdfDevice(), 1).front(), dir.Path("gs10100\\gswin64c.exe"));
     const std::wstring key = L"Software\\GPL Ghostscript\\10.30.0";
     const std::wstring dll = windows::Wide(dir.Path("gs10300\\gsdll64.dll"));
     testing::MakeFolder(dir.Path("gs10300"));

@@ -33,6 +33,10 @@ window_closed() {
     fail "PS merge still runs"
 }
 
+# From a clean state: nothing of an earlier run that failed half-way.
+rm -rf "$dir" "$link"
+"$run" reg delete "$key" /f >/dev/null 2>&1 || true
+
 "$run" "$(windows_path "$installer")" /S || fail "the installer ended with $?"
 for file in a5merge.exe a5merge-cli.exe README.md LICENSE.txt uninstall.exe; do
     [ -f "$dir/$file" ] || fail "$file was not installed"

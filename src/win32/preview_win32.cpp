@@ -82,8 +82,7 @@ void Win32PreviewWindow::ApplyDpi(int dpi, const RECT* suggested) {
                        SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     }
     Layout();
-    ::InvalidateRect(window_, nullptr, FALSE);
-    if (visible()) Render();
+    ::InvalidateRect(window_, nullptr, FALSE);  // its new size renders it again
 }
 
 Win32PreviewWindow::~Win32PreviewWindow() {
