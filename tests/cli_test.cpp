@@ -1153,6 +1153,35 @@ TEST_F(CliTest, TheSheetIsOnTheDiskBeforeItTakesItsName) {
     EXPECT_NE(r.err.rfind("fdatasync(", removed), r.err.find("fdatasync("))
         << "the target was not flushed after the copy: " << r.err;
     EXPECT_EQ(ReadBytes(dir.Path("second.PS")), ReadBytes(dir.Path("out.PS")));
+
+    // Where the file system makes no unnamed file (O_TMPFILE refused, as on
+    // vfat), the new file has a temporary name: the copy kept beside the
+    // target never takes a file of the user's, and the folder is flushed
+    // once the copy is named, before the target is rewritten.
+    const std::string users = dir.Write("out.PS.a5merge-new", "the user's own");
+    std::string folder = dir.Path("");
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const ProcessResult unnamed = RunProcess(
+        {"/usr/bin/strace", "-f", "-qq", "-P", folder, "-P", folder + "/out.PS", "-e",
+         "trace=openat,renameat2,linkat,fsync,sendfile,copy_file_range,write", "-e",
+         "inject=openat:error=EOPNOTSUPP:when=2", "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0",
+         kCli, "--force", "-o", "out.PS", "left.ps", "right.ps"},
+        dir.Path(""));
+    EXPECT_EQ(unnamed.status, 0) << unnamed.err;
+    ASSERT_NE(unnamed.err.find("O_TMPFILE, 0644) = -1 EOPNOTSUPP"), std::string::npos)
+        << unnamed.err;
+    EXPECT_EQ(ReadBytes(users), "the user's own");
+    EXPECT_FALSE(std::filesystem::exists(dir.Path("out.PS.a5merge-new-2")));
+    EXPECT_EQ(ReadBytes(dir.Path("out.PS")), expected);
+    EXPECT_EQ(ReadBytes(dir.Path("second.PS")), expected);
+    const std::size_t copyNamed = unnamed.err.find("\"out.PS.a5merge-new-2\", RENAME_NOREPLACE) = 0");
+    ASSERT_NE(copyNamed, std::string::npos) << unnamed.err;
+    const std::size_t folderFlushed = unnamed.err.find("fsync(", copyNamed);
+    std::size_t rewritten = unnamed.err.find("sendfile(", copyNamed);
+    rewritten = std::min(rewritten, unnamed.err.find("copy_file_range(", copyNamed));
+    ASSERT_NE(rewritten, std::string::npos) << unnamed.err;
+    EXPECT_LT(folderFlushed, rewritten) << "the copy's name may not be on the disk: "
+                                        << unnamed.err;
 }
 
 
