@@ -448,6 +448,13 @@ TEST_F(Win32WindowTest, ContextMenuAndShortcuts) {
         EXPECT_EQ(desktop.Texts(), Texts{kInputsNotCorrect});
     }
     EXPECT_EQ(form->preview(), nullptr);
+    // Ctrl+P is Print, not Preview, which has the same key: with TOP alone,
+    // Print refuses and no preview opens.
+    Drop(zone, {dir.Write("alone.ps", AcceptedInput())});
+    desktop.boxes.clear();
+    ASSERT_TRUE(Press('P', {VK_CONTROL}, zone));
+    EXPECT_EQ(desktop.Texts(), Texts{kInputsNotCorrect});
+    EXPECT_EQ(form->preview(), nullptr);
 
     // Right click on a zone: the menu, its items and their keys.
     const std::string top = dir.Write("left.ps", AcceptedInput());

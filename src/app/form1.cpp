@@ -126,10 +126,10 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     contextMenu_ = new QMenu(this);
     contextMenu_->setObjectName(QStringLiteral("contextMenu"));
     for (const MenuItem& item : kMenuItems) {
-        if (item.command == MenuCommand::Swap) contextMenu_->addSeparator();
+        if (item.separatorBefore) contextMenu_->addSeparator();
         contextMenu_->addAction(
             AddAction((std::string(item.name) + "Action").c_str(), item.text,
-                      {QKeySequence(QString::fromLatin1(item.shortcut))},
+                      {QKeySequence(QString::fromStdString(ShortcutText(item)))},
                       [this, command = item.command] { Run(command); }));
     }
     AddAction("contextMenuKeys", "Context menu",

@@ -14,21 +14,29 @@
 
 namespace a5merge {
 
-// The context menu's commands, in its order (a separator stands before
-// Swap), with their shortcuts.
+// The context menu's commands, in its order, with their shortcuts: Ctrl,
+// perhaps Shift, and a key (an upper-case letter or a digit, as both
+// toolkits name it and Windows' virtual-key codes are).
 enum class MenuCommand { Preview, Print, SaveAsPdf, Swap };
 struct MenuItem {
     MenuCommand command;
-    const char* name;      // to find it by: "preview"
-    const char* text;      // "Preview..."
-    const char* shortcut;  // "Ctrl+Shift+P"
+    const char* name;  // to find it by: "preview"
+    const char* text;  // "Preview..."
+    bool shift;        // with Ctrl, always
+    char key;          // 'P'
+    bool separatorBefore;
 };
 inline constexpr MenuItem kMenuItems[] = {
-    {MenuCommand::Preview, "preview", "Preview...", "Ctrl+Shift+P"},
-    {MenuCommand::Print, "print", "Print...", "Ctrl+P"},
-    {MenuCommand::SaveAsPdf, "savePdf", "Save as PDF...", "Ctrl+Shift+S"},
-    {MenuCommand::Swap, "swap", "Swap TOP and BOTTOM", "Ctrl+Shift+X"},
+    {MenuCommand::Preview, "preview", "Preview...", true, 'P', false},
+    {MenuCommand::Print, "print", "Print...", false, 'P', false},
+    {MenuCommand::SaveAsPdf, "savePdf", "Save as PDF...", true, 'S', false},
+    {MenuCommand::Swap, "swap", "Swap TOP and BOTTOM", true, 'X', true},
 };
+
+// A shortcut as menus show it: "Ctrl+Shift+P".
+inline std::string ShortcutText(const MenuItem& item) {
+    return std::string(item.shift ? "Ctrl+Shift+" : "Ctrl+") + item.key;
+}
 
 class Desktop;
 class Ghostscript;

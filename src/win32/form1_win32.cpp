@@ -5,7 +5,6 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <string_view>
 
 #include "input/path_helpers.h"
 #include "platform/windows_support.h"
@@ -296,10 +295,8 @@ bool Win32Form1::CommandKey(const MSG& message) {
     // Ctrl+Alt is AltGr on many keyboards: a character, not a shortcut.
     if (kind != WM_KEYDOWN || !control || ::GetKeyState(VK_MENU) < 0) return false;
     for (const MenuItem& item : kMenuItems) {
-        // "Ctrl+P", "Ctrl+Shift+P": the key is the last letter.
-        const std::string_view keys = item.shortcut;
-        if (key == static_cast<WPARAM>(keys.back()) &&
-            shift == (keys.find("Shift+") != std::string_view::npos)) {
+        // A letter's or digit's virtual-key code is the character itself.
+        if (key == static_cast<WPARAM>(item.key) && shift == item.shift) {
             Run(item.command);
             return true;
         }
@@ -345,9 +342,9 @@ void Win32Form1::ShowMenu(POINT at) {
     const HMENU menu = ::CreatePopupMenu();
     int id = kFirstMenuItem;
     for (const MenuItem& item : kMenuItems) {
-        if (item.command == MenuCommand::Swap) ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        if (item.separatorBefore) ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         ::AppendMenuW(menu, MF_STRING, id++,
-                      Wide(std::string(item.text) + "\t" + item.shortcut).c_str());
+                      Wide(std::string(item.text) + "\t" + ShortcutText(item)).c_str());
     }
     const int chosen = static_cast<int>(::TrackPopupMenu(
         menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, window_, nullptr));
