@@ -59,8 +59,9 @@ constexpr const char* kHelp =
     "      --version      print the version\n"
     "\n"
     "The path written is printed on success (nothing for standard output). Each\n"
-    "refused input is reported on standard error as \"a5merge-cli: PATH: REASON\".\n"
-    "%PRINT%"
+    "refused input is reported on standard error as \"a5merge-cli: PATH: REASON\".\n";
+// After how to print on this system (HelpText).
+constexpr const char* kHelpEnd =
     "\n"
     "Exit status: 0 done; 1 an input refused; 2 usage error; 3 the output exists\n"
     "and --force was not given; 4 the write failed (nothing replaced), Ghostscript\n"
@@ -69,7 +70,6 @@ constexpr const char* kHelp =
 
 // The help, with how to print on this system.
 std::string HelpText() {
-    std::string help = kHelp;
 #ifdef _WIN32
     const char* printing =
         "To print: a5merge-cli --pdf TOP.ps BOTTOM.ps, then print the PDF it names.\n"
@@ -78,8 +78,7 @@ std::string HelpText() {
 #else
     const char* printing = "To print: a5merge-cli --pdf -o - TOP.ps BOTTOM.ps | lp\n";
 #endif
-    help.replace(help.find("%PRINT%"), 7, printing);
-    return help;
+    return std::string(kHelp) + printing + kHelpEnd;
 }
 
 struct Options {

@@ -192,9 +192,7 @@ void Win32Form1::ApplyDpi(int dpi, const RECT* suggested) {
     MakeFonts();
     LayOut();
     if (suggested != nullptr) {
-        ::SetWindowPos(window_, nullptr, suggested->left, suggested->top,
-                       suggested->right - suggested->left, suggested->bottom - suggested->top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        TakeRect(window_, *suggested);
     } else {
         RECT frame{0, 0, Pixels(kClientWidth), Pixels(kClientHeight)};
         ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);

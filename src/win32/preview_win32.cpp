@@ -73,9 +73,7 @@ void Win32PreviewWindow::ApplyDpi(int dpi, const RECT* suggested) {
                        reinterpret_cast<WPARAM>(font_.get()), TRUE);
     }
     if (suggested != nullptr) {
-        ::SetWindowPos(window_, nullptr, suggested->left, suggested->top,
-                       suggested->right - suggested->left, suggested->bottom - suggested->top,
-                       SWP_NOZORDER | SWP_NOACTIVATE);
+        TakeRect(window_, *suggested);
     } else {
         ::SetWindowPos(window_, nullptr, 0, 0, ::MulDiv(own.right - own.left, dpi, oldDpi),
                        ::MulDiv(own.bottom - own.top, dpi, oldDpi),

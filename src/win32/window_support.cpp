@@ -74,6 +74,11 @@ HFONT TahomaFont(double points, bool bold, int dpi) {
                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"Tahoma");
 }
 
+void TakeRect(HWND window, const RECT& place) {
+    ::SetWindowPos(window, nullptr, place.left, place.top, place.right - place.left,
+                   place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 int DpiOf(HWND window) {
     using DpiForWindow = UINT(WINAPI*)(HWND);
     static const auto dpiForWindow = reinterpret_cast<DpiForWindow>(reinterpret_cast<void*>(

@@ -53,6 +53,9 @@ HFONT TahomaFont(double points, bool bold, int dpi);
 // window its own (Windows 10 1607 on), else the screen's.
 int DpiOf(HWND window);
 
+// Puts `window` where `place` (screen) says, as WM_DPICHANGED suggests it.
+void TakeRect(HWND window, const RECT& place);
+
 // A font held and deleted when replaced or gone.
 class FontHolder {
 public:
