@@ -1245,9 +1245,21 @@ TEST_F(CliTest, GhostscriptWithoutItsSandbox) {
     const std::string pdf = ReadBytes(dir.Path("plain.pdf"));
     EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
 
-    dir.Write("bin/bwrap",
-              "#!/bin/sh\necho 'bwrap: No permissions to create a new namespace' >&2\nexit 1\n");
+    // One run makes the PDF, in the sandbox; where the sandbox cannot be
+    // made, that run finds it out and the PDF is made without it.
+    const std::string runs = dir.Path("runs");
+    dir.Write("bin/bwrap", "#!/bin/sh\necho run >>'" + runs + "'\nexec /usr/bin/bwrap \"$@\"\n");
     ::chmod(dir.Path("bin/bwrap").c_str(), 0755);
+    r = Cli({"/usr/bin/env", "PATH=" + dir.Path("bin"), kCli, "--pdf", "-o", "boxed.pdf", "left.ps",
+             "right.ps"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(runs), "run\n");
+    EXPECT_EQ(ReadBytes(dir.Path("boxed.pdf")), pdf);
+
+    std::filesystem::remove(runs);
+    dir.Write("bin/bwrap", "#!/bin/sh\necho run >>'" + runs +
+                               "'\necho 'bwrap: No permissions to create a new namespace' >&2\n"
+                               "exit 1\n");
     r = Cli({"/usr/bin/env", "PATH=" + dir.Path("bin"), kCli, "--pdf", "-o", "warned.pdf",
              "left.ps", "right.ps"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -1256,6 +1268,14 @@ TEST_F(CliTest, GhostscriptWithoutItsSandbox) {
               "permissions to create a new namespace); Ghostscript runs with -dSAFER and private "
               "folders only\n");
     EXPECT_EQ(ReadBytes(dir.Path("warned.pdf")), pdf);
+    EXPECT_EQ(ReadBytes(runs), "run\n");
+    // Said before what is refused.
+    r = Cli({"/usr/bin/env", "PATH=" + dir.Path("bin"), kCli, "--pdf", "-o", "warned.pdf",
+             "left.ps", "right.ps"});
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.err.rfind("a5merge-cli: warning: bubblewrap cannot make its sandbox here", 0), 0u)
+        << r.err;
+    EXPECT_NE(r.err.find("exists; --force replaces it"), std::string::npos) << r.err;
 
     r = RunProcess(
         {"/bin/sh", "-c", "exec '" + kCli + "' --pdf -o closed.pdf left.ps right.ps <&- >&-"},

@@ -100,11 +100,14 @@ TEST(GhostscriptCommandTest, EveryRunIsSafeAndEveryPdfTheSame) {
     EXPECT_EQ(command[tmpfs - 2], "--size");
     EXPECT_EQ(command[tmpfs - 1], "12345678");
     EXPECT_FALSE(Has(command, "/home"));
-    // A guard that kills the sandbox once its lifeline ends, then Ghostscript.
+    // A guard that says the sandbox is made, kills it once its lifeline
+    // ends, then becomes Ghostscript.
     const std::size_t guard = IndexOf(command, "--") + 1;
     ASSERT_LT(guard + 3, command.size());
     EXPECT_EQ(command[guard], "/bin/sh");
-    EXPECT_EQ(command[guard + 2], "(read -r line <&4; kill -KILL 0) & exec \"$0\" \"$@\"");
+    EXPECT_EQ(command[guard + 2],
+              "printf '%s' 'a5merge: sandbox made\n' >&2; (read -r line <&4; kill -KILL 0) & exec "
+              "\"$0\" \"$@\"");
     const std::size_t program = guard + 3;
     EXPECT_EQ(command[program], "/usr/bin/gs");
     EXPECT_EQ(
@@ -174,7 +177,7 @@ TEST(GhostscriptRunTest, MissingGhostscriptNamesThePackage) {
     EXPECT_FALSE(later.Found());
     dir.Write("gs.exe", "MZ");
     EXPECT_TRUE(later.Found());
-    EXPECT_EQ(later.Command(PdfDevice(), 1).front(), settings.program);
+    EXPECT_TRUE(Has(later.Command(PdfDevice(), 1), settings.program));
     std::filesystem::remove(testing::Native(settings.program));
     EXPECT_FALSE(later.Found());
     EXPECT_EQ(later.Run(PdfDevice(), "/nonexistent/doc.ps").failure, kGhostscriptMissing);
@@ -524,6 +527,24 @@ TEST(GhostscriptRunTest, AGhostscriptOutsideUsrIsSandboxedToo) {
     const GhostscriptResult result = ghostscript.Run(PdfDevice(), sample);
     EXPECT_TRUE(result.ok) << result.failure;
     EXPECT_EQ(result.output.rfind("%PDF-", 0), 0u);
+}
+
+// What the sandbox is, is learnt from the first run: a document that says
+// what bubblewrap says when it fails, and fails, leaves the sandbox on.
+TEST(GhostscriptRunTest, ADocumentCannotTurnTheSandboxOff) {
+    if (SandboxProgram().empty()) GTEST_SKIP() << "bubblewrap is not installed";
+    TempFolder dir;
+    const std::string liar = dir.Write(
+        "liar.ps", "(bwrap: No permissions to create a new namespace\n) print flush nosuchoperator\n");
+    GhostscriptSettings settings;
+    settings.program = "/usr/bin/gs";
+    const Ghostscript ghostscript(settings);
+    const GhostscriptResult lied = ghostscript.Run(PdfDevice(), liar);
+    EXPECT_FALSE(lied.ok);
+    EXPECT_EQ(lied.failure, "Ghostscript: Error: /undefined in nosuchoperator");
+    std::string why;
+    EXPECT_TRUE(ghostscript.Sandboxed(&why)) << why;
+    EXPECT_EQ(ghostscript.Command(PdfDevice(), 1).front(), SandboxProgram());
 }
 #endif
 

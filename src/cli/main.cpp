@@ -343,11 +343,6 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
             WriteWhole(stderr, std::string(kProgram) + ": " + kGhostscriptMissing + "\n");
             return kWriteFailed;
         }
-        if (std::string why; !ghostscript->Sandboxed(&why) && !why.empty()) {
-            WriteWhole(stderr, std::string(kProgram) +
-                                   ": warning: bubblewrap cannot make its sandbox here (" + why +
-                                   "); Ghostscript runs with -dSAFER and private folders only\n");
-        }
     }
 
     SheetJob job{*top, *bottom, {}, options.force ? IfExists::Replace : IfExists::Fail, true};
@@ -375,6 +370,12 @@ int Merge(const Options& options, MergeState& state, TextFiles& files) {
     const SheetWritten written =
         ghostscript ? WriteSheetAs(state, files, job, format, options.verify, *ghostscript)
                     : SheetWritten{WriteSheet(state, files, job), {}};
+    // Known from the run itself, said before what became of it.
+    if (std::string why; ghostscript && !ghostscript->Sandboxed(&why) && !why.empty()) {
+        WriteWhole(stderr, std::string(kProgram) +
+                               ": warning: bubblewrap cannot make its sandbox here (" + why +
+                               "); Ghostscript runs with -dSAFER and private folders only\n");
+    }
     const SheetResult& result = written.sheet;
     switch (result.outcome) {
         case SheetResult::Outcome::Written:

@@ -117,9 +117,11 @@ std::string ShortGhostscriptError(const std::string& errors) {
 
 struct Ghostscript::Sandbox {
     std::string program;  // bwrap, or empty
-    std::once_flag probed;
-    bool works = false;
-    std::string why;
+    std::mutex mutex;
+    // Learnt from the first run that tells, or from a probe when asked
+    // before any run.
+    enum class Known { NotYet, Works, Fails } known = Known::NotYet;
+    std::string why;  // what bubblewrap said, when it fails
 };
 
 Ghostscript::Ghostscript(GhostscriptSettings settings)
@@ -136,41 +138,69 @@ std::string Ghostscript::Program() const {
     return IsRegularFile(settings_.program) ? settings_.program : std::string();
 }
 
+void Ghostscript::LearnSandbox(const ChildResult& result, bool made) const {
+    std::lock_guard lock(sandbox_->mutex);
+    if (sandbox_->known != Sandbox::Known::NotYet) return;
+    if (made) {
+        sandbox_->known = Sandbox::Known::Works;
+    } else if (result.ending == ChildResult::Ending::Exited && result.status != 0) {
+        // A sandbox that cannot be made here (no user namespaces in a
+        // container, say) leaves -dSAFER and the private folders.
+        sandbox_->known = Sandbox::Known::Fails;
+        sandbox_->why = ShortGhostscriptError(result.errors);
+    }
+}
+
+bool Ghostscript::SandboxMayWork() const {
+    if (sandbox_->program.empty()) return false;
+    std::lock_guard lock(sandbox_->mutex);
+    return sandbox_->known != Sandbox::Known::Fails;
+}
+
 bool Ghostscript::Sandboxed(std::string* why) const {
     if (sandbox_->program.empty()) return false;
     const std::string program = Program();
     if (program.empty()) return false;
-    // Once per runner: a sandbox that cannot be made here (no user
-    // namespaces in a container, say) leaves -dSAFER and the private folders.
-    std::call_once(sandbox_->probed, [this, &program] {
+    bool known = false;
+    {
+        std::lock_guard lock(sandbox_->mutex);
+        known = sandbox_->known != Sandbox::Known::NotYet;
+    }
+    if (!known) {
+        // Asked before any run told: a run of its own.
+        ChildResult result;
+        bool made = false;
         try {
             ChildRequest probe;
             probe.argv = SandboxedCommand(sandbox_->program, {program, "--version"}, kMiB);
             probe.environment = GhostscriptEnvironment(kSandboxTemporaryFolder);
             probe.limits.wallClock = std::chrono::seconds(10);
             probe.lifeline = true;
-            const ChildResult result = RunChild(probe);
-            sandbox_->works = result.ending == ChildResult::Ending::Exited && result.status == 0;
-            if (!sandbox_->works) sandbox_->why = ShortGhostscriptError(result.errors);
+            result = RunChild(probe);
+            made = ReadSandboxEnding(result);
         } catch (const RuntimeError& error) {
-            sandbox_->why = error.what();
+            result.ending = ChildResult::Ending::Exited;
+            result.status = 1;
+            result.errors = error.what();
         }
-    });
-    if (!sandbox_->works && why != nullptr) *why = sandbox_->why;
-    return sandbox_->works;
+        LearnSandbox(result, made);
+    }
+    std::lock_guard lock(sandbox_->mutex);
+    if (sandbox_->known != Sandbox::Known::Works && why != nullptr) *why = sandbox_->why;
+    return sandbox_->known == Sandbox::Known::Works;
 }
 
 std::vector<std::string> Ghostscript::Command(const std::vector<std::string>& device,
                                               std::uint64_t writeLimit) const {
-    return CommandOf(Program(), device, writeLimit);
+    return CommandOf(Program(), Sandboxed(), device, writeLimit);
 }
 
-std::vector<std::string> Ghostscript::CommandOf(const std::string& program,
+std::vector<std::string> Ghostscript::CommandOf(const std::string& program, bool sandboxed,
                                                 const std::vector<std::string>& device,
                                                 std::uint64_t writeLimit) const {
     std::vector<std::string> command = GhostscriptArguments(device);
     command.insert(command.begin(), program);
-    if (!Sandboxed()) return command;
+    if (!sandboxed) return command;
     return SandboxedCommand(sandbox_->program, command, writeLimit);
 }
 
@@ -183,7 +213,9 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, const
         result.failure = kGhostscriptMissing;
         return result;
     }
-    const bool sandboxed = Sandboxed();
+    // In the sandbox unless it is known not to work here; a first run
+    // that finds it cannot be made runs again without it.
+    const bool sandboxed = SandboxMayWork();
     const std::uint64_t writeLimit = GhostscriptWriteLimit(DocumentBytes(input));
     ChildRequest request;
     // In the sandbox it writes into a file system of its own; elsewhere
@@ -206,7 +238,7 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, const
         request.limits.folderBytes = writeLimit;
     }
     const std::string temporary = sandboxed ? kSandboxTemporaryFolder : folder->path();
-    request.argv = CommandOf(program, device, writeLimit);
+    request.argv = CommandOf(program, sandboxed, device, writeLimit);
     request.environment = GhostscriptEnvironment(temporary);
     request.inputFile = input;
     request.outputFile = output;
@@ -217,7 +249,14 @@ GhostscriptResult Ghostscript::Run(const std::vector<std::string>& device, const
     request.limits.fileBytes = writeLimit;
     request.lifeline = sandboxed;
     ChildResult child = RunChild(request, cancel);
-    if (sandboxed) ReadSandboxEnding(child);
+    if (sandboxed) {
+        const bool made = ReadSandboxEnding(child);
+        LearnSandbox(child, made);
+        if (!made && !SandboxMayWork()) {
+            if (!output.empty()) std::remove(output.c_str());  // made empty by that run
+            return Run(device, input, output, cancel, outputLimit);
+        }
+    }
 
     using Ending = ChildResult::Ending;
     switch (child.ending) {

@@ -9,6 +9,8 @@
 
 namespace a5merge {
 
+struct ChildResult;
+
 // How Ghostscript is run. It is always a program of its own, never linked.
 struct GhostscriptSettings {
     std::string program;  // its full path; empty: where this system keeps it (FindGhostscript)
@@ -102,9 +104,13 @@ public:
 private:
     struct Sandbox;
     std::string Program() const;
-    std::vector<std::string> CommandOf(const std::string& program,
+    std::vector<std::string> CommandOf(const std::string& program, bool sandboxed,
                                        const std::vector<std::string>& device,
                                        std::uint64_t writeLimit) const;
+    // What a sandboxed run (`made`: its sandbox was made) tells of the sandbox.
+    void LearnSandbox(const ChildResult& result, bool made) const;
+    // Whether runs go into the sandbox: not once it is known to fail here.
+    bool SandboxMayWork() const;
     GhostscriptSettings settings_;
     std::unique_ptr<Sandbox> sandbox_;
 };

@@ -41,8 +41,12 @@ std::vector<std::string> SandboxedCommand(const std::string& sandbox,
 
 // What the sandbox's own exit status says of what it ran (bubblewrap ends
 // with 128 and the signal that ended it), and a file system of its own
-// found full: `result` as if the program had ended so.
-void ReadSandboxEnding(ChildResult& result);
+// found full: `result` as if the program had ended so. True when the
+// sandbox was made (its mark, first on standard error, is taken away).
+bool ReadSandboxEnding(ChildResult& result);
+
+// What the sandbox writes first on standard error once it is made.
+inline constexpr const char* kSandboxMadeMark = "a5merge: sandbox made\n";
 
 // The temporary folder as the sandboxed program sees it.
 inline constexpr const char* kSandboxTemporaryFolder = "/tmp";

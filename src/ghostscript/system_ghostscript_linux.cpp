@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "ghostscript/ghostscript.h"
@@ -43,9 +44,13 @@ std::string FolderTrouble(const std::string&) { return {}; }
 
 std::string SandboxProgram() { return FindProgram("bwrap"); }
 
-void ReadSandboxEnding(ChildResult& result) {
+bool ReadSandboxEnding(ChildResult& result) {
     using Ending = ChildResult::Ending;
-    if (result.ending != Ending::Exited || result.status == 0) return;
+    // The guard's mark comes first once the sandbox is made: what the
+    // document prints comes after it, and cannot take it away.
+    const bool made = result.errors.rfind(kSandboxMadeMark, 0) == 0;
+    if (made) result.errors.erase(0, std::strlen(kSandboxMadeMark));
+    if (result.ending != Ending::Exited || result.status == 0) return made;
     if (result.status > 128 && result.status < 128 + 65) {
         const int signal = result.status - 128;
         result.ending = signal == SIGXFSZ   ? Ending::WroteTooMuch
@@ -55,6 +60,7 @@ void ReadSandboxEnding(ChildResult& result) {
     } else if (result.errors.find("Last OS error: No space left on device") != std::string::npos) {
         result.ending = Ending::WroteTooMuch;  // its /tmp in memory is full
     }
+    return made;
 }
 
 std::vector<std::string> SandboxedCommand(const std::string& sandbox,
@@ -88,10 +94,10 @@ std::vector<std::string> SandboxedCommand(const std::string& sandbox,
     if (!command.empty() && command.front().rfind("/usr/", 0) != 0) {
         args.insert(args.end(), {"--ro-bind", command.front(), command.front()});
     }
-    // A shell that kills all the sandbox runs once the lifeline ends, then
-    // becomes the command.
-    const std::string guard =
-        "(read -r line <&" + std::to_string(kLifelineFd) + "; kill -KILL 0) & exec \"$0\" \"$@\"";
+    // A shell that says the sandbox is made, kills all the sandbox runs once
+    // the lifeline ends, then becomes the command.
+    const std::string guard = std::string("printf '%s' '") + kSandboxMadeMark + "' >&2; (read -r line <&" +
+                              std::to_string(kLifelineFd) + "; kill -KILL 0) & exec \"$0\" \"$@\"";
     args.insert(args.end(), {"--chdir", kSandboxTemporaryFolder, "--", "/bin/sh", "-c", guard});
     args.insert(args.end(), command.begin(), command.end());
     return args;

@@ -128,6 +128,6 @@ std::vector<std::string> SandboxedCommand(const std::string&,
     return command;
 }
 
-void ReadSandboxEnding(ChildResult&) {}
+bool ReadSandboxEnding(ChildResult&) { return false; }
 
 }  // namespace a5merge

@@ -237,6 +237,14 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         return result;
     }
 
+    // Readable once the child ends, so that the wait ends then, not at the
+    // next tick (a descendant may keep its pipes open and silent).
+    int exitFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    struct ExitFd {
+        int& fd;
+        ~ExitFd() { CloseFd(fd); }
+    } exitFdHeld{exitFd};
+
     const auto start = std::chrono::steady_clock::now();
     const auto deadline = start + request.limits.wallClock;
     const bool timed = request.limits.wallClock.count() > 0;
@@ -278,10 +286,11 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
             }
             break;
         }
-        pollfd fds[2];
+        pollfd fds[3];
         nfds_t count = 0;
         if (errorsOpen) fds[count++] = {errors.read, POLLIN, 0};
         if (outputOpen) fds[count++] = {captured.read, POLLIN, 0};
+        if (count > 0 && exitFd >= 0) fds[count++] = {exitFd, POLLIN, 0};
         const int wait = count == 0 || killedFor ? 10 : watched ? 20 : 50;
         if (count == 0) {
             ::usleep(wait * 1000);
@@ -289,7 +298,9 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         }
         if (::poll(fds, count, wait) <= 0) continue;
         for (nfds_t i = 0; i < count; ++i) {
-            if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+            if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0 || fds[i].fd == exitFd) {
+                continue;
+            }
             if (fds[i].fd == errors.read) {
                 errorsOpen =
                     Drain(errors.read, result.errors, request.errorLimit, errorsOver) != Read::End;
