@@ -1,6 +1,7 @@
 // Outputs put in place whole, on Linux: an unnamed file (O_TMPFILE) in the
 // target's folder, linked or renamed into place once complete; where that is
-// not possible, a locked file under a temporary name of ours.
+// not possible, a locked file under a temporary name of ours. Which target
+// gets which is output_file.cpp's.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 
 #include "platform/cleanup_linux.h"
 #include "platform/file_system.h"
+#include "platform/output_sink.h"
 #include "platform/placement.h"
 #include "platform/runtime_error.h"
 
@@ -113,9 +115,7 @@ bool CopiesOnWrite(int fd) {
     return fs.f_type == kBtrfs || fs.f_type == kZfs || fs.f_type == kBcachefs;
 }
 
-}  // namespace
-
-struct OutputFile::Impl {
+struct FileOutput final : OutputSink {
     enum class Kind {
         Aside,     // a new file in the target's folder, put in place at Commit
         Spooled,   // a temporary file, copied to the destination at Commit
@@ -153,7 +153,7 @@ struct OutputFile::Impl {
     off_t cutBack = 0;
     bool wrote = false;
 
-    ~Impl() {
+    ~FileOutput() override {
         if (!committed) Drop();
         UnregisterTempName(tempSlot);
         Close(fd);
@@ -534,6 +534,27 @@ struct OutputFile::Impl {
         WrittenAt(fd);
     }
 
+    void Write(std::string_view bytes) override {
+        wrote = wrote || !bytes.empty();
+        WriteAll(fd, bytes, errorPath);
+    }
+
+    std::string Commit() override {
+        switch (kind) {
+            case Kind::Aside:
+                CommitAside();
+                break;
+            case Kind::Spooled:
+                CommitSpooled();
+                break;
+            case Kind::AsItComes:
+                writtenPath = path;
+                break;
+        }
+        committed = true;
+        return writtenPath;
+    }
+
     void CommitSpooled() {
         int out = STDOUT_FILENO;
         if (!toStandardOutput) {
@@ -570,95 +591,78 @@ struct OutputFile::Impl {
     }
 };
 
-OutputFile::OutputFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+}  // namespace
 
-OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles special)
-    : impl_(std::make_unique<Impl>()) {
-    Impl& out = *impl_;
-    out.path = out.errorPath = path;
-    out.ifExists = ifExists;
-    if (path.find('\0') != std::string::npos) throw RuntimeError::FromSystem(path, ENOENT);
+OutputTarget ExamineOutputTarget(const std::string& path) {
+    using Is = OutputTarget::Is;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        // Nothing there (or a link to nothing): a new name. Any other failure
-        // (a name too long, a folder that may not be searched) says why.
         if (errno != ENOENT) throw RuntimeError::FromSystem(path, errno);
-        out.OpenAside(path);
-        return;
+        return {Is::Nothing};
     }
-    if (S_ISDIR(st.st_mode)) throw RuntimeError(path, "is a folder", EISDIR);
-    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode)) {
-        if (special == SpecialFiles::Refuse) {
-            throw RuntimeError(path, S_ISFIFO(st.st_mode) ? "is a FIFO, not a file"
-                                                          : "is a character device, not a file");
-        }
-        out.special = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-        if (out.special < 0) throw RuntimeError::FromSystem(path, errno);
-        out.OpenSpool();
-        return;
-    }
-    if (S_ISSOCK(st.st_mode)) throw RuntimeError(path, "is a socket, not a file");
-    if (!S_ISREG(st.st_mode)) throw RuntimeError(path, "is a block device, not a file");
-
-    // A regular file, perhaps through links: the file itself is replaced.
+    if (S_ISDIR(st.st_mode)) return {Is::Folder};
+    if (S_ISFIFO(st.st_mode)) return {Is::Fifo};
+    if (S_ISCHR(st.st_mode)) return {Is::CharacterDevice};
+    if (S_ISSOCK(st.st_mode)) return {Is::Socket};
+    if (!S_ISREG(st.st_mode)) return {Is::BlockDevice};
     struct stat link {};
-    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        char* real = ::realpath(path.c_str(), nullptr);
-        if (real == nullptr) throw RuntimeError::FromSystem(path, errno);
-        const std::string place = real;
-        std::free(real);
-        out.OpenAside(place);
-        return;
-    }
-    out.OpenAside(path);
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return {Is::File, path};
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr) throw RuntimeError::FromSystem(path, errno);
+    OutputTarget target{Is::File, real};
+    std::free(real);
+    return target;
 }
 
-std::unique_ptr<OutputFile> OutputFile::StandardOutput(const std::string& name) {
-    auto out = std::make_unique<Impl>();
-    out->path = out->errorPath = name;
+StandardOutputPlace ExamineStandardOutput(const std::string& name) {
     struct stat st {};
     if (::fstat(STDOUT_FILENO, &st) != 0) throw RuntimeError::FromSystem(name, errno);
     const bool appends = (::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) != 0;
     const off_t at = appends ? st.st_size : ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
-    // A regular file written at its end gets the sheet as it comes; one
-    // written from inside (1<>FILE) would lose bytes it holds to a refused
-    // sheet, so it waits, as a pipe does.
-    if (S_ISREG(st.st_mode) && at >= 0 && at >= st.st_size) {
-        out->kind = Impl::Kind::AsItComes;
-        out->cutBack = at;
-        out->fd = ::dup(STDOUT_FILENO);
-        if (out->fd < 0) throw RuntimeError::FromSystem(name, errno);
-    } else {
-        out->OpenSpool();
-        out->toStandardOutput = true;
-    }
-    return std::unique_ptr<OutputFile>(new OutputFile(std::move(out)));
+    return {S_ISREG(st.st_mode) && at >= 0 && at >= st.st_size, at};
 }
 
-OutputFile::~OutputFile() = default;
+namespace {
 
-void OutputFile::Write(std::string_view bytes) {
-    impl_->wrote = impl_->wrote || !bytes.empty();
-    WriteAll(impl_->fd, bytes, impl_->errorPath);
+std::unique_ptr<FileOutput> NewOutput(const std::string& path) {
+    auto out = std::make_unique<FileOutput>();
+    out->path = out->errorPath = path;
+    return out;
 }
 
-void OutputFile::Commit() {
-    switch (impl_->kind) {
-        case Impl::Kind::Aside:
-            impl_->CommitAside();
-            break;
-        case Impl::Kind::Spooled:
-            impl_->CommitSpooled();
-            break;
-        case Impl::Kind::AsItComes:
-            impl_->writtenPath = impl_->path;
-            break;
-    }
-    impl_->committed = true;
+}  // namespace
+
+std::unique_ptr<OutputSink> NewFileInPlaceOf(const std::string& path, const std::string& place,
+                                             IfExists ifExists) {
+    auto out = NewOutput(path);
+    out->ifExists = ifExists;
+    out->OpenAside(place);
+    return out;
 }
 
-const std::string& OutputFile::WrittenPath() const {
-    return impl_->writtenPath.empty() ? impl_->path : impl_->writtenPath;
+std::unique_ptr<OutputSink> SpoolInto(const std::string& path, const OutputTarget&) {
+    auto out = NewOutput(path);
+    out->special = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (out->special < 0) throw RuntimeError::FromSystem(path, errno);
+    out->OpenSpool();
+    return out;
+}
+
+std::unique_ptr<OutputSink> SpoolToStandardOutput(const std::string& name) {
+    auto out = NewOutput(name);
+    out->OpenSpool();
+    out->toStandardOutput = true;
+    return out;
+}
+
+std::unique_ptr<OutputSink> StandardOutputAsItComes(const std::string& name,
+                                                    const StandardOutputPlace& place) {
+    auto out = NewOutput(name);
+    out->kind = FileOutput::Kind::AsItComes;
+    out->cutBack = place.position;
+    out->fd = ::dup(STDOUT_FILENO);
+    if (out->fd < 0) throw RuntimeError::FromSystem(name, errno);
+    return out;
 }
 
 }  // namespace a5merge

@@ -1,10 +1,11 @@
 // Outputs put in place whole, on Windows: a new file of ours beside the
 // target, deleted by the system should we end before it is complete, flushed,
 // given a second name of ours that is written down in a private folder of
-// the run (placement.h), then given the target's name: only while the name is free, or through ReplaceFileW, which
-// keeps the target's access control list, attributes and streams and keeps
-// the old file under a name of ours until the new one is in place. Steps
-// that another program's brief hold refuses are tried again.
+// the run (placement.h), then given the target's name: only while the name
+// is free, or through ReplaceFileW, which keeps the target's access control
+// list, attributes and streams and keeps the old file under a name of ours
+// until the new one is in place. Steps that another program's brief hold
+// refuses are tried again. Which target gets which is output_file.cpp's.
 
 #include <windows.h>
 
@@ -17,6 +18,7 @@
 
 #include "platform/cleanup_windows.h"
 #include "platform/file_system.h"
+#include "platform/output_sink.h"
 #include "platform/placement.h"
 #include "platform/runtime_error.h"
 #include "platform/windows_support.h"
@@ -110,9 +112,7 @@ bool NamesAStream(const std::string& path) {
     return name.find(':') != std::string_view::npos;
 }
 
-}  // namespace
-
-struct OutputFile::Impl {
+struct FileOutput final : OutputSink {
     enum class Kind {
         Aside,     // a new file beside the target, put in place at Commit
         Spooled,   // a temporary file, copied to the destination at Commit
@@ -145,7 +145,7 @@ struct OutputFile::Impl {
     bool wrote = false;
 
     // A new file or spool not put in place goes with our handle.
-    ~Impl() {
+    ~FileOutput() override {
         if (!committed) Drop();
     }
 
@@ -400,6 +400,27 @@ struct OutputFile::Impl {
         writtenPath = path;
     }
 
+    void Write(std::string_view bytes) override {
+        wrote = wrote || !bytes.empty();
+        WriteAll(out, bytes, errorPath);
+    }
+
+    std::string Commit() override {
+        switch (kind) {
+            case Kind::Aside:
+                CommitAside();
+                break;
+            case Kind::Spooled:
+                CommitSpooled();
+                break;
+            case Kind::AsItComes:
+                writtenPath = path;
+                break;
+        }
+        committed = true;
+        return writtenPath;
+    }
+
     void CommitSpooled() {
         if (toStandardOutput) {
             CopyAll(owned.get(), ::GetStdHandle(STD_OUTPUT_HANDLE), errorPath, path);
@@ -414,91 +435,73 @@ struct OutputFile::Impl {
     }
 };
 
-OutputFile::OutputFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+std::unique_ptr<FileOutput> NewOutput(const std::string& path) {
+    auto out = std::make_unique<FileOutput>();
+    out->path = out->errorPath = path;
+    return out;
+}
 
-OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles special)
-    : impl_(std::make_unique<Impl>()) {
-    Impl& out = *impl_;
-    out.path = out.errorPath = path;
-    out.ifExists = ifExists;
-    if (path.find('\0') != std::string::npos) throw RuntimeError::FromSystem(path, ENOENT);
-    // NUL is written into as /dev/null is; the other device names are no files.
-    if (const std::string device = windows::DeviceName(path); !device.empty()) {
-        if (device != "NUL" || special == SpecialFiles::Refuse) {
-            throw RuntimeError(path, "is " + device + ", a device of Windows, not a file", EINVAL);
-        }
-        out.device = "NUL";
-        out.OpenSpool();
-        return;
+}  // namespace
+
+OutputTarget ExamineOutputTarget(const std::string& path) {
+    using Is = OutputTarget::Is;
+    if (std::string device = windows::DeviceName(path); !device.empty()) {
+        return {Is::DeviceName, {}, std::move(device)};
     }
-    if (windows::IsDevicePath(path)) {
-        throw RuntimeError(path, "is a device of Windows, not a file", EINVAL);
-    }
-    if (NamesAStream(path)) {
-        throw RuntimeError(path, "names a stream of a file (after its ':'), not a file", EINVAL);
-    }
+    if (windows::IsDevicePath(path)) return {Is::DevicePath};
+    if (NamesAStream(path)) return {Is::Stream};
     const DWORD attributes = ::GetFileAttributesW(SystemPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD code = ::GetLastError();
-        // Nothing there: a new name. Any other failure says why.
         if (code != ERROR_FILE_NOT_FOUND) throw Error(path, code);
-        out.OpenAside(path);
-        return;
+        return {Is::Nothing};
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) throw RuntimeError(path, "is a folder", EISDIR);
-    // A file through a link: the file itself is replaced.
-    out.OpenAside((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? FinalPath(path) : path);
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {Is::Folder};
+    return {Is::File, (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? FinalPath(path) : path};
 }
 
-std::unique_ptr<OutputFile> OutputFile::StandardOutput(const std::string& name) {
-    auto out = std::make_unique<Impl>();
-    out->path = out->errorPath = name;
+StandardOutputPlace ExamineStandardOutput(const std::string& name) {
     const HANDLE standard = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (standard == nullptr || standard == INVALID_HANDLE_VALUE) {
         throw RuntimeError::FromSystem(name, EBADF);
     }
     LARGE_INTEGER at{}, size{};
     const LARGE_INTEGER none{};
-    // A file written at its end gets the sheet as it comes; one written from
-    // inside would lose bytes it holds to a refused sheet, so it waits, as a
-    // pipe or a console does.
-    if (::GetFileType(standard) == FILE_TYPE_DISK &&
-        ::SetFilePointerEx(standard, none, &at, FILE_CURRENT) && ::GetFileSizeEx(standard, &size) &&
-        at.QuadPart >= size.QuadPart) {
-        out->kind = Impl::Kind::AsItComes;
-        out->cutBack = at;
-        out->out = standard;
-    } else {
-        out->OpenSpool();
-        out->toStandardOutput = true;
-    }
-    return std::unique_ptr<OutputFile>(new OutputFile(std::move(out)));
+    const bool atItsEnd = ::GetFileType(standard) == FILE_TYPE_DISK &&
+                          ::SetFilePointerEx(standard, none, &at, FILE_CURRENT) &&
+                          ::GetFileSizeEx(standard, &size) && at.QuadPart >= size.QuadPart;
+    return {atItsEnd, at.QuadPart};
 }
 
-OutputFile::~OutputFile() = default;
-
-void OutputFile::Write(std::string_view bytes) {
-    impl_->wrote = impl_->wrote || !bytes.empty();
-    WriteAll(impl_->out, bytes, impl_->errorPath);
+std::unique_ptr<OutputSink> NewFileInPlaceOf(const std::string& path, const std::string& place,
+                                             IfExists ifExists) {
+    auto out = NewOutput(path);
+    out->ifExists = ifExists;
+    out->OpenAside(place);
+    return out;
 }
 
-void OutputFile::Commit() {
-    switch (impl_->kind) {
-        case Impl::Kind::Aside:
-            impl_->CommitAside();
-            break;
-        case Impl::Kind::Spooled:
-            impl_->CommitSpooled();
-            break;
-        case Impl::Kind::AsItComes:
-            impl_->writtenPath = impl_->path;
-            break;
-    }
-    impl_->committed = true;
+std::unique_ptr<OutputSink> SpoolInto(const std::string& path, const OutputTarget& target) {
+    auto out = NewOutput(path);
+    out->device = target.device;
+    out->OpenSpool();
+    return out;
 }
 
-const std::string& OutputFile::WrittenPath() const {
-    return impl_->writtenPath.empty() ? impl_->path : impl_->writtenPath;
+std::unique_ptr<OutputSink> SpoolToStandardOutput(const std::string& name) {
+    auto out = NewOutput(name);
+    out->OpenSpool();
+    out->toStandardOutput = true;
+    return out;
+}
+
+std::unique_ptr<OutputSink> StandardOutputAsItComes(const std::string& name,
+                                                    const StandardOutputPlace& place) {
+    auto out = NewOutput(name);
+    out->kind = FileOutput::Kind::AsItComes;
+    out->cutBack.QuadPart = place.position;
+    out->out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    return out;
 }
 
 }  // namespace a5merge

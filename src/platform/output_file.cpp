@@ -1,0 +1,88 @@
+// What an output path gets: a new file put in its place, the content spooled
+// into a FIFO or device, or a refusal with its reason. How each is done is
+// the system's (output_sink.h).
+
+#include <cerrno>
+
+#include "platform/file_system.h"
+#include "platform/output_sink.h"
+#include "platform/runtime_error.h"
+
+namespace a5merge {
+
+struct OutputFile::Impl {
+    std::string path;  // as given, for messages
+    std::unique_ptr<OutputSink> sink;
+    std::string writtenPath;
+};
+
+OutputFile::OutputFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles special)
+    : impl_(std::make_unique<Impl>()) {
+    impl_->path = path;
+    if (path.find('\0') != std::string::npos) throw RuntimeError::FromSystem(path, ENOENT);
+    const OutputTarget target = ExamineOutputTarget(path);
+    const bool refuse = special == SpecialFiles::Refuse;
+    using Is = OutputTarget::Is;
+    switch (target.is) {
+        case Is::Nothing:
+            impl_->sink = NewFileInPlaceOf(path, path, ifExists);
+            return;
+        case Is::File:
+            // The file itself is replaced, also through links.
+            impl_->sink = NewFileInPlaceOf(path, target.place, ifExists);
+            return;
+        case Is::Folder:
+            throw RuntimeError(path, "is a folder", EISDIR);
+        case Is::Fifo:
+            if (refuse) throw RuntimeError(path, "is a FIFO, not a file");
+            impl_->sink = SpoolInto(path, target);
+            return;
+        case Is::CharacterDevice:
+            if (refuse) throw RuntimeError(path, "is a character device, not a file");
+            impl_->sink = SpoolInto(path, target);
+            return;
+        case Is::Socket:
+            throw RuntimeError(path, "is a socket, not a file");
+        case Is::BlockDevice:
+            throw RuntimeError(path, "is a block device, not a file");
+        case Is::DeviceName:
+            // NUL is written into as /dev/null is; the other device names are no files.
+            if (target.device != "NUL" || refuse) {
+                throw RuntimeError(path, "is " + target.device + ", a device of Windows, not a file",
+                                   EINVAL);
+            }
+            impl_->sink = SpoolInto(path, target);
+            return;
+        case Is::DevicePath:
+            throw RuntimeError(path, "is a device of Windows, not a file", EINVAL);
+        case Is::Stream:
+            throw RuntimeError(path, "names a stream of a file (after its ':'), not a file",
+                               EINVAL);
+    }
+}
+
+std::unique_ptr<OutputFile> OutputFile::StandardOutput(const std::string& name) {
+    auto impl = std::make_unique<Impl>();
+    impl->path = name;
+    // A file written at its end gets the sheet as it comes; one written from
+    // inside (1<>FILE) would lose bytes it holds to a refused sheet, so it
+    // waits, as a pipe or a terminal does.
+    const StandardOutputPlace place = ExamineStandardOutput(name);
+    impl->sink = place.fileAtItsEnd ? StandardOutputAsItComes(name, place)
+                                    : SpoolToStandardOutput(name);
+    return std::unique_ptr<OutputFile>(new OutputFile(std::move(impl)));
+}
+
+OutputFile::~OutputFile() = default;
+
+void OutputFile::Write(std::string_view bytes) { impl_->sink->Write(bytes); }
+
+void OutputFile::Commit() { impl_->writtenPath = impl_->sink->Commit(); }
+
+const std::string& OutputFile::WrittenPath() const {
+    return impl_->writtenPath.empty() ? impl_->path : impl_->writtenPath;
+}
+
+}  // namespace a5merge
