@@ -30,7 +30,8 @@ const char* const kGhostscriptMissing =
     "Ghostscript (gs) was not found: install the package ghostscript";
 
 std::string FindGhostscript() {
-    if (const char* named = std::getenv("A5MERGE_GHOSTSCRIPT"); named != nullptr && *named != '\0') {
+    if (const char* named = std::getenv("A5MERGE_GHOSTSCRIPT");
+        named != nullptr && *named != '\0') {
         return ::access(named, X_OK) == 0 ? named : "";
     }
     return FindProgram("gs");
@@ -96,8 +97,9 @@ std::vector<std::string> SandboxedCommand(const std::string& sandbox,
     }
     // A shell that says the sandbox is made, kills all the sandbox runs once
     // the lifeline ends, then becomes the command.
-    const std::string guard = std::string("printf '%s' '") + kSandboxMadeMark + "' >&2; (read -r line <&" +
-                              std::to_string(kLifelineFd) + "; kill -KILL 0) & exec \"$0\" \"$@\"";
+    const std::string guard = std::string("printf '%s' '") + kSandboxMadeMark +
+                              "' >&2; (read -r line <&" + std::to_string(kLifelineFd) +
+                              "; kill -KILL 0) & exec \"$0\" \"$@\"";
     args.insert(args.end(), {"--chdir", kSandboxTemporaryFolder, "--", "/bin/sh", "-c", guard});
     args.insert(args.end(), command.begin(), command.end());
     return args;

@@ -11,9 +11,24 @@
 namespace a5merge {
 
 struct OutputFile::Impl {
+    enum class Kind {
+        NewFile,   // a new file, put in place at Commit
+        Spooled,   // a temporary file, copied to the destination at Commit
+        AsItComes  // standard output that is a file, cut back if dropped
+    };
     std::string path;  // as given, for messages
+    Kind kind = Kind::NewFile;
     std::unique_ptr<OutputSink> sink;
+    bool committed = false;
     std::string writtenPath;
+
+    ~Impl() {
+        if (sink && !committed) sink->Drop();
+    }
+    void Spool(std::unique_ptr<OutputSink> spool) {
+        kind = Kind::Spooled;
+        sink = std::move(spool);
+    }
 };
 
 OutputFile::OutputFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -37,11 +52,11 @@ OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles 
             throw RuntimeError(path, "is a folder", EISDIR);
         case Is::Fifo:
             if (refuse) throw RuntimeError(path, "is a FIFO, not a file");
-            impl_->sink = SpoolInto(path, target);
+            impl_->Spool(SpoolInto(path, target));
             return;
         case Is::CharacterDevice:
             if (refuse) throw RuntimeError(path, "is a character device, not a file");
-            impl_->sink = SpoolInto(path, target);
+            impl_->Spool(SpoolInto(path, target));
             return;
         case Is::Socket:
             throw RuntimeError(path, "is a socket, not a file");
@@ -50,10 +65,10 @@ OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles 
         case Is::DeviceName:
             // NUL is written into as /dev/null is; the other device names are no files.
             if (target.device != "NUL" || refuse) {
-                throw RuntimeError(path, "is " + target.device + ", a device of Windows, not a file",
-                                   EINVAL);
+                throw RuntimeError(
+                    path, "is " + target.device + ", a device of Windows, not a file", EINVAL);
             }
-            impl_->sink = SpoolInto(path, target);
+            impl_->Spool(SpoolInto(path, target));
             return;
         case Is::DevicePath:
             throw RuntimeError(path, "is a device of Windows, not a file", EINVAL);
@@ -70,8 +85,12 @@ std::unique_ptr<OutputFile> OutputFile::StandardOutput(const std::string& name) 
     // inside (1<>FILE) would lose bytes it holds to a refused sheet, so it
     // waits, as a pipe or a terminal does.
     const StandardOutputPlace place = ExamineStandardOutput(name);
-    impl->sink = place.fileAtItsEnd ? StandardOutputAsItComes(name, place)
-                                    : SpoolToStandardOutput(name);
+    if (place.fileAtItsEnd) {
+        impl->kind = Impl::Kind::AsItComes;
+        impl->sink = StandardOutputAsItComes(name, place);
+    } else {
+        impl->Spool(SpoolToStandardOutput(name));
+    }
     return std::unique_ptr<OutputFile>(new OutputFile(std::move(impl)));
 }
 
@@ -79,7 +98,20 @@ OutputFile::~OutputFile() = default;
 
 void OutputFile::Write(std::string_view bytes) { impl_->sink->Write(bytes); }
 
-void OutputFile::Commit() { impl_->writtenPath = impl_->sink->Commit(); }
+void OutputFile::Commit() {
+    switch (impl_->kind) {
+        case Impl::Kind::NewFile:
+            impl_->writtenPath = impl_->sink->PutInPlace();
+            break;
+        case Impl::Kind::Spooled:
+            impl_->writtenPath = impl_->sink->Deliver();
+            break;
+        case Impl::Kind::AsItComes:
+            impl_->writtenPath = impl_->path;
+            break;
+    }
+    impl_->committed = true;
+}
 
 const std::string& OutputFile::WrittenPath() const {
     return impl_->writtenPath.empty() ? impl_->path : impl_->writtenPath;

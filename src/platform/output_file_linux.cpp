@@ -116,18 +116,11 @@ bool CopiesOnWrite(int fd) {
 }
 
 struct FileOutput final : OutputSink {
-    enum class Kind {
-        Aside,     // a new file in the target's folder, put in place at Commit
-        Spooled,   // a temporary file, copied to the destination at Commit
-        AsItComes  // standard output that is a regular file, cut back if dropped
-    };
-
     std::string path;       // as given, for messages
     std::string errorPath;  // named by a failed write
-    Kind kind = Kind::Aside;
+    bool cutsBack = false;  // standard output, written as it comes
     IfExists ifExists = IfExists::Replace;
     int fd = -1;  // where the content goes now
-    bool committed = false;
     std::string writtenPath;
 
     // Aside: the target's folder (and its path, as given) and name there,
@@ -154,16 +147,15 @@ struct FileOutput final : OutputSink {
     bool wrote = false;
 
     ~FileOutput() override {
-        if (!committed) Drop();
         UnregisterTempName(tempSlot);
         Close(fd);
         Close(dirFd);
         Close(special);
     }
 
-    void Drop() {
-        if (kind == Kind::Aside && !tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);
-        if (kind == Kind::AsItComes && wrote && ::ftruncate(STDOUT_FILENO, cutBack) == 0) {
+    void Drop() override {
+        if (!tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);
+        if (cutsBack && wrote && ::ftruncate(STDOUT_FILENO, cutBack) == 0) {
             ::lseek(STDOUT_FILENO, cutBack, SEEK_SET);
         }
     }
@@ -250,7 +242,6 @@ struct FileOutput final : OutputSink {
     // A temporary file for content that goes elsewhere at Commit: failures
     // name the temporary folder, where the room is missing.
     void OpenSpool() {
-        kind = Kind::Spooled;
         errorPath = TemporaryFolder();
         dirFd = ::open(errorPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0) throw RuntimeError::FromSystem(errorPath, errno);
@@ -539,19 +530,13 @@ struct FileOutput final : OutputSink {
         WriteAll(fd, bytes, errorPath);
     }
 
-    std::string Commit() override {
-        switch (kind) {
-            case Kind::Aside:
-                CommitAside();
-                break;
-            case Kind::Spooled:
-                CommitSpooled();
-                break;
-            case Kind::AsItComes:
-                writtenPath = path;
-                break;
-        }
-        committed = true;
+    std::string PutInPlace() override {
+        CommitAside();
+        return writtenPath;
+    }
+
+    std::string Deliver() override {
+        CommitSpooled();
         return writtenPath;
     }
 
@@ -658,7 +643,7 @@ std::unique_ptr<OutputSink> SpoolToStandardOutput(const std::string& name) {
 std::unique_ptr<OutputSink> StandardOutputAsItComes(const std::string& name,
                                                     const StandardOutputPlace& place) {
     auto out = NewOutput(name);
-    out->kind = FileOutput::Kind::AsItComes;
+    out->cutsBack = true;
     out->cutBack = place.position;
     out->fd = ::dup(STDOUT_FILENO);
     if (out->fd < 0) throw RuntimeError::FromSystem(name, errno);

@@ -35,7 +35,7 @@ using windows::Wide;
 namespace {
 
 constexpr const char* kTempPrefix = ".a5merge-";  // then eight hex digits
-constexpr const char* kAsideEnding = ".old";      // the old file's name of ours, after the new one's
+constexpr const char* kAsideEnding = ".old";  // the old file's name of ours, after the new one's
 
 std::string RandomTempName() {
     static std::mt19937 random{std::random_device{}()};
@@ -72,12 +72,12 @@ void CopyAll(HANDLE from, HANDLE to, const std::string& fromName, const std::str
 // The final path of the file `path` names, links followed.
 std::string FinalPath(const std::string& path) {
     const Handle file(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) throw Error(path);
     std::wstring buffer(32768, L'\0');
-    const DWORD length = ::GetFinalPathNameByHandleW(file.get(), buffer.data(), 32768,
-                                                     FILE_NAME_NORMALIZED);
+    const DWORD length =
+        ::GetFinalPathNameByHandleW(file.get(), buffer.data(), 32768, FILE_NAME_NORMALIZED);
     if (length == 0 || length >= 32768) throw Error(path);
     std::wstring final(buffer.data(), length);
     if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) {
@@ -91,10 +91,9 @@ std::string FinalPath(const std::string& path) {
 // Whether another program holds `path` open without leaving room to delete
 // or rename it, now.
 bool HeldNow(const std::string& path) {
-    const Handle probe(::CreateFileW(SystemPath(path).c_str(), DELETE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                     nullptr));
+    const Handle probe(::CreateFileW(
+        SystemPath(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (probe.valid()) return false;
     const DWORD code = ::GetLastError();
     return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
@@ -113,19 +112,12 @@ bool NamesAStream(const std::string& path) {
 }
 
 struct FileOutput final : OutputSink {
-    enum class Kind {
-        Aside,     // a new file beside the target, put in place at Commit
-        Spooled,   // a temporary file, copied to the destination at Commit
-        AsItComes  // standard output that is a file, cut back if dropped
-    };
-
     std::string path;       // as given, for messages
     std::string errorPath;  // named by a failed write
-    Kind kind = Kind::Aside;
+    bool cutsBack = false;  // standard output, written as it comes
     IfExists ifExists = IfExists::Replace;
-    Handle owned;             // the new file, or the spool
-    HANDLE out = nullptr;     // where the content goes now
-    bool committed = false;
+    Handle owned;          // the new file, or the spool
+    HANDLE out = nullptr;  // where the content goes now
     std::string writtenPath;
 
     // Aside: the target's folder, its full path there, the new file's, and
@@ -145,12 +137,8 @@ struct FileOutput final : OutputSink {
     bool wrote = false;
 
     // A new file or spool not put in place goes with our handle.
-    ~FileOutput() override {
-        if (!committed) Drop();
-    }
-
-    void Drop() {
-        if (kind == Kind::AsItComes && wrote && ::SetFilePointerEx(out, cutBack, nullptr, FILE_BEGIN)) {
+    void Drop() override {
+        if (cutsBack && wrote && ::SetFilePointerEx(out, cutBack, nullptr, FILE_BEGIN)) {
             ::SetEndOfFile(out);
         }
     }
@@ -195,7 +183,6 @@ struct FileOutput final : OutputSink {
     }
 
     void OpenSpool() {
-        kind = Kind::Spooled;
         errorPath = TemporaryFolder();
         MakeFile(errorPath, errorPath);
     }
@@ -237,8 +224,8 @@ struct FileOutput final : OutputSink {
         if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
             if (HeldNow(target) || (windows::HeldByAnother(code) && code != ERROR_ACCESS_DENIED &&
                                     !HeldNow(temporary))) {
-                return RuntimeError(path, held + " (another program holds it open); nothing was written",
-                                    EBUSY);
+                return RuntimeError(
+                    path, held + " (another program holds it open); nothing was written", EBUSY);
             }
             if (HeldNow(temporary)) {
                 return RuntimeError(path,
@@ -296,10 +283,9 @@ struct FileOutput final : OutputSink {
     // Where the file system has no second link: a copy of the new file under
     // `name`, on the disk, written down under it.
     void CopyUnder(const std::string& name) {
-        const Handle copy(::CreateFileW(SystemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
-                                        nullptr));
+        const Handle copy(::CreateFileW(
+            SystemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+            CREATE_NEW, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, nullptr));
         if (!copy.valid()) throw Error(path);
         const std::optional<FileIdentity> id = windows::IdOf(copy.get());
         if (id) placement.freshId = *id;
@@ -333,7 +319,8 @@ struct FileOutput final : OutputSink {
         // What is left is the user's from now on: named here, never swept.
         if (record) record->SetFile(kPlacementRecord, {});
         std::string reason = error.reason();
-        if (const std::size_t cut = reason.rfind("; nothing was written"); cut != std::string::npos) {
+        if (const std::size_t cut = reason.rfind("; nothing was written");
+            cut != std::string::npos) {
             reason.erase(cut);
         }
         const bool freshThere = IdentityOf(temporary) == placement.freshId;
@@ -347,9 +334,11 @@ struct FileOutput final : OutputSink {
 
     void CommitAside() {
         std::lock_guard placing(windows::PlacingLock());
-        if (!RetryWhileHeld([&] { return ::FlushFileBuffers(owned.get()) != 0; })) throw Error(path);
+        if (!RetryWhileHeld([&] { return ::FlushFileBuffers(owned.get()) != 0; }))
+            throw Error(path);
         const DWORD attributes = ::GetFileAttributesW(SystemPath(target).c_str());
-        const bool replaces = ifExists == IfExists::Replace && attributes != INVALID_FILE_ATTRIBUTES;
+        const bool replaces =
+            ifExists == IfExists::Replace && attributes != INVALID_FILE_ATTRIBUTES;
         if (replaces && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
             throw RuntimeError(path, "is read-only; nothing was written", EACCES);
         }
@@ -357,10 +346,10 @@ struct FileOutput final : OutputSink {
         // user sets on the file replaced go with the new one (not every
         // ReplaceFileW carries them), a new name gets none of ours.
         FILE_BASIC_INFO basic{};
-        basic.FileAttributes = replaces ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                                        FILE_ATTRIBUTE_ARCHIVE |
-                                                        FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
-                                        : 0;
+        basic.FileAttributes =
+            replaces ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
+                     : 0;
         if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
         ::SetFileInformationByHandle(owned.get(), FileBasicInfo, &basic, sizeof basic);
 
@@ -405,19 +394,13 @@ struct FileOutput final : OutputSink {
         WriteAll(out, bytes, errorPath);
     }
 
-    std::string Commit() override {
-        switch (kind) {
-            case Kind::Aside:
-                CommitAside();
-                break;
-            case Kind::Spooled:
-                CommitSpooled();
-                break;
-            case Kind::AsItComes:
-                writtenPath = path;
-                break;
-        }
-        committed = true;
+    std::string PutInPlace() override {
+        CommitAside();
+        return writtenPath;
+    }
+
+    std::string Deliver() override {
+        CommitSpooled();
         return writtenPath;
     }
 
@@ -498,7 +481,7 @@ std::unique_ptr<OutputSink> SpoolToStandardOutput(const std::string& name) {
 std::unique_ptr<OutputSink> StandardOutputAsItComes(const std::string& name,
                                                     const StandardOutputPlace& place) {
     auto out = NewOutput(name);
-    out->kind = FileOutput::Kind::AsItComes;
+    out->cutsBack = true;
     out->cutBack.QuadPart = place.position;
     out->out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     return out;

@@ -17,16 +17,16 @@ namespace a5merge {
 // What an output path names, as this system sees it.
 struct OutputTarget {
     enum class Is {
-        Nothing,          // no such name (or a link to nothing): a new file
-        File,             // a regular file, perhaps through links
+        Nothing,  // no such name (or a link to nothing): a new file
+        File,     // a regular file, perhaps through links
         Folder,
         Fifo,
         CharacterDevice,  // Linux: /dev/tty...; Windows: NUL
         Socket,
         BlockDevice,
-        DeviceName,       // Windows: CON, PRN, COM1...: a device, not a file
-        DevicePath,       // Windows: \\.\ paths
-        Stream,           // Windows: "sheet.PS:x", a stream of a file
+        DeviceName,  // Windows: CON, PRN, COM1...: a device, not a file
+        DevicePath,  // Windows: \\.\ paths
+        Stream,      // Windows: "sheet.PS:x", a stream of a file
     };
     Is is = Is::Nothing;
     std::string place;   // File: the file itself, links followed
@@ -45,15 +45,19 @@ struct StandardOutputPlace {
 };
 StandardOutputPlace ExamineStandardOutput(const std::string& name);
 
-// Where content goes until Commit. Dropped uncommitted, it leaves nothing
-// (standard output is cut back to where it stood).
+// Where content goes until it is committed.
 class OutputSink {
 public:
     virtual ~OutputSink() = default;
     // Failures name the path of the place being written.
     virtual void Write(std::string_view bytes) = 0;
-    // Puts the content in its place; returns where it is now, as a path.
-    virtual std::string Commit() = 0;
+    // A new file: puts it in its place; returns where it is now, as a path.
+    virtual std::string PutInPlace() = 0;
+    // A spool: copies it into its destination; returns that, as a path.
+    virtual std::string Deliver() = 0;
+    // Leaves nothing of what was written (standard output is cut back to
+    // where it stood); called when dropped uncommitted.
+    virtual void Drop() = 0;
 };
 
 // A new file beside `place` (the file the target names, links followed, or
