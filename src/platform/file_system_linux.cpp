@@ -19,6 +19,7 @@
 #include "platform/cleanup_linux.h"
 #include "platform/placement.h"
 #include "platform/runtime_error.h"
+#include "platform/spool_file.h"
 #include "platform/wildcard.h"
 
 namespace a5merge {
@@ -146,7 +147,8 @@ std::string FindProgram(const std::string& name) {
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};
     if (HasNul(path) || ::lstat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return FileIdentity{static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino)};
 }
 
 bool RemoveIfIdentity(const std::string& path, const FileIdentity& id) {
@@ -155,7 +157,8 @@ bool RemoveIfIdentity(const std::string& path, const FileIdentity& id) {
 }
 
 bool MoveToFreeName(const std::string& from, const std::string& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
     if (errno != EINVAL) return false;
     // No such rename on this file system: a second link, refused as well when
     // the name is taken.
@@ -202,8 +205,8 @@ std::optional<std::string> ReadSmallFile(int dirFd, const char* name, std::size_
 void WriteWhole(int dirFd, const std::string& where, const std::string& name,
                 std::string_view bytes, bool synced = true) {
     const std::string fresh = name + ".new";
-    const int fd = ::openat(dirFd, fresh.c_str(),
-                            O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(dirFd, fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) throw RuntimeError::FromSystem(where, errno);
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -335,53 +338,34 @@ void PrivateFolder::SetFile(const std::string& name, std::string_view bytes, boo
     WriteWhole(held_->ownFd, path_, name, bytes, synced);
 }
 
-struct Spool::File {
-    int fd = -1;
-    ~File() {
-        if (fd >= 0) ::close(fd);
+Spool::File::File(const std::string& in) : folder(in) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {  // no unnamed files there: a name, gone at once
+        std::string name = folder + "/a5merge-spool-XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) ::unlink(name.c_str());
     }
-};
+    if (fd < 0) throw RuntimeError::FromSystem(folder, errno);
+    system = fd;
+}
 
-Spool::Spool(std::size_t memoryLimit) : memoryLimit_(memoryLimit) {}
+Spool::File::~File() { ::close(static_cast<int>(system)); }
 
-Spool::~Spool() = default;
-
-void Spool::Append(std::string_view bytes) {
-    if (!file_ && memory_.size() + bytes.size() <= memoryLimit_) {
-        memory_.append(bytes);
-        return;
-    }
-    if (!file_) {
-        folder_ = TemporaryFolder();
-        auto file = std::make_unique<File>();
-        file->fd = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-        if (file->fd < 0) {  // no unnamed files there: a name, gone at once
-            std::string name = folder_ + "/a5merge-spool-XXXXXX";
-            file->fd = ::mkostemp(name.data(), O_CLOEXEC);
-            if (file->fd >= 0) ::unlink(name.c_str());
-        }
-        if (file->fd < 0) throw RuntimeError::FromSystem(folder_, errno);
-        file_ = std::move(file);
-    }
+void Spool::File::Append(std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(file_->fd, bytes.data(), bytes.size());
+        const ssize_t n = ::write(static_cast<int>(system), bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw RuntimeError::FromSystem(folder_, n < 0 ? errno : EIO);
+        if (n <= 0) throw RuntimeError::FromSystem(folder, n < 0 ? errno : EIO);
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
 }
 
-void Spool::ForEach(const std::function<void(std::string_view)>& sink) const {
-    if (!memory_.empty()) sink(memory_);
-    if (!file_) return;
-    char buf[64 * 1024];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(file_->fd, buf, sizeof buf, at);
+std::size_t Spool::File::ReadAt(std::uint64_t at, char* into, std::size_t size) const {
+    for (;;) {
+        const ssize_t n = ::pread(static_cast<int>(system), into, size, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw RuntimeError::FromSystem(folder_, errno);
-        if (n == 0) return;
-        sink({buf, static_cast<std::size_t>(n)});
-        at += n;
+        if (n < 0) throw RuntimeError::FromSystem(folder, errno);
+        return static_cast<std::size_t>(n);
     }
 }
 

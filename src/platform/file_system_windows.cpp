@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/placement.h"
 #include "platform/runtime_error.h"
+#include "platform/spool_file.h"
 #include "platform/wildcard.h"
 #include "platform/windows_support.h"
 
@@ -33,8 +34,8 @@ bool HasNul(const std::string& path) { return path.find('\0') != std::string::np
 std::optional<DWORD> AttributesOf(const std::string& path) {
     if (HasNul(path) || windows::IsDevicePath(path)) return std::nullopt;
     const Handle file(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info{};
     if (file.valid() && ::GetFileInformationByHandle(file.get(), &info)) {
         return info.dwFileAttributes;
@@ -46,8 +47,8 @@ std::optional<DWORD> AttributesOf(const std::string& path) {
 
 // An ordinary entry: a file, neither a folder nor hidden nor a system file.
 bool Ordinary(DWORD attributes) {
-    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN |
-                          FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DEVICE)) == 0;
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                          FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 std::size_t LastSeparator(std::string_view path) { return path.find_last_of("\\/"); }
@@ -161,7 +162,8 @@ std::optional<FileStamp> StampOf(const std::string& path) {
 }
 
 bool NamesSomething(const std::string& path) {
-    return !HasNul(path) && ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return !HasNul(path) &&
+           ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool OnAnotherMachine(const std::string& path) { return windows::IsOnTheNetwork(path); }
@@ -170,8 +172,7 @@ bool IsStandardOutput(const std::string& path) {
     BY_HANDLE_FILE_INFORMATION out{}, file{};
     const HANDLE standard = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (HasNul(path) || windows::IsDevicePath(path) || standard == nullptr ||
-        standard == INVALID_HANDLE_VALUE ||
-        ::GetFileType(standard) != FILE_TYPE_DISK ||
+        standard == INVALID_HANDLE_VALUE || ::GetFileType(standard) != FILE_TYPE_DISK ||
         !::GetFileInformationByHandle(standard, &out)) {
         return false;
     }
@@ -210,7 +211,8 @@ std::string FindProgram(const std::string& name) {
     while (!rest.empty()) {
         const std::size_t semicolon = rest.find(';');
         std::string folder(rest.substr(0, semicolon));
-        rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
+        rest =
+            semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
         folder.erase(std::remove(folder.begin(), folder.end(), '"'), folder.end());
         if (folder.empty()) continue;
         if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
@@ -229,11 +231,10 @@ bool RemoveIfIdentity(const std::string& path, const FileIdentity& id) {
     // through that very handle.
     bool removed = false;
     const bool done = windows::RetryWhileHeld([&] {
-        const Handle file(::CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                        nullptr));
+        const Handle file(::CreateFileW(
+            SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file.valid()) {
             const DWORD code = ::GetLastError();
             removed = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
@@ -334,9 +335,9 @@ void WriteWhole(const std::string& path, std::string_view bytes, const std::stri
 // delete it).
 void RemoveStalePrivateFolders(const std::string& folder) {
     WIN32_FIND_DATAW entry{};
-    const HANDLE found = ::FindFirstFileExW(SystemPath(folder + "\\a5merge-??????").c_str(),
-                                            FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                            nullptr, 0);
+    const HANDLE found =
+        ::FindFirstFileExW(SystemPath(folder + "\\a5merge-??????").c_str(), FindExInfoBasic, &entry,
+                           FindExSearchNameMatch, nullptr, 0);
     if (found == INVALID_HANDLE_VALUE) return;
     do {
         const std::string name = Narrow(entry.cFileName);
@@ -396,10 +397,10 @@ PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
         // (another run's clean-up may look at it for a moment first: it
         // leaves a folder without our mark alone).
         windows::RetryWhileHeld([&] {
-            held_->folder.reset(::CreateFileW(
-                SystemPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            held_->folder.reset(
+                ::CreateFileW(SystemPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             return held_->folder.valid();
         });
         const std::optional<FileIdentity> id =
@@ -444,61 +445,47 @@ void PrivateFolder::SetFile(const std::string& name, std::string_view bytes, boo
     WriteWhole(Path(name), bytes, path_);
 }
 
-struct Spool::File {
-    Handle handle;
-};
-
-Spool::Spool(std::size_t memoryLimit) : memoryLimit_(memoryLimit) {}
-
-Spool::~Spool() = default;
-
-void Spool::Append(std::string_view bytes) {
-    if (!file_ && memory_.size() + bytes.size() <= memoryLimit_) {
-        memory_.append(bytes);
-        return;
-    }
-    if (!file_) {
-        folder_ = TemporaryFolder();
-        auto file = std::make_unique<File>();
-        for (int attempt = 0; attempt < 100 && !file->handle.valid(); ++attempt) {
-            const std::string name = folder_ + "\\a5merge-spool-" + RandomSuffix(8);
-            // Gone when closed, also when this process is killed.
-            file->handle.reset(::CreateFileW(
-                SystemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-            if (!file->handle.valid() && ::GetLastError() != ERROR_FILE_EXISTS) throw Error(folder_);
+Spool::File::File(const std::string& in) : folder(in) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = folder + "\\a5merge-spool-" + RandomSuffix(8);
+        // Gone when closed, also when this process is killed.
+        const HANDLE made = ::CreateFileW(
+            SystemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (made != INVALID_HANDLE_VALUE) {
+            system = reinterpret_cast<std::intptr_t>(made);
+            return;
         }
-        if (!file->handle.valid()) throw RuntimeError::FromSystem(folder_, EEXIST);
-        file_ = std::move(file);
+        if (::GetLastError() != ERROR_FILE_EXISTS) throw Error(folder);
     }
+    throw RuntimeError::FromSystem(folder, EEXIST);
+}
+
+Spool::File::~File() { ::CloseHandle(reinterpret_cast<HANDLE>(system)); }
+
+void Spool::File::Append(std::string_view bytes) {
     while (!bytes.empty()) {
         DWORD written = 0;
         const DWORD size = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        if (!::WriteFile(file_->handle.get(), bytes.data(), size, &written, nullptr) ||
+        if (!::WriteFile(reinterpret_cast<HANDLE>(system), bytes.data(), size, &written, nullptr) ||
             written == 0) {
-            throw Error(folder_);
+            throw Error(folder);
         }
         bytes.remove_prefix(written);
     }
 }
 
-void Spool::ForEach(const std::function<void(std::string_view)>& sink) const {
-    if (!memory_.empty()) sink(memory_);
-    if (!file_) return;
-    char buf[64 * 1024];
-    for (std::uint64_t at = 0;;) {
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD got = 0;
-        if (!::ReadFile(file_->handle.get(), buf, sizeof buf, &got, &position)) {
-            if (::GetLastError() == ERROR_HANDLE_EOF) return;
-            throw Error(folder_);
-        }
-        if (got == 0) return;
-        sink({buf, got});
-        at += got;
+std::size_t Spool::File::ReadAt(std::uint64_t at, char* into, std::size_t size) const {
+    OVERLAPPED position{};
+    position.Offset = static_cast<DWORD>(at);
+    position.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD got = 0;
+    if (!::ReadFile(reinterpret_cast<HANDLE>(system), into, static_cast<DWORD>(size), &got,
+                    &position)) {
+        if (::GetLastError() == ERROR_HANDLE_EOF) return 0;
+        throw Error(folder);
     }
+    return got;
 }
 
 struct InputFile::Handle {
