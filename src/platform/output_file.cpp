@@ -25,9 +25,9 @@ struct OutputFile::Impl {
     ~Impl() {
         if (sink && !committed) sink->Drop();
     }
-    void Spool(std::unique_ptr<OutputSink> spool) {
+    void SpoolInto(const OutputTarget& target) {
         kind = Kind::Spooled;
-        sink = std::move(spool);
+        sink->OpenSpool(&target);
     }
 };
 
@@ -37,26 +37,27 @@ OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles 
     : impl_(std::make_unique<Impl>()) {
     impl_->path = path;
     if (path.find('\0') != std::string::npos) throw RuntimeError::FromSystem(path, ENOENT);
+    impl_->sink = NewOutputSink(path);
     const OutputTarget target = ExamineOutputTarget(path);
     const bool refuse = special == SpecialFiles::Refuse;
     using Is = OutputTarget::Is;
     switch (target.is) {
         case Is::Nothing:
-            impl_->sink = NewFileInPlaceOf(path, path, ifExists);
+            impl_->sink->OpenNewFile(path, ifExists);
             return;
         case Is::File:
             // The file itself is replaced, also through links.
-            impl_->sink = NewFileInPlaceOf(path, target.place, ifExists);
+            impl_->sink->OpenNewFile(target.place, ifExists);
             return;
         case Is::Folder:
             throw RuntimeError(path, "is a folder", EISDIR);
         case Is::Fifo:
             if (refuse) throw RuntimeError(path, "is a FIFO, not a file");
-            impl_->Spool(SpoolInto(path, target));
+            impl_->SpoolInto(target);
             return;
         case Is::CharacterDevice:
             if (refuse) throw RuntimeError(path, "is a character device, not a file");
-            impl_->Spool(SpoolInto(path, target));
+            impl_->SpoolInto(target);
             return;
         case Is::Socket:
             throw RuntimeError(path, "is a socket, not a file");
@@ -68,7 +69,7 @@ OutputFile::OutputFile(const std::string& path, IfExists ifExists, SpecialFiles 
                 throw RuntimeError(
                     path, "is " + target.device + ", a device of Windows, not a file", EINVAL);
             }
-            impl_->Spool(SpoolInto(path, target));
+            impl_->SpoolInto(target);
             return;
         case Is::DevicePath:
             throw RuntimeError(path, "is a device of Windows, not a file", EINVAL);
@@ -85,11 +86,13 @@ std::unique_ptr<OutputFile> OutputFile::StandardOutput(const std::string& name) 
     // inside (1<>FILE) would lose bytes it holds to a refused sheet, so it
     // waits, as a pipe or a terminal does.
     const StandardOutputPlace place = ExamineStandardOutput(name);
+    impl->sink = NewOutputSink(name);
     if (place.fileAtItsEnd) {
         impl->kind = Impl::Kind::AsItComes;
-        impl->sink = StandardOutputAsItComes(name, place);
+        impl->sink->WriteToStandardOutput(place);
     } else {
-        impl->Spool(SpoolToStandardOutput(name));
+        impl->kind = Impl::Kind::Spooled;
+        impl->sink->OpenSpool(nullptr);
     }
     return std::unique_ptr<OutputFile>(new OutputFile(std::move(impl)));
 }
@@ -101,10 +104,12 @@ void OutputFile::Write(std::string_view bytes) { impl_->sink->Write(bytes); }
 void OutputFile::Commit() {
     switch (impl_->kind) {
         case Impl::Kind::NewFile:
-            impl_->writtenPath = impl_->sink->PutInPlace();
+            impl_->sink->PutInPlace();
+            impl_->writtenPath = impl_->sink->WrittenPath();
             break;
         case Impl::Kind::Spooled:
-            impl_->writtenPath = impl_->sink->Deliver();
+            impl_->sink->Deliver();
+            impl_->writtenPath = impl_->sink->WrittenPath();
             break;
         case Impl::Kind::AsItComes:
             impl_->writtenPath = impl_->path;

@@ -202,7 +202,10 @@ struct FileOutput final : OutputSink {
         throw RuntimeError::FromSystem(where, EEXIST);
     }
 
-    void OpenAside(const std::string& place) {
+    explicit FileOutput(const std::string& given) : path(given), errorPath(given) {}
+
+    void OpenNewFile(const std::string& place, IfExists whenThere) override {
+        ifExists = whenThere;
         const auto slash = place.rfind('/');
         const std::string folder = slash == std::string::npos ? "."
                                    : slash == 0               ? "/"
@@ -241,7 +244,12 @@ struct FileOutput final : OutputSink {
 
     // A temporary file for content that goes elsewhere at Commit: failures
     // name the temporary folder, where the room is missing.
-    void OpenSpool() {
+    void OpenSpool(const OutputTarget* into) override {
+        toStandardOutput = into == nullptr;
+        if (into != nullptr) {
+            special = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+            if (special < 0) throw RuntimeError::FromSystem(path, errno);
+        }
         errorPath = TemporaryFolder();
         dirFd = ::open(errorPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (dirFd < 0) throw RuntimeError::FromSystem(errorPath, errno);
@@ -249,6 +257,13 @@ struct FileOutput final : OutputSink {
         if (!tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);  // open, it stays
         UnregisterTempName(tempSlot);
         tempName.clear();
+    }
+
+    void WriteToStandardOutput(const StandardOutputPlace& place) override {
+        cutsBack = true;
+        cutBack = place.position;
+        fd = ::dup(STDOUT_FILENO);
+        if (fd < 0) throw RuntimeError::FromSystem(path, errno);
     }
 
     // Gives the finished file the name `target` in the folder: replacing what
@@ -493,7 +508,7 @@ struct FileOutput final : OutputSink {
         if (n > 0) writtenPath = std::string(folder, static_cast<std::size_t>(n)) + "/" + name;
     }
 
-    void CommitAside() {
+    void PutInPlace() override {
         if (::fdatasync(fd) != 0) throw RuntimeError::FromSystem(path, errno);
         if (!tempName.empty()) Record(tempName, true);
         if (ifExists == IfExists::Fail) {
@@ -530,17 +545,9 @@ struct FileOutput final : OutputSink {
         WriteAll(fd, bytes, errorPath);
     }
 
-    std::string PutInPlace() override {
-        CommitAside();
-        return writtenPath;
-    }
+    const std::string& WrittenPath() const override { return writtenPath; }
 
-    std::string Deliver() override {
-        CommitSpooled();
-        return writtenPath;
-    }
-
-    void CommitSpooled() {
+    void Deliver() override {
         int out = STDOUT_FILENO;
         if (!toStandardOutput) {
             // Into the very FIFO or device that was checked: one put there
@@ -607,47 +614,8 @@ StandardOutputPlace ExamineStandardOutput(const std::string& name) {
     return {S_ISREG(st.st_mode) && at >= 0 && at >= st.st_size, at};
 }
 
-namespace {
-
-std::unique_ptr<FileOutput> NewOutput(const std::string& path) {
-    auto out = std::make_unique<FileOutput>();
-    out->path = out->errorPath = path;
-    return out;
-}
-
-}  // namespace
-
-std::unique_ptr<OutputSink> NewFileInPlaceOf(const std::string& path, const std::string& place,
-                                             IfExists ifExists) {
-    auto out = NewOutput(path);
-    out->ifExists = ifExists;
-    out->OpenAside(place);
-    return out;
-}
-
-std::unique_ptr<OutputSink> SpoolInto(const std::string& path, const OutputTarget&) {
-    auto out = NewOutput(path);
-    out->special = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-    if (out->special < 0) throw RuntimeError::FromSystem(path, errno);
-    out->OpenSpool();
-    return out;
-}
-
-std::unique_ptr<OutputSink> SpoolToStandardOutput(const std::string& name) {
-    auto out = NewOutput(name);
-    out->OpenSpool();
-    out->toStandardOutput = true;
-    return out;
-}
-
-std::unique_ptr<OutputSink> StandardOutputAsItComes(const std::string& name,
-                                                    const StandardOutputPlace& place) {
-    auto out = NewOutput(name);
-    out->cutsBack = true;
-    out->cutBack = place.position;
-    out->fd = ::dup(STDOUT_FILENO);
-    if (out->fd < 0) throw RuntimeError::FromSystem(name, errno);
-    return out;
+std::unique_ptr<OutputSink> NewOutputSink(const std::string& path) {
+    return std::make_unique<FileOutput>(path);
 }
 
 }  // namespace a5merge

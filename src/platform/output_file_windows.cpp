@@ -173,7 +173,10 @@ struct FileOutput final : OutputSink {
         throw RuntimeError::FromSystem(where, EEXIST);
     }
 
-    void OpenAside(const std::string& place) {
+    explicit FileOutput(const std::string& given) : path(given), errorPath(given) {}
+
+    void OpenNewFile(const std::string& place, IfExists whenThere) override {
+        ifExists = whenThere;
         const std::size_t slash = place.find_last_of("\\/");
         const std::string name = slash == std::string::npos ? place : place.substr(slash + 1);
         if (name.empty()) throw RuntimeError::FromSystem(path, ENOENT);
@@ -182,7 +185,15 @@ struct FileOutput final : OutputSink {
         MakeFile(folder, path);
     }
 
-    void OpenSpool() {
+    void WriteToStandardOutput(const StandardOutputPlace& place) override {
+        cutsBack = true;
+        cutBack.QuadPart = place.position;
+        out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    }
+
+    void OpenSpool(const OutputTarget* into) override {
+        toStandardOutput = into == nullptr;
+        if (into != nullptr) device = into->device;
         errorPath = TemporaryFolder();
         MakeFile(errorPath, errorPath);
     }
@@ -332,7 +343,7 @@ struct FileOutput final : OutputSink {
         throw RuntimeError(path, reason, error.systemError());
     }
 
-    void CommitAside() {
+    void PutInPlace() override {
         std::lock_guard placing(windows::PlacingLock());
         if (!RetryWhileHeld([&] { return ::FlushFileBuffers(owned.get()) != 0; }))
             throw Error(path);
@@ -394,17 +405,9 @@ struct FileOutput final : OutputSink {
         WriteAll(out, bytes, errorPath);
     }
 
-    std::string PutInPlace() override {
-        CommitAside();
-        return writtenPath;
-    }
+    const std::string& WrittenPath() const override { return writtenPath; }
 
-    std::string Deliver() override {
-        CommitSpooled();
-        return writtenPath;
-    }
-
-    void CommitSpooled() {
+    void Deliver() override {
         if (toStandardOutput) {
             CopyAll(owned.get(), ::GetStdHandle(STD_OUTPUT_HANDLE), errorPath, path);
         } else {
@@ -417,12 +420,6 @@ struct FileOutput final : OutputSink {
         writtenPath = toStandardOutput ? path : device;
     }
 };
-
-std::unique_ptr<FileOutput> NewOutput(const std::string& path) {
-    auto out = std::make_unique<FileOutput>();
-    out->path = out->errorPath = path;
-    return out;
-}
 
 }  // namespace
 
@@ -456,35 +453,8 @@ StandardOutputPlace ExamineStandardOutput(const std::string& name) {
     return {atItsEnd, at.QuadPart};
 }
 
-std::unique_ptr<OutputSink> NewFileInPlaceOf(const std::string& path, const std::string& place,
-                                             IfExists ifExists) {
-    auto out = NewOutput(path);
-    out->ifExists = ifExists;
-    out->OpenAside(place);
-    return out;
-}
-
-std::unique_ptr<OutputSink> SpoolInto(const std::string& path, const OutputTarget& target) {
-    auto out = NewOutput(path);
-    out->device = target.device;
-    out->OpenSpool();
-    return out;
-}
-
-std::unique_ptr<OutputSink> SpoolToStandardOutput(const std::string& name) {
-    auto out = NewOutput(name);
-    out->OpenSpool();
-    out->toStandardOutput = true;
-    return out;
-}
-
-std::unique_ptr<OutputSink> StandardOutputAsItComes(const std::string& name,
-                                                    const StandardOutputPlace& place) {
-    auto out = NewOutput(name);
-    out->cutsBack = true;
-    out->cutBack.QuadPart = place.position;
-    out->out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    return out;
+std::unique_ptr<OutputSink> NewOutputSink(const std::string& path) {
+    return std::make_unique<FileOutput>(path);
 }
 
 }  // namespace a5merge

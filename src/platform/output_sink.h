@@ -45,33 +45,36 @@ struct StandardOutputPlace {
 };
 StandardOutputPlace ExamineStandardOutput(const std::string& name);
 
-// Where content goes until it is committed.
+// Where content goes until it is committed: opened one of four ways,
+// each a system's own.
 class OutputSink {
 public:
     virtual ~OutputSink() = default;
+
+    // A new file beside `place` (the file the target names, links
+    // followed, or the path itself), put in its place at PutInPlace.
+    virtual void OpenNewFile(const std::string& place, IfExists ifExists) = 0;
+    // A temporary file, copied at Deliver into the FIFO or device that
+    // `into` names now, the very one; nullptr: to standard output.
+    virtual void OpenSpool(const OutputTarget* into) = 0;
+    // Standard output itself, a file written from `place.position`.
+    virtual void WriteToStandardOutput(const StandardOutputPlace& place) = 0;
+
     // Failures name the path of the place being written.
     virtual void Write(std::string_view bytes) = 0;
-    // A new file: puts it in its place; returns where it is now, as a path.
-    virtual std::string PutInPlace() = 0;
-    // A spool: copies it into its destination; returns that, as a path.
-    virtual std::string Deliver() = 0;
+    // A new file: puts it in its place.
+    virtual void PutInPlace() = 0;
+    // A spool: copies it into its destination.
+    virtual void Deliver() = 0;
+    // Once put in place or delivered: where it is now, as a path; empty
+    // when that cannot be told.
+    virtual const std::string& WrittenPath() const = 0;
     // Leaves nothing of what was written (standard output is cut back to
     // where it stood); called when dropped uncommitted.
     virtual void Drop() = 0;
 };
 
-// A new file beside `place` (the file the target names, links followed, or
-// the path itself), put in its place at Commit; `path` as given, for
-// messages.
-std::unique_ptr<OutputSink> NewFileInPlaceOf(const std::string& path, const std::string& place,
-                                             IfExists ifExists);
-// A temporary file, copied at Commit into the FIFO or device that `target`
-// names now, the very one (`target.device` on Windows).
-std::unique_ptr<OutputSink> SpoolInto(const std::string& path, const OutputTarget& target);
-// A temporary file, copied to standard output at Commit.
-std::unique_ptr<OutputSink> SpoolToStandardOutput(const std::string& name);
-// Standard output itself, a file written from `place.position`.
-std::unique_ptr<OutputSink> StandardOutputAsItComes(const std::string& name,
-                                                    const StandardOutputPlace& place);
+// A sink not opened yet, for the output named `path` in messages.
+std::unique_ptr<OutputSink> NewOutputSink(const std::string& path);
 
 }  // namespace a5merge
