@@ -29,7 +29,7 @@ QImage ImageOf(const Raster& raster) {
 }
 
 PreviewWindow::PreviewWindow(const Ghostscript& ghostscript, QWidget* owner)
-    : QWidget(owner, Qt::Window), ghostscript_(ghostscript), run_(PostTo(this), true) {
+    : QWidget(owner, Qt::Window), render_(ghostscript, PostTo(this)) {
     setObjectName(QStringLiteral("previewWindow"));
     setWindowTitle(QString::fromLatin1(kPreviewTitle));
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -68,7 +68,7 @@ PreviewWindow::PreviewWindow(const Ghostscript& ghostscript, QWidget* owner)
 }
 
 void PreviewWindow::Show(const SheetSources& sources) {
-    sources_ = sources;
+    render_.SetSources(sources);
     if (!placed_) PlaceBesideOwner();
     show();
     raise();
@@ -77,7 +77,7 @@ void PreviewWindow::Show(const SheetSources& sources) {
 }
 
 void PreviewWindow::SetSources(const SheetSources& sources) {
-    sources_ = sources;
+    render_.SetSources(sources);
     if (isVisible()) Render();
 }
 
@@ -113,51 +113,21 @@ QRectF PreviewWindow::PageRect() const {
 }
 
 void PreviewWindow::Render() {
-    if (!ghostscript_.Found()) {
-        picture_ = {};
-        message_ = QString::fromLatin1(kGhostscriptMissing);
-        problems_.clear();
-        ShowStatus();
-        update();
-        emit renderDone();
-        return;
-    }
     // At the screen's own density: a pixel of the picture for each of the page's.
-    const double dotsPerInch = DotsPerInchFor(PageRect().height() * devicePixelRatioF());
-    const SheetSources sources = sources_;
-    const Ghostscript& ghostscript = ghostscript_;
-    run_.Start<RenderedPage>(
-        [&ghostscript, sources, dotsPerInch](const std::atomic<bool>& cancel) {
-            return RenderSheet(ghostscript, sources, dotsPerInch, &cancel);
-        },
-        [this](RenderedPage rendered) {
-            if (rendered.cancelled) return;
-            rendered_ = true;
-            if (rendered.ok) {
-                picture_ = ImageOf(rendered.page);
-                picture_.setDevicePixelRatio(devicePixelRatioF());
-                message_.clear();
-            } else {
-                picture_ = {};
-                message_ = QString::fromStdString(rendered.failure);
-            }
-            problems_ = rendered.problems;
-            ShowStatus();
-            update();
-            emit renderDone();
-        });
+    render_.Start(DotsPerInchFor(PageRect().height() * devicePixelRatioF()),
+                  [this](RenderedPage* rendered) {
+                      picture_ = rendered ? ImageOf(rendered->page) : QImage();
+                      if (rendered) picture_.setDevicePixelRatio(devicePixelRatioF());
+                      ShowStatus();
+                      update();
+                      emit renderDone();
+                  });
     ShowStatus();
 }
 
 QString PreviewWindow::statusText() const { return status_->text(); }
 
-void PreviewWindow::ShowStatus() {
-    // A sandbox that cannot be made here is said (known once a render ran).
-    std::string why;
-    if (!rendered_ || ghostscript_.Sandboxed(&why)) why.clear();
-    status_->setText(
-        QString::fromStdString(PreviewStatus(run_.Running(), problems_, sources_, why)));
-}
+void PreviewWindow::ShowStatus() { status_->setText(QString::fromStdString(render_.Status())); }
 
 void PreviewWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
@@ -173,10 +143,10 @@ void PreviewWindow::paintEvent(QPaintEvent*) {
     if (!picture_.isNull()) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(page, picture_);
-    } else if (!message_.isEmpty()) {
+    } else if (const QString message = this->message(); !message.isEmpty()) {
         painter.setPen(palette().color(QPalette::WindowText));
         painter.drawText(page.adjusted(16, 16, -16, -16), Qt::AlignCenter | Qt::TextWordWrap,
-                         message_);
+                         message);
     }
     painter.setPen(QColor(60, 60, 60));
     painter.drawRect(page.adjusted(-0.5, -0.5, 0.5, 0.5));

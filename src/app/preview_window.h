@@ -5,10 +5,10 @@
 #include <QWidget>
 
 #include "app/post_to.h"
-#include "handlers/background_run.h"
-#include "handlers/sheet_preview.h"
 #include "ghostscript/raster.h"
 #include "ghostscript/sheet_output.h"
+#include "handlers/background_run.h"
+#include "handlers/sheet_preview.h"
 
 class QLabel;
 class QPushButton;
@@ -41,9 +41,9 @@ public:
 
     // What it shows now.
     const QImage& picture() const { return picture_; }
-    QString message() const { return message_; }
+    QString message() const { return QString::fromStdString(render_.message()); }
     QString statusText() const;
-    bool rendering() const { return run_.Running(); }
+    bool rendering() const { return render_.rendering(); }
 
 signals:
     void printRequested();
@@ -60,18 +60,13 @@ private:
     QRectF PageRect() const;
     void ShowStatus();
 
-    const Ghostscript& ghostscript_;
-    SheetSources sources_;
     QImage picture_;
-    QString message_;  // in place of the picture
-    std::vector<std::string> problems_;
-    bool rendered_ = false;  // once, so the sandbox is known
     bool placed_ = false;
     QLabel* status_;
     QPushButton* print_;
     QPushButton* savePdf_;
     QTimer resized_;
-    BackgroundRun run_;
+    SheetRender render_;
 };
 
 }  // namespace a5merge

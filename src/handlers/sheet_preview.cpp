@@ -24,6 +24,34 @@ SheetBox SheetOnPaper(double paperWidth, double paperHeight, const SheetBox& pri
     return sheet;
 }
 
+void SheetRender::Start(double dotsPerInch, std::function<void(RenderedPage* page)> done) {
+    if (!ghostscript_.Found()) {
+        message_ = kGhostscriptMissing;
+        problems_.clear();
+        done(nullptr);
+        return;
+    }
+    const SheetSources sources = sources_;
+    const Ghostscript& ghostscript = ghostscript_;
+    run_.Start<RenderedPage>(
+        [&ghostscript, sources, dotsPerInch](const std::atomic<bool>& cancel) {
+            return RenderSheet(ghostscript, sources, dotsPerInch, &cancel);
+        },
+        [this, done = std::move(done)](RenderedPage rendered) {
+            if (rendered.cancelled) return;
+            rendered_ = true;
+            message_ = rendered.ok ? std::string() : rendered.failure;
+            problems_ = rendered.problems;
+            done(rendered.ok ? &rendered : nullptr);
+        });
+}
+
+std::string SheetRender::Status() const {
+    std::string why;
+    if (!rendered_ || ghostscript_.Sandboxed(&why)) why.clear();
+    return PreviewStatus(run_.Running(), problems_, sources_, why);
+}
+
 std::string PreviewStatus(bool rendering, const std::vector<std::string>& problems,
                           const SheetSources& sources, const std::string& sandboxWhy) {
     std::string text;
@@ -35,7 +63,8 @@ std::string PreviewStatus(bool rendering, const std::vector<std::string>& proble
             text += (i > 0 ? "; " : "") + problems[i];
         }
     } else if (!sources.top || !sources.bottom) {
-        text = sources.top ? "TOP only: BOTTOM has no file yet" : "BOTTOM only: TOP has no file yet";
+        text =
+            sources.top ? "TOP only: BOTTOM has no file yet" : "BOTTOM only: TOP has no file yet";
     }
     if (!rendering && !sandboxWhy.empty()) {
         if (!text.empty()) text += "\n";

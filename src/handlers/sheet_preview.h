@@ -48,6 +48,34 @@ inline double DotsPerInchFor(double pixelsHigh) { return pixelsHigh * 72.0 / kSh
 std::string PreviewStatus(bool rendering, const std::vector<std::string>& problems,
                           const SheetSources& sources, const std::string& sandboxWhy);
 
+// The preview's renders of the sheet, the newest only, and what the window
+// shows besides the picture: the failure in its place, the status line.
+class SheetRender {
+public:
+    SheetRender(const Ghostscript& ghostscript, BackgroundRun::Post post)
+        : ghostscript_(ghostscript), run_(std::move(post), true) {}
+
+    void SetSources(const SheetSources& sources) { sources_ = sources; }
+    // Renders the sheet at `dotsPerInch`; `done` gets its page on the
+    // window's thread, or nothing when it failed (message() says why).
+    // Without Ghostscript, that is said at once.
+    void Start(double dotsPerInch, std::function<void(RenderedPage* page)> done);
+    void CancelAll() { run_.CancelAll(); }
+
+    bool rendering() const { return run_.Running(); }
+    const std::string& message() const { return message_; }
+    // The status line; that the sandbox cannot be made, once a render told.
+    std::string Status() const;
+
+private:
+    const Ghostscript& ghostscript_;
+    SheetSources sources_;
+    std::string message_;  // in place of the picture
+    std::vector<std::string> problems_;
+    bool rendered_ = false;  // once, so the sandbox is known
+    BackgroundRun run_;      // last: its work ends before the rest goes
+};
+
 // Small renders of the drawings the zones hold, for their tooltips. Renders
 // run in the background, are kept by path, size and modification time, and
 // are made again only when one of those changes; `rendered` says when one

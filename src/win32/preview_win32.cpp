@@ -22,11 +22,10 @@ constexpr UINT_PTR kResizedTimer = 1;  // a resize renders again once it has com
 Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner,
                                        BackgroundRun::Post post, std::function<void()> print,
                                        std::function<void()> savePdf)
-    : ghostscript_(ghostscript),
-      owner_(owner),
+    : owner_(owner),
       print_(std::move(print)),
       savePdf_(std::move(savePdf)),
-      run_(std::move(post), true) {
+      render_(ghostscript, std::move(post)) {
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
     RegisterWindowClass(kClassName, Procedure, -1,
                         reinterpret_cast<HICON>(::GetClassLongPtrW(owner, GCLP_HICON)));
@@ -47,10 +46,9 @@ Win32PreviewWindow::Win32PreviewWindow(const Ghostscript& ghostscript, HWND owne
         {L"BUTTON", L"Save as PDF...", BS_PUSHBUTTON | WS_TABSTOP, previewSavePdf},
     };
     for (const auto& c : controls) {
-        const HWND made = ::CreateWindowExW(0, c.kind, c.text, WS_CHILD | WS_VISIBLE | c.style, 0,
-                                            0, 10, 10, window_,
-                                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)),
-                                            instance, nullptr);
+        const HWND made = ::CreateWindowExW(
+            0, c.kind, c.text, WS_CHILD | WS_VISIBLE | c.style, 0, 0, 10, 10, window_,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), instance, nullptr);
         ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
     }
     if (const int own = std::max(96, DpiOf(window_)); own != dpi_) {
@@ -69,8 +67,8 @@ void Win32PreviewWindow::ApplyDpi(int dpi, const RECT* suggested) {
     dpi_ = dpi;
     font_.Reset(TahomaFont(8.25, false, dpi_));
     for (const Control id : {previewStatus, previewPrint, previewSavePdf}) {
-        ::SendMessageW(::GetDlgItem(window_, id), WM_SETFONT,
-                       reinterpret_cast<WPARAM>(font_.get()), TRUE);
+        ::SendMessageW(::GetDlgItem(window_, id), WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()),
+                       TRUE);
     }
     if (suggested != nullptr) {
         TakeRect(window_, *suggested);
@@ -84,13 +82,13 @@ void Win32PreviewWindow::ApplyDpi(int dpi, const RECT* suggested) {
 }
 
 Win32PreviewWindow::~Win32PreviewWindow() {
-    run_.CancelAll();
+    render_.CancelAll();
     ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     ::DestroyWindow(window_);
 }
 
 void Win32PreviewWindow::Show(const SheetSources& sources) {
-    sources_ = sources;
+    render_.SetSources(sources);
     if (!placed_) PlaceBesideOwner();
     ::ShowWindow(window_, SW_SHOWNORMAL);
     ::SetForegroundWindow(window_);
@@ -99,15 +97,14 @@ void Win32PreviewWindow::Show(const SheetSources& sources) {
 }
 
 void Win32PreviewWindow::SetSources(const SheetSources& sources) {
-    sources_ = sources;
+    render_.SetSources(sources);
     if (visible()) Render();
 }
 
 bool Win32PreviewWindow::CloseKey(const MSG& message) {
     if (message.hwnd != window_ && !::IsChild(window_, message.hwnd)) return false;
     if (message.message == WM_KEYDOWN &&
-        (message.wParam == VK_ESCAPE ||
-         (message.wParam == 'W' && ::GetKeyState(VK_CONTROL) < 0))) {
+        (message.wParam == VK_ESCAPE || (message.wParam == 'W' && ::GetKeyState(VK_CONTROL) < 0))) {
         ::SendMessageW(window_, WM_CLOSE, 0, 0);
         return true;
     }
@@ -136,10 +133,12 @@ void Win32PreviewWindow::PlaceBesideOwner() {
     const int left = static_cast<int>(beside.left - gap - room.left);
     const int wide = std::min(static_cast<int>(own.right - own.left), std::max(right, left));
     if (wide < Scaled(kMinWidth)) return;
-    const int high = std::clamp(static_cast<int>(own.bottom - own.top), Scaled(kMinHeight),
-                                std::max(Scaled(kMinHeight), static_cast<int>(room.bottom - room.top)));
-    const int top = std::clamp(static_cast<int>(beside.top), static_cast<int>(room.top),
-                               std::max(static_cast<int>(room.top), static_cast<int>(room.bottom) - high));
+    const int high =
+        std::clamp(static_cast<int>(own.bottom - own.top), Scaled(kMinHeight),
+                   std::max(Scaled(kMinHeight), static_cast<int>(room.bottom - room.top)));
+    const int top =
+        std::clamp(static_cast<int>(beside.top), static_cast<int>(room.top),
+                   std::max(static_cast<int>(room.top), static_cast<int>(room.bottom) - high));
     const int x = right >= left ? beside.right + gap : beside.left - gap - wide;
     ::SetWindowPos(window_, nullptr, x, top, wide, high, SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -148,8 +147,8 @@ RECT Win32PreviewWindow::PageRect() const {
     RECT client{};
     ::GetClientRect(window_, &client);
     const double margin = Scaled(kMargin);
-    const SheetBox page = FitSheet({margin, margin, client.right - 2 * margin,
-                                    client.bottom - margin - Scaled(kButtonRow)});
+    const SheetBox page = FitSheet(
+        {margin, margin, client.right - 2 * margin, client.bottom - margin - Scaled(kButtonRow)});
     return {static_cast<LONG>(page.left + 0.5), static_cast<LONG>(page.top + 0.5),
             static_cast<LONG>(page.left + page.width + 0.5),
             static_cast<LONG>(page.top + page.height + 0.5)};
@@ -158,8 +157,8 @@ RECT Win32PreviewWindow::PageRect() const {
 void Win32PreviewWindow::Layout() {
     RECT client{};
     ::GetClientRect(window_, &client);
-    const int margin = Scaled(kMargin), high = Scaled(26), print = Scaled(80),
-              pdf = Scaled(100), gap = Scaled(6);
+    const int margin = Scaled(kMargin), high = Scaled(26), print = Scaled(80), pdf = Scaled(100),
+              gap = Scaled(6);
     const int top = client.bottom - Scaled(kButtonRow) + (Scaled(kButtonRow) - high) / 2;
     const int pdfLeft = client.right - margin - pdf;
     const int printLeft = pdfLeft - gap - print;
@@ -170,40 +169,15 @@ void Win32PreviewWindow::Layout() {
 }
 
 void Win32PreviewWindow::Render() {
-    if (!ghostscript_.Found()) {
-        picture_.reset();
-        message_ = kGhostscriptMissing;
-        problems_.clear();
+    // At the monitor's own density: a pixel of the picture for each of the page's.
+    const RECT page = PageRect();
+    render_.Start(DotsPerInchFor(page.bottom - page.top), [this](RenderedPage* rendered) {
+        picture_ = rendered ? std::make_unique<DeviceBitmap>(rendered->page) : nullptr;
+        if (rendered) shown_ = std::move(rendered->page);
         ++rendersDone_;
         ShowStatus();
         ::InvalidateRect(window_, nullptr, FALSE);
-        return;
-    }
-    // At the monitor's own density: a pixel of the picture for each of the page's.
-    const RECT page = PageRect();
-    const double dotsPerInch = DotsPerInchFor(page.bottom - page.top);
-    const SheetSources sources = sources_;
-    const Ghostscript& ghostscript = ghostscript_;
-    run_.Start<RenderedPage>(
-        [&ghostscript, sources, dotsPerInch](const std::atomic<bool>& cancel) {
-            return RenderSheet(ghostscript, sources, dotsPerInch, &cancel);
-        },
-        [this](RenderedPage rendered) {
-            if (rendered.cancelled) return;
-            rendered_ = true;
-            if (rendered.ok) {
-                picture_ = std::make_unique<DeviceBitmap>(rendered.page);
-                shown_ = std::move(rendered.page);
-                message_.clear();
-            } else {
-                picture_.reset();
-                message_ = rendered.failure;
-            }
-            problems_ = rendered.problems;
-            ++rendersDone_;
-            ShowStatus();
-            ::InvalidateRect(window_, nullptr, FALSE);
-        });
+    });
     ShowStatus();
 }
 
@@ -214,11 +188,7 @@ std::string Win32PreviewWindow::StatusText() const {
 }
 
 void Win32PreviewWindow::ShowStatus() {
-    // A sandbox that cannot be made here is said (known once a render ran).
-    std::string why;
-    if (!rendered_ || ghostscript_.Sandboxed(&why)) why.clear();
-    ::SetDlgItemTextW(window_, previewStatus,
-                      Wide(PreviewStatus(run_.Running(), problems_, sources_, why)).c_str());
+    ::SetDlgItemTextW(window_, previewStatus, Wide(render_.Status()).c_str());
 }
 
 void Win32PreviewWindow::Paint() {
@@ -238,16 +208,18 @@ void Win32PreviewWindow::Paint() {
     ::FillRect(dc, &page, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     if (picture_) {
         picture_->Draw(dc, page);
-    } else if (!message_.empty()) {
+    } else if (!render_.message().empty()) {
         RECT text = page;
         ::InflateRect(&text, -Scaled(16), -Scaled(16));
         const HGDIOBJ before = ::SelectObject(dc, font_.get());
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-        const std::wstring wide = Wide(message_);
+        const std::wstring wide = Wide(render_.message());
         RECT measured = text;
         ::DrawTextW(dc, wide.c_str(), -1, &measured, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-        ::OffsetRect(&text, 0, std::max(0L, ((text.bottom - text.top) - (measured.bottom - measured.top)) / 2));
+        ::OffsetRect(
+            &text, 0,
+            std::max(0L, ((text.bottom - text.top) - (measured.bottom - measured.top)) / 2));
         ::DrawTextW(dc, wide.c_str(), -1, &text, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
         ::SelectObject(dc, before);
     }
@@ -297,7 +269,7 @@ LRESULT Win32PreviewWindow::OnMessage(UINT message, WPARAM w, LPARAM l) {
             return 0;
         case WM_CLOSE:
             // Closed, it only hides: the next Preview shows it where it was.
-            run_.CancelAll();
+            render_.CancelAll();
             ::ShowWindow(window_, SW_HIDE);
             if (::IsWindowEnabled(owner_)) ::SetForegroundWindow(owner_);
             return 0;

@@ -9,6 +9,7 @@
 
 #include "ghostscript/sheet_output.h"
 #include "handlers/background_run.h"
+#include "handlers/sheet_preview.h"
 #include "win32/window_support.h"
 
 namespace a5merge {
@@ -26,8 +27,8 @@ public:
     enum Control : int { previewStatus = 201, previewPrint, previewSavePdf };
     static constexpr const wchar_t* kClassName = L"a5merge.Preview";
 
-    Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner, BackgroundRun::Post post, std::function<void()> print,
-                       std::function<void()> savePdf);
+    Win32PreviewWindow(const Ghostscript& ghostscript, HWND owner, BackgroundRun::Post post,
+                       std::function<void()> print, std::function<void()> savePdf);
     ~Win32PreviewWindow();
     Win32PreviewWindow(const Win32PreviewWindow&) = delete;
     Win32PreviewWindow& operator=(const Win32PreviewWindow&) = delete;
@@ -45,9 +46,9 @@ public:
     bool visible() const { return ::IsWindowVisible(window_) != FALSE; }
     // What it shows now: the picture's pixels, or the text in its place.
     const Raster* picture() const { return picture_ ? &shown_ : nullptr; }
-    const std::string& message() const { return message_; }
+    const std::string& message() const { return render_.message(); }
     std::string StatusText() const;
-    bool rendering() const { return run_.Running(); }
+    bool rendering() const { return render_.rendering(); }
     // Where the page is drawn, in client pixels.
     RECT PageRect() const;
     int dpi() const { return dpi_; }
@@ -65,21 +66,16 @@ private:
     void ShowStatus();
     int Scaled(int pixels) const { return ::MulDiv(pixels, dpi_, 96); }
 
-    const Ghostscript& ghostscript_;
     HWND owner_;
     FontHolder font_;
     std::function<void()> print_, savePdf_;
     HWND window_ = nullptr;
     int dpi_ = 96;
     bool placed_ = false;
-    SheetSources sources_;
     std::unique_ptr<DeviceBitmap> picture_;
     Raster shown_;
-    std::string message_;  // in place of the picture
-    std::vector<std::string> problems_;
-    bool rendered_ = false;  // once, so the sandbox is known
     int rendersDone_ = 0;
-    BackgroundRun run_;  // last: its work ends before the rest goes
+    SheetRender render_;  // last: its work ends before the rest goes
 };
 
 }  // namespace a5merge
