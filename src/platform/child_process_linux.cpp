@@ -21,6 +21,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/child_watch.h"
 #include "platform/cleanup_linux.h"
 
 namespace a5merge {
@@ -118,23 +119,6 @@ std::vector<char*> Pointers(const std::vector<std::string>& strings) {
     return pointers;
 }
 
-// The room the files in `folder` take on the disk, in bytes, counting each
-// at least a block: many empty files are not free either.
-std::uint64_t FolderBytes(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return 0;
-    std::uint64_t bytes = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        struct stat st {};
-        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            !S_ISDIR(st.st_mode)) {
-            bytes += static_cast<std::uint64_t>(st.st_blocks) * 512 + 4096;
-        }
-    }
-    ::closedir(dir);
-    return bytes;
-}
-
 enum class Read { Some, NothingYet, End };
 
 // Appends what `fd` has now, keeping at most `limit` bytes in all; `over` is
@@ -158,6 +142,21 @@ void DrainLeft(int fd, std::string& into, std::size_t limit, bool& over) {
 }
 
 }  // namespace
+
+std::uint64_t FolderBytes(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return 0;
+    std::uint64_t bytes = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISDIR(st.st_mode)) {
+            bytes += static_cast<std::uint64_t>(st.st_blocks) * 512 + 4096;
+        }
+    }
+    ::closedir(dir);
+    return bytes;
+}
 
 std::string SignalName(int status) { return ::strsignal(status); }
 
@@ -245,36 +244,17 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         ~ExitFd() { CloseFd(fd); }
     } exitFdHeld{exitFd};
 
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + request.limits.wallClock;
-    const bool timed = request.limits.wallClock.count() > 0;
-    const bool watched = !request.limits.folder.empty() && request.limits.folderBytes > 0;
-    auto nextLook = start;  // at the folder
+    ChildWatch watch(request, cancel);
     bool errorsOpen = true, outputOpen = capture, outputOver = false, errorsOver = false;
     int status = 0;
     bool exited = false;
-    std::optional<ChildResult::Ending> killedFor;
     for (;;) {
         const pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) exited = true;
         if (exited && !errorsOpen && !outputOpen) break;
-        if (!killedFor) {
-            if (cancel != nullptr && cancel->load()) {
-                killedFor = ChildResult::Ending::Cancelled;
-            } else if (timed && std::chrono::steady_clock::now() >= deadline) {
-                killedFor = ChildResult::Ending::TimedOut;
-            } else if (outputOver) {
-                killedFor = ChildResult::Ending::OutputTooLarge;
-            } else if (watched && std::chrono::steady_clock::now() >= nextLook) {
-                nextLook = std::chrono::steady_clock::now() + std::chrono::milliseconds(20);
-                if (FolderBytes(request.limits.folder) > request.limits.folderBytes) {
-                    killedFor = ChildResult::Ending::WroteTooMuch;
-                }
-            }
-            if (killedFor) {
-                ::kill(-pid, SIGKILL);
-                ::kill(pid, SIGKILL);
-            }
+        if (!watch.killedFor() && watch.Check(outputOver)) {
+            ::kill(-pid, SIGKILL);
+            ::kill(pid, SIGKILL);
         }
         if (exited) {
             // What is left in the pipes is read; a descendant still holding
@@ -291,7 +271,7 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         if (errorsOpen) fds[count++] = {errors.read, POLLIN, 0};
         if (outputOpen) fds[count++] = {captured.read, POLLIN, 0};
         if (count > 0 && exitFd >= 0) fds[count++] = {exitFd, POLLIN, 0};
-        const int wait = count == 0 || killedFor ? 10 : watched ? 20 : 50;
+        const int wait = count == 0 ? 10 : static_cast<int>(watch.Tick().count());
         if (count == 0) {
             ::usleep(wait * 1000);
             continue;
@@ -312,23 +292,17 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     }
     if (!exited) ::waitpid(pid, &status, 0);
 
-    if (killedFor) {
-        result.ending = *killedFor;
-    } else if (WIFEXITED(status)) {
-        result.ending = ChildResult::Ending::Exited;
-        result.status = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) {
-        result.ending = ChildResult::Ending::WroteTooMuch;
-    } else if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU) {
-        result.ending = ChildResult::Ending::CpuLimit;
-    } else {
-        result.ending = ChildResult::Ending::Signalled;
-        result.status = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    ChildResult::Ending ending = ChildResult::Ending::Signalled;
+    int code = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    if (WIFEXITED(status)) {
+        ending = ChildResult::Ending::Exited;
+        code = WEXITSTATUS(status);
+    } else if (code == SIGXFSZ) {
+        ending = ChildResult::Ending::WroteTooMuch;
+    } else if (code == SIGXCPU) {
+        ending = ChildResult::Ending::CpuLimit;
     }
-    if (outputOver && result.ending != ChildResult::Ending::Cancelled &&
-        result.ending != ChildResult::Ending::TimedOut) {
-        result.ending = ChildResult::Ending::OutputTooLarge;
-    }
+    watch.End(result, ending, code, outputOver);
     return result;
 }
 

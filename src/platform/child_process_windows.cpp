@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "platform/child_process.h"
+#include "platform/child_watch.h"
 #include "platform/windows_support.h"
 
 namespace a5merge {
@@ -55,9 +56,7 @@ struct PipeReader {
     std::atomic<bool> over{false};
     Handle thread;
 
-    void Start() {
-        thread.reset(::CreateThread(nullptr, 0, &PipeReader::Read, this, 0, nullptr));
-    }
+    void Start() { thread.reset(::CreateThread(nullptr, 0, &PipeReader::Read, this, 0, nullptr)); }
     // Waits for the end of the pipe, or (when a process outside the job
     // holds it open) stops reading after `ms`.
     void Finish(DWORD ms = INFINITE) {
@@ -76,7 +75,8 @@ private:
         char buf[64 * 1024];
         for (;;) {
             DWORD got = 0;
-            if (!::ReadFile(reader.pipe.get(), buf, sizeof buf, &got, nullptr) || got == 0) return 0;
+            if (!::ReadFile(reader.pipe.get(), buf, sizeof buf, &got, nullptr) || got == 0)
+                return 0;
             const std::size_t room =
                 reader.bytes.size() < reader.limit ? reader.limit - reader.bytes.size() : 0;
             reader.bytes.append(buf, std::min<std::size_t>(room, got));
@@ -85,28 +85,12 @@ private:
     }
 };
 
-// The room the files in `folder` take, each counted at least 4 KiB.
-std::uint64_t FolderBytes(const std::string& folder) {
-    WIN32_FIND_DATAW entry{};
-    const HANDLE found = ::FindFirstFileExW(Wide(folder + "\\*").c_str(), FindExInfoBasic, &entry,
-                                            FindExSearchNameMatch, nullptr, 0);
-    if (found == INVALID_HANDLE_VALUE) return 0;
-    std::uint64_t bytes = 0;
-    do {
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-        bytes += ((std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow) + 4096;
-    } while (::FindNextFileW(found, &entry));
-    ::FindClose(found);
-    return bytes;
-}
-
 // A token of this user at Low integrity, with `folder` labelled so that such
 // a process may write there; nothing where the system does not allow it.
 std::optional<Handle> LowIntegrity(const std::string& folder) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;OICI;NW;;;LW)",
-                                                                SDDL_REVISION_1, &descriptor,
-                                                                nullptr)) {
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"S:(ML;OICI;NW;;;LW)", SDDL_REVISION_1, &descriptor, nullptr)) {
         return std::nullopt;
     }
     PACL sacl = nullptr;
@@ -119,10 +103,9 @@ std::optional<Handle> LowIntegrity(const std::string& folder) {
     if (!labelled) return std::nullopt;
 
     HANDLE own = nullptr, duplicate = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(),
-                            TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT | TOKEN_QUERY |
-                                TOKEN_ASSIGN_PRIMARY,
-                            &own)) {
+    if (!::OpenProcessToken(
+            ::GetCurrentProcess(),
+            TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own)) {
         return std::nullopt;
     }
     const Handle ownToken(own);
@@ -147,6 +130,20 @@ std::optional<Handle> LowIntegrity(const std::string& folder) {
 std::mutex creating;
 
 }  // namespace
+
+std::uint64_t FolderBytes(const std::string& folder) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE found = ::FindFirstFileExW(Wide(folder + "\\*").c_str(), FindExInfoBasic, &entry,
+                                            FindExSearchNameMatch, nullptr, 0);
+    if (found == INVALID_HANDLE_VALUE) return 0;
+    std::uint64_t bytes = 0;
+    do {
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+        bytes += ((std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow) + 4096;
+    } while (::FindNextFileW(found, &entry));
+    ::FindClose(found);
+    return bytes;
+}
 
 std::string SignalName(int status) { return "code " + std::to_string(status); }
 
@@ -177,7 +174,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
             return badFile(request.inputFile, "Not a regular file");
         }
     } else {
-        input.reset(::CreateFileW(L"NUL", GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr));
+        input.reset(
+            ::CreateFileW(L"NUL", GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr));
     }
     if (!request.outputFile.empty()) {
         output.reset(::CreateFileW(Wide(request.outputFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
@@ -270,9 +268,9 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
                                         sizeof inherited, nullptr, nullptr)) {
             startup.lpAttributeList = list;
             flags |= EXTENDED_STARTUPINFO_PRESENT;
-            madeInJob = job.valid() &&
-                        ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, jobs,
-                                                    sizeof jobs, nullptr, nullptr);
+            madeInJob =
+                job.valid() && ::UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST,
+                                                           jobs, sizeof jobs, nullptr, nullptr);
         }
         // Where it cannot be made in its job, it is put there before its
         // first instruction: made suspended, then let run.
@@ -301,9 +299,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
     }
     const Handle processHandle(process.hProcess);
     const Handle thread(process.hThread);
-    const bool inJob =
-        createdInJob ||
-        (job.valid() && windows::Calls().assignProcessToJob(job.get(), process.hProcess));
+    const bool inJob = createdInJob || (job.valid() && windows::Calls().assignProcessToJob(
+                                                           job.get(), process.hProcess));
     if (!createdInJob) ::ResumeThread(process.hThread);
     errorsWrite.reset();
     capturedWrite.reset();
@@ -317,28 +314,14 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
             ::TerminateProcess(process.hProcess, 1);
         }
     };
-    const auto startTime = std::chrono::steady_clock::now();
-    const auto deadline = startTime + request.limits.wallClock;
-    const bool timed = request.limits.wallClock.count() > 0;
-    const bool watched = !request.limits.folder.empty() && request.limits.folderBytes > 0;
-    std::optional<ChildResult::Ending> killedFor;
-    while (::WaitForSingleObject(process.hProcess, watched ? 20 : 50) == WAIT_TIMEOUT) {
-        if (cancel != nullptr && cancel->load()) {
-            killedFor = ChildResult::Ending::Cancelled;
-        } else if (timed && std::chrono::steady_clock::now() >= deadline) {
-            killedFor = ChildResult::Ending::TimedOut;
-        } else if (captured.over) {
-            killedFor = ChildResult::Ending::OutputTooLarge;
-        } else if (watched && FolderBytes(request.limits.folder) > request.limits.folderBytes) {
-            killedFor = ChildResult::Ending::WroteTooMuch;
-        } else if (output.valid() && request.limits.fileBytes > 0) {
-            LARGE_INTEGER size{};
-            if (::GetFileSizeEx(output.get(), &size) &&
-                static_cast<std::uint64_t>(size.QuadPart) > request.limits.fileBytes) {
-                killedFor = ChildResult::Ending::WroteTooMuch;
-            }
+    ChildWatch watch(request, cancel);
+    while (::WaitForSingleObject(process.hProcess, static_cast<DWORD>(watch.Tick().count())) ==
+           WAIT_TIMEOUT) {
+        std::optional<std::uint64_t> outputBytes;
+        if (LARGE_INTEGER size{}; output.valid() && ::GetFileSizeEx(output.get(), &size)) {
+            outputBytes = static_cast<std::uint64_t>(size.QuadPart);
         }
-        if (killedFor) {
+        if (watch.Check(captured.over, outputBytes)) {
             kill();
             ::WaitForSingleObject(process.hProcess, INFINITE);
             break;
@@ -360,18 +343,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
                                     sizeof used, nullptr) &&
         used.TotalUserTime.QuadPart >=
             static_cast<LONGLONG>(request.limits.cpuSeconds) * 10'000'000;
-    if (killedFor) {
-        result.ending = *killedFor;
-    } else if (cpuSpent) {
-        result.ending = ChildResult::Ending::CpuLimit;
-    } else {
-        result.ending = ChildResult::Ending::Exited;
-        result.status = static_cast<int>(code);
-    }
-    if (captured.over && result.ending != ChildResult::Ending::Cancelled &&
-        result.ending != ChildResult::Ending::TimedOut) {
-        result.ending = ChildResult::Ending::OutputTooLarge;
-    }
+    watch.End(result, cpuSpent ? ChildResult::Ending::CpuLimit : ChildResult::Ending::Exited,
+              cpuSpent ? 0 : static_cast<int>(code), captured.over);
     return result;
 }
 
