@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "handlers/form_handlers.h"
@@ -194,7 +198,6 @@ TEST_F(DropZonesTest, AShortPathEndsTheProgram) {
     EXPECT_EQ(state.topOK, 0);
 }
 
-
 // Where each hand-over goes, and which are refused: a file manager opening
 // two files starts a copy for each, a moment apart.
 TEST(HandOversTest, FilesStartedTogetherFillBothZones) {
@@ -226,8 +229,8 @@ TEST(HandOversTest, FilesStartedTogetherFillBothZones) {
         if (step.atMs == 300) handOvers.Shown();
         now = HandOvers::Clock::time_point{} + milliseconds(step.atMs);
         std::vector<std::string> files(static_cast<std::size_t>(step.files), "C:\\x.ps");
-        const bool taken = step.from == Own ? handOvers.Add(files)
-                                            : handOvers.FromAnotherCopy(files);
+        const bool taken =
+            step.from == Own ? handOvers.Add(files) : handOvers.FromAnotherCopy(files);
         EXPECT_EQ(taken, step.goes != Refused) << step.atMs << " ms: " << step.what;
         if (!taken || step.atMs == 0) continue;
         const std::optional<HandOvers::HandOver> next = handOvers.TakeNext();
@@ -269,7 +272,8 @@ TEST(HandOversTest, NoneAreTakenWhileTheWindowAsksWhetherToEnd) {
     testing::ScriptedInstances firstCopy(false);
     testing::FakeCaptions captions;
     int later = 0;
-    FormHandlers handlers(desktop, files, firstCopy, captions, [&] { ++later; }, nullptr);
+    FormHandlers handlers(
+        desktop, files, firstCopy, captions, [&] { ++later; }, nullptr);
     handlers.Load();
     handlers.Shown();
     std::vector<bool> taken;
@@ -285,6 +289,86 @@ TEST(HandOversTest, NoneAreTakenWhileTheWindowAsksWhetherToEnd) {
 
 // A zone remembers why the last file given to it was refused (as --check
 // says it, with the file's name) until it accepts one; each zone its own.
+// What a second copy hands over: names, each with its NUL, read back only
+// when they are one or two absolute names no longer than the longest.
+TEST(HandOversTest, TheNamesHandedOverAreOneOrTwoAbsoluteNames) {
+    const auto absolute = [](std::string_view name) { return name.front() == '/'; };
+    using Files = std::vector<std::string>;
+    EXPECT_EQ(HandOverNames({"/a.ps", "/b.ps"}), std::string("/a.ps\0/b.ps\0", 12));
+    const struct {
+        std::string names;
+        std::optional<Files> files;
+    } cases[] = {
+        {"", Files{}},  // none: to the front only
+        {HandOverNames({"/a.ps"}), Files{"/a.ps"}},
+        {HandOverNames({"/a.ps", "/b.ps"}), Files{"/a.ps", "/b.ps"}},
+        {HandOverNames({"/a.ps", "/b.ps", "/a.ps"}), std::nullopt},
+        {HandOverNames({"a.ps"}), std::nullopt},
+        {HandOverNames({"/a.ps", ""}), std::nullopt},
+        {std::string("\0", 1), std::nullopt},
+        {"/a.ps", std::nullopt},  // no end
+        {HandOverNames({"/" + std::string(9, 'x')}), Files{"/" + std::string(9, 'x')}},
+        {HandOverNames({"/" + std::string(10, 'x')}), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FilesOfHandOver(c.names, 10, absolute), c.files) << c.names;
+    }
+}
+
+// A second copy with files: taken, it ends; refused while the other copy
+// runs, it tries again until its patience ends, then says so; the other
+// copy gone, it runs itself; one with rights above it is said at once.
+TEST(HandOversTest, ASecondCopyTriesAgainWhileTheOtherRuns) {
+    int tries = 0;
+    std::vector<HandedOver> answers;
+    bool running = true;
+    SecondCopy copy;
+    copy.handOver = [&](const std::vector<std::string>&) {
+        const HandedOver answer = answers[std::min<std::size_t>(tries, answers.size() - 1)];
+        ++tries;
+        return answer;
+    };
+    copy.stillRunning = [&] { return running; };
+    copy.patience = std::chrono::milliseconds(250);
+
+    answers = {HandedOver::NotTaken, HandedOver::NotTaken, HandedOver::Taken};
+    SecondCopyOutcome outcome = HandToTheCopyThatRuns(copy, {"/a.ps"});
+    EXPECT_TRUE(outcome.taken);
+    EXPECT_EQ(tries, 3);
+
+    tries = 0;
+    answers = {HandedOver::NotTaken};
+    outcome = HandToTheCopyThatRuns(copy, {"/a.ps", "/b.ps"});
+    EXPECT_FALSE(outcome.taken);
+    EXPECT_EQ(outcome.notTaken,
+              "Its window did not take /a.ps and /b.ps: open them in its window.");
+    EXPECT_GE(tries, 3);
+
+    tries = 0;
+    answers = {HandedOver::OtherRights};
+    outcome = HandToTheCopyThatRuns(copy, {"/a.ps"});
+    EXPECT_EQ(outcome.notTaken,
+              "It runs with other rights (as administrator?), which keep this copy from giving "
+              "it /a.ps: open it in its window.");
+    EXPECT_EQ(tries, 1);
+
+    tries = 0;
+    answers = {HandedOver::NotTaken};
+    running = false;
+    outcome = HandToTheCopyThatRuns(copy, {"/a.ps"});
+    EXPECT_FALSE(outcome.taken);
+    EXPECT_EQ(outcome.notTaken, "");
+    EXPECT_EQ(tries, 1);
+
+    // Without files, one try: the window comes to the front, or not.
+    tries = 0;
+    running = true;
+    answers = {HandedOver::Taken};
+    outcome = HandToTheCopyThatRuns(copy, {});
+    EXPECT_FALSE(outcome.taken);
+    EXPECT_EQ(tries, 1);
+}
+
 TEST(HandOversTest, AZoneRemembersWhyItRefusedAFile) {
     TempFolder dir;
     testing::FakeDesktop desktop;
@@ -292,8 +376,8 @@ TEST(HandOversTest, AZoneRemembersWhyItRefusedAFile) {
     testing::ScriptedInstances firstCopy(false);
     testing::FakeCaptions captions;
     std::vector<Zone> told;
-    FormHandlers handlers(desktop, files, firstCopy, captions, [] {},
-                          [&](Zone zone) { told.push_back(zone); });
+    FormHandlers handlers(
+        desktop, files, firstCopy, captions, [] {}, [&](Zone zone) { told.push_back(zone); });
     handlers.Load();
     const struct {
         Zone zone;

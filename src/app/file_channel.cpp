@@ -1,5 +1,7 @@
 #include "app/file_channel.h"
 
+#include "handlers/hand_overs.h"
+
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -40,11 +42,7 @@ QString FileChannelPath(const std::string& lockPath) {
 
 // "a5merge-files", NUL, each name and a NUL, then a NUL that ends it.
 std::string FileChannel::Message(const std::vector<std::string>& files) {
-    std::string message(kMagic);
-    message += '\0';
-    for (const std::string& file : files) message += file + '\0';
-    message += '\0';
-    return message;
+    return std::string(kMagic) + '\0' + HandOverNames(files) + '\0';
 }
 
 std::optional<std::vector<std::string>> FileChannel::FilesOf(std::string_view message) {
@@ -55,16 +53,8 @@ std::optional<std::vector<std::string>> FileChannel::FilesOf(std::string_view me
     }
     message.remove_prefix(kMagic.size() + 1);
     message.remove_suffix(1);
-    std::vector<std::string> files;
-    while (!message.empty()) {
-        const std::size_t end = message.find('\0');
-        const std::string_view name = message.substr(0, end);
-        if (name.empty() || name.front() != '/' || name.size() > kMaxName) return std::nullopt;
-        files.emplace_back(name);
-        message.remove_prefix(end + 1);
-    }
-    if (files.size() > 2) return std::nullopt;
-    return files;
+    return FilesOfHandOver(message, kMaxName,
+                           [](std::string_view name) { return name.front() == '/'; });
 }
 
 FileChannel::FileChannel(const QString& path, Take take, QObject* parent)

@@ -6,11 +6,12 @@
 #include <memory>
 #include <thread>
 
-#include "handlers/command_line.h"
 #include "app/file_channel.h"
 #include "app/fonts.h"
 #include "app/form1.h"
 #include "app/qt_desktop.h"
+#include "handlers/command_line.h"
+#include "handlers/hand_overs.h"
 #include "platform/exit_cleanup.h"
 #include "platform/file_system.h"
 #include "platform/program.h"
@@ -56,19 +57,17 @@ int main(int argc, char* argv[]) {
     // other end meanwhile.
     // A copy started without files asks the running one to come to the
     // front, then says it runs (Form_Load).
-    if (named.empty() && instance.AnotherRunning()) {
-        a5merge::SendFilesToRunningCopy(channel, {}, 1000);
-    }
-    if (!named.empty() && instance.AnotherRunning()) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (;;) {
-            if (a5merge::SendFilesToRunningCopy(channel, named, 1000)) return 0;
-            if (instance.TryAgain() != a5merge::SingleInstance::Outcome::AlreadyRunning ||
-                std::chrono::steady_clock::now() >= deadline) {
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+    if (instance.AnotherRunning()) {
+        a5merge::SecondCopy copy;
+        copy.handOver = [&channel](const std::vector<std::string>& handed) {
+            return a5merge::SendFilesToRunningCopy(channel, handed, 1000)
+                       ? a5merge::HandedOver::Taken
+                       : a5merge::HandedOver::NotTaken;
+        };
+        copy.stillRunning = [&instance] {
+            return instance.TryAgain() == a5merge::SingleInstance::Outcome::AlreadyRunning;
+        };
+        if (a5merge::HandToTheCopyThatRuns(copy, named).taken) return 0;
     }
     a5merge::QtDesktop desktop(QStringLiteral("PS merge"), [&] {
         files.CloseAll();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "input/drop_zones.h"
@@ -75,5 +76,40 @@ private:
     int running_ = 0;
     bool asked_ = false;  // TakeNext is due
 };
+
+// The names a second copy hands over: each file's name and a NUL.
+std::string HandOverNames(const std::vector<std::string>& files);
+// The files of `names`: none (the window only comes to the front), or one
+// or two names that `isAbsolute` takes, none longer than `longestName`;
+// nothing when `names` is no hand-over.
+std::optional<std::vector<std::string>> FilesOfHandOver(
+    std::string_view names, std::size_t longestName,
+    const std::function<bool(std::string_view)>& isAbsolute);
+
+// How a second copy's hand-over went.
+enum class HandedOver {
+    Taken,        // the window that runs has the files
+    NotTaken,     // no window took them (none there, or it refused)
+    OtherRights,  // that window's process runs with rights above ours
+};
+
+// A second copy hands `files` (none: the window only comes to the front)
+// to the copy that runs through `handOver`. The first window may not be up
+// yet, or may refuse for a moment: while `stillRunning` says the other copy
+// runs, files are tried again every 100 ms for `patience`. Taken files
+// end this copy; what it says when they were not taken is the text
+// returned (empty: it runs a window of its own, the other copy having
+// ended, or there were no files).
+struct SecondCopy {
+    std::function<HandedOver(const std::vector<std::string>& files)> handOver;
+    std::function<bool()> stillRunning;
+    std::chrono::milliseconds patience{10000};
+};
+struct SecondCopyOutcome {
+    bool taken = false;
+    std::string notTaken;  // why, for the window's box
+};
+SecondCopyOutcome HandToTheCopyThatRuns(const SecondCopy& copy,
+                                        const std::vector<std::string>& files);
 
 }  // namespace a5merge

@@ -1,8 +1,8 @@
 #include "win32/form1_win32.h"
 
 #include <commctrl.h>
-#include <windowsx.h>
 #include <shellapi.h>
+#include <windowsx.h>
 
 #include <algorithm>
 
@@ -32,9 +32,9 @@ struct Place {
     int left, top, width, height;
 };
 constexpr Place kPlaces[] = {
-    {Win32Form1::lblKorva, 120, 120, 2295, 255},  {Win32Form1::lblA5, 360, 360, 1695, 375},
-    {Win32Form1::cmdMerge, 480, 3840, 1455, 375}, {Win32Form1::cmdExit, 480, 4440, 1455, 375},
-    {Win32Form1::frmTop, 120, 840, 2175, 1335},   {Win32Form1::lblTop, 600, 480, 1095, 495},
+    {Win32Form1::lblKorva, 120, 120, 2295, 255},    {Win32Form1::lblA5, 360, 360, 1695, 375},
+    {Win32Form1::cmdMerge, 480, 3840, 1455, 375},   {Win32Form1::cmdExit, 480, 4440, 1455, 375},
+    {Win32Form1::frmTop, 120, 840, 2175, 1335},     {Win32Form1::lblTop, 600, 480, 1095, 495},
     {Win32Form1::frmBottom, 120, 2280, 2175, 1335}, {Win32Form1::lblBottom, 120, 480, 1935, 615},
 };
 
@@ -74,18 +74,16 @@ void TakeDropsFor(HWND zonePart) { ::SetWindowSubclass(zonePart, PassDropsToZone
 Win32Form1::Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances)
     : handlers_(
           desktop, files, instances, *this,
-          [this] { ::PostMessageW(window_, kTakeHandOver, 0, 0); },
-          [this](Zone) { Accepted(); }),
+          [this] { ::PostMessageW(window_, kTakeHandOver, 0, 0); }, [this](Zone) { Accepted(); }),
       printer_(handlers_.ghostscript(),
                [this](const std::function<void()>& work) { RunOnWindowThread(work); }),
       posted_(kRunPosted) {
     handlers_.UsePrintSpooler(printer_);
     Create();
     posted_.SetWindow(window_);
-    tip_ = std::make_unique<DrawingTip>(handlers_.ghostscript(), windowFont_, tipFont_, dpi_,
-                                        [this](std::function<void()> work) {
-                                            posted_.Post(std::move(work));
-                                        });
+    tip_ = std::make_unique<DrawingTip>(
+        handlers_.ghostscript(), windowFont_, tipFont_, dpi_,
+        [this](std::function<void()> work) { posted_.Post(std::move(work)); });
 }
 
 Win32Form1::~Win32Form1() {
@@ -116,17 +114,17 @@ void Win32Form1::Create() {
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    const int left = std::clamp(static_cast<int>(Pixels(kDesignLeft) + frame.left),
-                                static_cast<int>(work.left),
-                                std::max(static_cast<int>(work.left), static_cast<int>(work.right) - width));
-    const int top = std::clamp(static_cast<int>(Pixels(kDesignTop) + frame.top),
-                               static_cast<int>(work.top),
-                               std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - height));
+    const int left =
+        std::clamp(static_cast<int>(Pixels(kDesignLeft) + frame.left), static_cast<int>(work.left),
+                   std::max(static_cast<int>(work.left), static_cast<int>(work.right) - width));
+    const int top =
+        std::clamp(static_cast<int>(Pixels(kDesignTop) + frame.top), static_cast<int>(work.top),
+                   std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - height));
     window_ = ::CreateWindowExW(0, kClassName, L"PS merge", kFormStyle, left, top, width, height,
                                 nullptr, nullptr, instance, this);
 
-    MakeControl(L"STATIC", "Korvalith Postscript Merge", SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-                lblKorva, window_);
+    MakeControl(L"STATIC", "Korvalith Postscript Merge", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblKorva,
+                window_);
     MakeControl(L"STATIC", "2x A5  -->  1x A4", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblA5, window_);
     // The buttons first: they come first in the Tab order, MERGE + SAVE with the focus.
     MakeControl(L"BUTTON", "MERGE + SAVE", BS_PUSHBUTTON | WS_TABSTOP, cmdMerge, window_);
@@ -143,8 +141,8 @@ void Win32Form1::Create() {
             L"BUTTON", "", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPCHILDREN, z.frame, window_);
         ::DragAcceptFiles(zoneWindow, TRUE);
         ::SetWindowSubclass(zoneWindow, ZoneProcedure, 1, reinterpret_cast<DWORD_PTR>(this));
-        TakeDropsFor(
-            MakeControl(L"STATIC", z.caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label, zoneWindow));
+        TakeDropsFor(MakeControl(L"STATIC", z.caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label,
+                                 zoneWindow));
     }
     // On a monitor of another scale than the screen's: laid out at its DPI.
     if (const int own = DpiOf(window_); own != dpi_) {
@@ -407,7 +405,7 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
                 if (focus != nullptr && ::IsChild(window_, focus)) lastFocus_ = focus;
             } else {
                 ::SetFocus(lastFocus_ != nullptr && ::IsWindow(lastFocus_) ? lastFocus_
-                                                                          : control(cmdMerge));
+                                                                           : control(cmdMerge));
             }
             return 0;
         case kTakeHandOver:
@@ -446,8 +444,8 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
     }
 }
 
-LRESULT CALLBACK Win32Form1::ZoneProcedure(HWND zone, UINT message, WPARAM w, LPARAM l,
-                                           UINT_PTR, DWORD_PTR form) {
+LRESULT CALLBACK Win32Form1::ZoneProcedure(HWND zone, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                           DWORD_PTR form) {
     return reinterpret_cast<Win32Form1*>(form)->OnZoneMessage(zone, message, w, l);
 }
 
@@ -546,39 +544,20 @@ std::vector<std::string> Win32Form1::ClipboardFiles(HWND owner) {
 }
 
 std::string Win32Form1::HandOverBlock(const std::vector<std::string>& files) {
-    std::string block;
-    for (const std::string& file : files) {
-        if (!block.empty()) block.push_back('\0');
-        block += file;
-    }
-    return block;
+    return HandOverNames(files);
 }
 
 // One or two names of files (drive-letter or UNC paths; no device, nothing
-// relative), NUL between them, at most as long as two of the longest paths
-// Windows knows; anything else is no hand-over.
+// relative), at most as long as the longest path Windows knows; anything
+// else is no hand-over.
 std::optional<std::vector<std::string>> Win32Form1::HandedOver(const COPYDATASTRUCT& data) {
-    constexpr DWORD kMost = 2 * 32768 * 4 + 1;
-    if (data.dwData != kHandOverTag || data.cbData > kMost ||
+    constexpr DWORD kLongestName = 32768 * 4;  // UTF-8 bytes
+    if (data.dwData != kHandOverTag || data.cbData > 2 * (kLongestName + 1) ||
         (data.cbData > 0 && data.lpData == nullptr)) {
         return std::nullopt;
     }
-    const std::string block(static_cast<const char*>(data.lpData), data.cbData);
-    std::vector<std::string> files;
-    if (block.empty()) return files;  // no files: come to the front
-    for (std::size_t at = 0;;) {
-        const std::size_t end = block.find('\0', at);
-        files.push_back(block.substr(at, end == std::string::npos ? std::string::npos : end - at));
-        if (end == std::string::npos) break;
-        at = end + 1;
-    }
-    if (files.size() > 2 ||
-        !std::all_of(files.begin(), files.end(), [](const std::string& file) {
-            return windows::IsFileNamespacePath(file);
-        })) {
-        return std::nullopt;
-    }
-    return files;
+    return FilesOfHandOver({static_cast<const char*>(data.lpData), data.cbData}, kLongestName,
+                           windows::IsFileNamespacePath);
 }
 
 void Win32Form1::SetCaption(Label label, const std::string& text) {

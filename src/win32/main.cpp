@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "handlers/command_line.h"
+#include "handlers/hand_overs.h"
 #include "platform/exit_cleanup.h"
 #include "platform/file_system.h"
 #include "platform/program.h"
@@ -37,13 +38,13 @@ enum class Whose { Ours, OtherRights, NotOurs };
 Whose WhoseProcess(DWORD id) {
     const a5merge::windows::Handle process(
         ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
-    const a5merge::windows::Handle self(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                                      ::GetCurrentProcessId()));
+    const a5merge::windows::Handle self(
+        ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ::GetCurrentProcessId()));
     if (!process.valid() || !self.valid()) return Whose::NotOurs;
     const std::wstring program = ProgramOf(process.get());
     const std::wstring ours = ProgramOf(self.get());
-    if (program.empty() || ::CompareStringOrdinal(program.c_str(), -1, ours.c_str(), -1, TRUE) !=
-                               CSTR_EQUAL) {
+    if (program.empty() ||
+        ::CompareStringOrdinal(program.c_str(), -1, ours.c_str(), -1, TRUE) != CSTR_EQUAL) {
         return Whose::NotOurs;
     }
     HANDLE token = nullptr, ownToken = nullptr;
@@ -57,13 +58,11 @@ Whose WhoseProcess(DWORD id) {
     return user && user == a5merge::windows::UserSid(ownToken) ? Whose::Ours : Whose::NotOurs;
 }
 
-enum class HandOver { Taken, NoWindow, OtherRights };
-
 // Gives `files` (none: only come to the front) to the window of the copy
 // that runs: only to a window of this program's class whose process is
 // this program, run by this user; another program's window of that class
 // gets nothing.
-HandOver HandToRunningCopy(const std::vector<std::string>& files) {
+a5merge::HandedOver HandToRunningCopy(const std::vector<std::string>& files) {
     const std::string block = a5merge::Win32Form1::HandOverBlock(files);
     bool otherRights = false;
     for (HWND window = ::FindWindowExW(nullptr, nullptr, a5merge::Win32Form1::kClassName, nullptr);
@@ -84,18 +83,12 @@ HandOver HandToRunningCopy(const std::vector<std::string>& files) {
         DWORD_PTR answer = FALSE;
         if (::SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
                                   SMTO_ABORTIFHUNG, 5000, &answer) != 0) {
-            if (answer == TRUE) return HandOver::Taken;
+            if (answer == TRUE) return a5merge::HandedOver::Taken;
         } else if (::GetLastError() == ERROR_ACCESS_DENIED) {
             otherRights = true;  // a window above this copy's rights takes no message from it
         }
     }
-    return otherRights ? HandOver::OtherRights : HandOver::NoWindow;
-}
-
-std::string Names(const std::vector<std::string>& files) {
-    std::string names;
-    for (const std::string& file : files) names += (names.empty() ? "" : " and ") + file;
-    return names;
+    return otherRights ? a5merge::HandedOver::OtherRights : a5merge::HandedOver::NotTaken;
 }
 
 }  // namespace
@@ -131,27 +124,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // Files that do not reach it are named in the box, with why.
     std::string notHandedOver;
     if (instance.AnotherRunning()) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (;;) {
-            const HandOver handed = HandToRunningCopy(named);
-            if (handed == HandOver::Taken && !named.empty()) return 0;
-            if (handed == HandOver::OtherRights && !named.empty()) {
-                notHandedOver = "It runs with other rights (as administrator?), which keep this "
-                                "copy from giving it " + Names(named) + ": open " +
-                                (named.size() == 1 ? "it" : "them") + " in its window.";
-                break;
-            }
-            if (named.empty() ||
-                instance.TryAgain() != a5merge::SingleInstance::Outcome::AlreadyRunning) {
-                break;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                notHandedOver = "Its window did not take " + Names(named) + ": open " +
-                                (named.size() == 1 ? "it" : "them") + " in its window.";
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+        a5merge::SecondCopy copy;
+        copy.handOver = HandToRunningCopy;
+        copy.stillRunning = [&instance] {
+            return instance.TryAgain() == a5merge::SingleInstance::Outcome::AlreadyRunning;
+        };
+        const a5merge::SecondCopyOutcome outcome = a5merge::HandToTheCopyThatRuns(copy, named);
+        if (outcome.taken) return 0;
+        notHandedOver = outcome.notTaken;
     }
 
     // The print dialog wants COM on this thread.
