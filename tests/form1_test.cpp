@@ -1,4 +1,5 @@
 #include "app/form1.h"
+#include "app/qt_options.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

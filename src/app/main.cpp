@@ -10,6 +10,7 @@
 #include "app/fonts.h"
 #include "app/form1.h"
 #include "app/qt_desktop.h"
+#include "app/qt_options.h"
 #include "handlers/command_line.h"
 #include "handlers/hand_overs.h"
 #include "platform/exit_cleanup.h"

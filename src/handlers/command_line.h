@@ -14,12 +14,9 @@ struct WindowCommandLine {
     std::string error;               // for UsageError
 };
 
-// Reads the window's own options and files. Qt's own options are for
-// QApplication: call it with what WithoutQtOptions leaves.
+// Reads the window's own options and files. Toolkit options are the
+// toolkit's: call it with what is left without them.
 WindowCommandLine ParseWindowCommandLine(int argc, char** argv);
-
-// `argv` without the options QApplication takes and their values.
-std::vector<char*> WithoutQtOptions(int argc, char** argv);
 
 // `files` made absolute, each as the system can; one it cannot is kept as
 // given (the zone then says it cannot find it).
