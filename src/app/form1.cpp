@@ -16,9 +16,10 @@
 #include "app/fonts.h"
 #include "app/icon.h"
 #include "app/preview_window.h"
-#include "handlers/sheet_preview.h"
 #include "ghostscript/ghostscript.h"
 #include "ghostscript/sheet_commands.h"
+#include "handlers/form1_design.h"
+#include "handlers/sheet_preview.h"
 #include "input/drop_zones.h"
 #include "input/path_helpers.h"
 #include "merge/merge_command.h"
@@ -29,38 +30,38 @@ namespace a5merge {
 
 namespace {
 
-// Positions and sizes are designed in twips, 15 to a pixel.
-constexpr int Px(int twips) { return twips / 15; }
+constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
 
-QRect Twips(int left, int top, int width, int height) {
-    return {Px(left), Px(top), Px(width), Px(height)};
+QRect PlaceOf(const ControlDesign& design) {
+    return {Px(design.left), Px(design.top), Px(design.width), Px(design.height)};
 }
 
-QLabel* MakeLabel(const char* name, const char* caption, QWidget* parent, const QRect& geometry,
-                  const QFont& font) {
-    auto* label = new QLabel(QString::fromLatin1(caption), parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(geometry);
-    label->setFont(font);
+QLabel* MakeLabel(Form1Control id, QWidget* parent) {
+    const ControlDesign& design = DesignOf(id);
+    auto* label = new QLabel(QString::fromLatin1(design.caption), parent);
+    label->setObjectName(QLatin1String(design.name));
+    label->setGeometry(PlaceOf(design));
+    label->setFont(Tahoma(design.font.points, design.font.bold));
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setTextFormat(Qt::PlainText);
     return label;
 }
 
-QPushButton* MakeButton(const char* name, const char* caption, QWidget* parent,
-                        const QRect& geometry) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
+QPushButton* MakeButton(Form1Control id, QWidget* parent) {
+    const ControlDesign& design = DesignOf(id);
+    auto* button = new QPushButton(QString::fromLatin1(design.caption), parent);
+    button->setObjectName(QLatin1String(design.name));
+    button->setGeometry(PlaceOf(design));
     button->setFocusPolicy(Qt::StrongFocus);
     button->setAutoDefault(true);  // Enter presses the focused button
     return button;
 }
 
-DropFrame* MakeFrame(const char* name, QWidget* parent, const QRect& geometry) {
-    auto* frame = new DropFrame(QStringLiteral("Drag/Drop"), parent);
-    frame->setObjectName(QLatin1String(name));
-    frame->setGeometry(geometry);
+DropFrame* MakeFrame(Form1Control id, QWidget* parent) {
+    const ControlDesign& design = DesignOf(id);
+    auto* frame = new DropFrame(QString::fromLatin1(design.caption), parent);
+    frame->setObjectName(QLatin1String(design.name));
+    frame->setGeometry(PlaceOf(design));
     return frame;
 }
 
@@ -81,8 +82,8 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     handlers_.UsePrintSpooler(ownSpooler_);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("PS merge"));
-    setFont(Tahoma(8.25, false));
-    setFixedSize(Px(2415), Px(5025));
+    setFont(Tahoma(kForm1Font.points, kForm1Font.bold));
+    setFixedSize(Px(kForm1Width), Px(kForm1Height));
     // Fixed in size: no maximise button, which some window managers offer
     // for any window that does not say so.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -91,17 +92,15 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     // The zones show their drawings also while the preview has the focus.
     setAttribute(Qt::WA_AlwaysShowToolTips);
 
-    lblKorva_ = MakeLabel("lblKorva", "Korvalith Postscript Merge", this,
-                          Twips(120, 120, 2295, 255), Tahoma(8.25, true));
-    lblA5_ = MakeLabel("lblA5", "2x A5  -->  1x A4", this, Twips(360, 360, 1695, 375),
-                       Tahoma(9.75, true));
-    frmTop_ = MakeFrame("frmTop", this, Twips(120, 840, 2175, 1335));
-    lblTop_ = MakeLabel("lblTop", "TOP", frmTop_, Twips(600, 480, 1095, 495), Tahoma(20.25, true));
-    frmBottom_ = MakeFrame("frmBottom", this, Twips(120, 2280, 2175, 1335));
-    lblBottom_ = MakeLabel("lblBottom", "BOTTOM", frmBottom_, Twips(120, 480, 1935, 615),
-                           Tahoma(20.25, true));
-    cmdMerge_ = MakeButton("cmdMerge", "MERGE + SAVE", this, Twips(480, 3840, 1455, 375));
-    cmdExit_ = MakeButton("cmdExit", "EXIT", this, Twips(480, 4440, 1455, 375));
+    using C = Form1Control;
+    lblKorva_ = MakeLabel(C::lblKorva, this);
+    lblA5_ = MakeLabel(C::lblA5, this);
+    frmTop_ = MakeFrame(C::frmTop, this);
+    lblTop_ = MakeLabel(C::lblTop, frmTop_);
+    frmBottom_ = MakeFrame(C::frmBottom, this);
+    lblBottom_ = MakeLabel(C::lblBottom, frmBottom_);
+    cmdMerge_ = MakeButton(C::cmdMerge, this);
+    cmdExit_ = MakeButton(C::cmdExit, this);
 
     // The zones come after the buttons, so MERGE + SAVE keeps the first place.
     setTabOrder(cmdMerge_, cmdExit_);
@@ -188,9 +187,9 @@ void Form1::ShowTooltip(Zone zone) {
     // Why the last file given to it was refused, until it takes one.
     const std::string& refusal = handlers_.Refusal(zone);
     const QString hint =
-        (refusal.empty() ? QString()
-                         : QStringLiteral("<br>Refused ") +
-                               QString::fromStdString(refusal).toHtmlEscaped()) +
+        (refusal.empty()
+             ? QString()
+             : QStringLiteral("<br>Refused ") + QString::fromStdString(refusal).toHtmlEscaped()) +
         QStringLiteral("<br><i>") + QLatin1String(kMenuHint) + QStringLiteral("</i>");
     const MergeState& state = this->state();
     if ((top ? state.topOK : state.bottomOK) == 0) {
@@ -278,18 +277,11 @@ void Form1::SetCaption(Label label, const std::string& text) {
 // when it changes; the state is the zone's file, not its label, which MERGE
 // + SAVE sets back while the files stay chosen.
 void Form1::Describe() {
-    const auto zone = [](DropFrame* frame, const char* name, std::int16_t accepted,
-                         const std::string& file) {
-        const QString state =
-            accepted != 0 ? QFile::decodeName(FileOnly(file).c_str()) : QStringLiteral("no file");
-        frame->setAccessibleName(QString::fromLatin1(name) + QStringLiteral(", ") + state);
-        frame->setAccessibleDescription(
-            QStringLiteral("Space or Enter chooses a file; a file can also be dropped or pasted "
-                           "here. ") +
-            QLatin1String(kMenuHint));
-    };
-    zone(frmTop_, "TOP drop zone", state().topOK, state().topFile);
-    zone(frmBottom_, "BOTTOM drop zone", state().bottomOK, state().bottomFile);
+    for (const auto& [frame, zone] : {std::pair{frmTop_, Zone::Top}, {frmBottom_, Zone::Bottom}}) {
+        frame->setAccessibleName(QFile::decodeName(ZoneAccessibleName(zone, state()).c_str()));
+        frame->setAccessibleDescription(QLatin1String(kZoneAccessibleHelp) +
+                                        QLatin1String(kMenuHint));
+    }
     cmdMerge_->setAccessibleName(QStringLiteral("Merge and save"));
     cmdMerge_->setAccessibleDescription(
         QStringLiteral("Writes the TOP and BOTTOM files as one A4 sheet, asking where"));
@@ -303,12 +295,16 @@ void Form1::FitCaptions() {
     for (QWidget* widget : std::initializer_list<QWidget*>{
              lblKorva_, lblA5_, frmTop_, lblTop_, frmBottom_, lblBottom_, cmdMerge_, cmdExit_}) {
         QFont font = widget->font();
-        while (font.pointSizeF() > 4.0) {
-            const QSize needed = Needed(widget);
-            if (needed.width() <= widget->width() && needed.height() <= widget->height()) break;
-            font.setPointSizeF(font.pointSizeF() - 0.25);
+        const auto setPoints = [&](double points) {
+            if (points == font.pointSizeF()) return;
+            font.setPointSizeF(points);
             widget->setFont(font);
-        }
+        };
+        setPoints(FittedPoints(font.pointSizeF(), [&](double points) {
+            setPoints(points);
+            const QSize needed = Needed(widget);
+            return needed.width() <= widget->width() && needed.height() <= widget->height();
+        }));
     }
 }
 

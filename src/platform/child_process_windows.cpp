@@ -133,15 +133,14 @@ std::mutex creating;
 
 std::uint64_t FolderBytes(const std::string& folder) {
     WIN32_FIND_DATAW entry{};
-    const HANDLE found = ::FindFirstFileExW(Wide(folder + "\\*").c_str(), FindExInfoBasic, &entry,
-                                            FindExSearchNameMatch, nullptr, 0);
-    if (found == INVALID_HANDLE_VALUE) return 0;
+    const windows::FindHandle found(::FindFirstFileExW(
+        Wide(folder + "\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!found.valid()) return 0;
     std::uint64_t bytes = 0;
     do {
         if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
         bytes += ((std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow) + 4096;
-    } while (::FindNextFileW(found, &entry));
-    ::FindClose(found);
+    } while (::FindNextFileW(found.get(), &entry));
     return bytes;
 }
 

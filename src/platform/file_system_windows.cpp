@@ -86,9 +86,10 @@ std::string Dir(const std::string& pattern) {
         return namePattern;
     }
     WIN32_FIND_DATAW entry{};
-    const HANDLE found = ::FindFirstFileExW(SystemPath(prefix + "*").c_str(), FindExInfoBasic,
-                                            &entry, FindExSearchNameMatch, nullptr, 0);
-    if (found == INVALID_HANDLE_VALUE) return {};
+    const windows::FindHandle found(::FindFirstFileExW(SystemPath(prefix + "*").c_str(),
+                                                       FindExInfoBasic, &entry,
+                                                       FindExSearchNameMatch, nullptr, 0));
+    if (!found.valid()) return {};
     std::string name;
     do {
         const std::string candidate = Narrow(entry.cFileName);
@@ -96,8 +97,7 @@ std::string Dir(const std::string& pattern) {
             name = candidate;
             break;
         }
-    } while (::FindNextFileW(found, &entry));
-    ::FindClose(found);
+    } while (::FindNextFileW(found.get(), &entry));
     return name;
 }
 
@@ -335,10 +335,10 @@ void WriteWhole(const std::string& path, std::string_view bytes, const std::stri
 // delete it).
 void RemoveStalePrivateFolders(const std::string& folder) {
     WIN32_FIND_DATAW entry{};
-    const HANDLE found =
+    const windows::FindHandle found(
         ::FindFirstFileExW(SystemPath(folder + "\\a5merge-??????").c_str(), FindExInfoBasic, &entry,
-                           FindExSearchNameMatch, nullptr, 0);
-    if (found == INVALID_HANDLE_VALUE) return;
+                           FindExSearchNameMatch, nullptr, 0));
+    if (!found.valid()) return;
     do {
         const std::string name = Narrow(entry.cFileName);
         if (name.size() != kPrivatePrefix.size() + 6 ||
@@ -373,8 +373,7 @@ void RemoveStalePrivateFolders(const std::string& folder) {
             ::DeleteFileW(SystemPath(record).c_str());
         }
         windows::RemoveHeldFolder(path, claim.get());
-    } while (::FindNextFileW(found, &entry));
-    ::FindClose(found);
+    } while (::FindNextFileW(found.get(), &entry));
 }
 
 }  // namespace

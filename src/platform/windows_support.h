@@ -67,6 +67,22 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
+// A search of a folder (FindFirstFileExW), closed when it goes.
+class FindHandle {
+public:
+    explicit FindHandle(HANDLE found) : found_(found) {}
+    ~FindHandle() {
+        if (valid()) ::FindClose(found_);
+    }
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    HANDLE get() const { return found_; }
+    bool valid() const { return found_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE found_;
+};
+
 // A command line that CommandLineToArgvW and the C run-time read back as
 // `argv`.
 std::wstring CommandLine(const std::vector<std::string>& argv);

@@ -25,10 +25,9 @@ DrawingTip::DrawingTip(const Ghostscript& ghostscript, HFONT font, HFONT bold, i
       font_(font),
       bold_(bold),
       dpi_(dpi),
-      renders_(ghostscript, RenderDpi(dpi), std::move(post),
-               [this](const std::string& path) {
-                   if (visible() && path == path_) Compose();
-               }) {
+      renders_(ghostscript, RenderDpi(dpi), std::move(post), [this](const std::string& path) {
+          if (visible() && path == path_) Compose();
+      }) {
     RegisterWindowClass(kClassName, Procedure, COLOR_INFOBK, nullptr, CS_DROPSHADOW);
     window_ = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE, kClassName,
                                 L"", WS_POPUP | WS_BORDER, 0, 0, 10, 10, nullptr, nullptr,
@@ -87,18 +86,19 @@ void DrawingTip::Compose() {
     text_ = heading_ + "\n" + (detail.empty() ? "" : detail + "\n") + kMenuHint;
 
     // Measured: the heading, the picture, the rest of the text.
-    const HDC dc = ::GetDC(window_);
-    const auto measure = [&](const std::string& text, HFONT font) {
-        RECT box{0, 0, Scaled(kTextWidth), 0};
-        const HGDIOBJ before = ::SelectObject(dc, font);
-        ::DrawTextW(dc, Wide(text).c_str(), -1, &box,
-                    DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
-        ::SelectObject(dc, before);
-        return box;
-    };
-    const RECT head = measure(heading_, bold_);
-    const RECT rest = measure(text_.substr(heading_.size() + 1), font_);
-    ::ReleaseDC(window_, dc);
+    RECT head{}, rest{};
+    {
+        const WindowDC dc(window_);
+        const auto measure = [&](const std::string& text, HFONT font) {
+            RECT box{0, 0, Scaled(kTextWidth), 0};
+            const Selection selected(dc.get(), font);
+            ::DrawTextW(dc.get(), Wide(text).c_str(), -1, &box,
+                        DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
+            return box;
+        };
+        head = measure(heading_, bold_);
+        rest = measure(text_.substr(heading_.size() + 1), font_);
+    }
     const SIZE picture = pictureSize();
     const int width = std::max({head.right, rest.right, picture.cx}) + 2 * Scaled(kPadding) + 2;
     const int height = head.bottom + picture.cy + rest.bottom + 2 * Scaled(kPadding) + 2 +
@@ -112,7 +112,8 @@ void DrawingTip::Compose() {
     int x = std::clamp(static_cast<int>(at_.x), static_cast<int>(room.left),
                        std::max(static_cast<int>(room.left), static_cast<int>(room.right) - width));
     int y = at_.y + Scaled(20);
-    if (y + height > room.bottom) y = std::max(static_cast<int>(room.top), static_cast<int>(at_.y) - Scaled(4) - height);
+    if (y + height > room.bottom)
+        y = std::max(static_cast<int>(room.top), static_cast<int>(at_.y) - Scaled(4) - height);
     ::SetWindowPos(window_, HWND_TOPMOST, x, y, width, height, SWP_NOACTIVATE | SWP_SHOWWINDOW);
     ::InvalidateRect(window_, nullptr, TRUE);
 }
@@ -127,12 +128,10 @@ void DrawingTip::Paint() {
     ::SetTextColor(dc, ::GetSysColor(COLOR_INFOTEXT));
     const auto draw = [&](const std::string& text, HFONT font) {
         RECT box = client;
-        const HGDIOBJ before = ::SelectObject(dc, font);
+        const Selection selected(dc, font);
         const std::wstring wide = Wide(text);
-        const int high = ::DrawTextW(dc, wide.c_str(), -1, &box,
-                                     DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
-        ::SelectObject(dc, before);
-        client.top += high;
+        client.top +=
+            ::DrawTextW(dc, wide.c_str(), -1, &box, DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL);
     };
     draw(heading_, bold_);
     if (picture_) {

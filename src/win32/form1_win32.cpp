@@ -19,30 +19,11 @@ namespace {
 constexpr UINT kTakeHandOver = WM_APP + 1;  // the next files handed over, from the queue
 constexpr UINT kRunPosted = WM_APP + 2;     // results of background work
 
-// The design's sizes, in twips.
-constexpr int kClientWidth = 2415;
-constexpr int kClientHeight = 5025;
-constexpr int kDesignLeft = 3300;
-constexpr int kDesignTop = 2295;
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-// Every control's place in the design, in twips (a zone's label inside its zone).
-struct Place {
-    Win32Form1::Control id;
-    int left, top, width, height;
-};
-constexpr Place kPlaces[] = {
-    {Win32Form1::lblKorva, 120, 120, 2295, 255},    {Win32Form1::lblA5, 360, 360, 1695, 375},
-    {Win32Form1::cmdMerge, 480, 3840, 1455, 375},   {Win32Form1::cmdExit, 480, 4440, 1455, 375},
-    {Win32Form1::frmTop, 120, 840, 2175, 1335},     {Win32Form1::lblTop, 600, 480, 1095, 495},
-    {Win32Form1::frmBottom, 120, 2280, 2175, 1335}, {Win32Form1::lblBottom, 120, 480, 1935, 615},
-};
-
-const Place& PlaceOf(Win32Form1::Control id) {
-    for (const Place& place : kPlaces) {
-        if (place.id == id) return place;
-    }
-    return kPlaces[0];
+// A control's design: the controls' identifiers follow the design's order.
+const ControlDesign& DesignOf(Win32Form1::Control id) {
+    return DesignOf(static_cast<Form1Control>(id - Win32Form1::lblKorva));
 }
 
 // A path as text: one line, quotes around it dropped.
@@ -82,7 +63,7 @@ Win32Form1::Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instanc
     Create();
     posted_.SetWindow(window_);
     tip_ = std::make_unique<DrawingTip>(
-        handlers_.ghostscript(), windowFont_, tipFont_, dpi_,
+        handlers_.ghostscript(), windowFont_.get(), tipFont_.get(), dpi_,
         [this](std::function<void()> work) { posted_.Post(std::move(work)); });
 }
 
@@ -92,9 +73,6 @@ Win32Form1::~Win32Form1() {
     if (window_ != nullptr) {
         ::SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
         ::DestroyWindow(window_);
-    }
-    for (HFONT font : {windowFont_, titleFont_, subtitleFont_, zoneFont_, tipFont_}) {
-        if (font != nullptr) ::DeleteObject(font);
     }
 }
 
@@ -107,7 +85,7 @@ void Win32Form1::Create() {
     dpi_ = DpiOf(nullptr);  // the screen's, until the window is on its monitor
     MakeFonts();
 
-    RECT frame{0, 0, Pixels(kClientWidth), Pixels(kClientHeight)};
+    RECT frame{0, 0, Pixels(kForm1Width), Pixels(kForm1Height)};
     ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
     // The design's place, kept on the screen.
     RECT work{};
@@ -115,34 +93,29 @@ void Win32Form1::Create() {
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
     const int left =
-        std::clamp(static_cast<int>(Pixels(kDesignLeft) + frame.left), static_cast<int>(work.left),
+        std::clamp(static_cast<int>(Pixels(kForm1Left) + frame.left), static_cast<int>(work.left),
                    std::max(static_cast<int>(work.left), static_cast<int>(work.right) - width));
     const int top =
-        std::clamp(static_cast<int>(Pixels(kDesignTop) + frame.top), static_cast<int>(work.top),
+        std::clamp(static_cast<int>(Pixels(kForm1Top) + frame.top), static_cast<int>(work.top),
                    std::max(static_cast<int>(work.top), static_cast<int>(work.bottom) - height));
     window_ = ::CreateWindowExW(0, kClassName, L"PS merge", kFormStyle, left, top, width, height,
                                 nullptr, nullptr, instance, this);
 
-    MakeControl(L"STATIC", "Korvalith Postscript Merge", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblKorva,
-                window_);
-    MakeControl(L"STATIC", "2x A5  -->  1x A4", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblA5, window_);
+    MakeControl(L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblKorva, window_);
+    MakeControl(L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX, lblA5, window_);
     // The buttons first: they come first in the Tab order, MERGE + SAVE with the focus.
-    MakeControl(L"BUTTON", "MERGE + SAVE", BS_PUSHBUTTON | WS_TABSTOP, cmdMerge, window_);
-    MakeControl(L"BUTTON", "EXIT", BS_PUSHBUTTON | WS_TABSTOP, cmdExit, window_);
-    const struct {
-        Control frame, label;
-        const char* caption;
-    } zones[] = {{frmTop, lblTop, "TOP"}, {frmBottom, lblBottom, "BOTTOM"}};
+    MakeControl(L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, cmdMerge, window_);
+    MakeControl(L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP, cmdExit, window_);
+    const struct { Control frame, label; } zones[] = {{frmTop, lblTop}, {frmBottom, lblBottom}};
     for (const auto& z : zones) {
         // The zone is a button to the keyboard and to screen readers (its
         // name says its state), drawn as a frame with the caption
         // "Drag/Drop", as a group box is; it takes drops and pastes.
-        const HWND zoneWindow = MakeControl(
-            L"BUTTON", "", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPCHILDREN, z.frame, window_);
+        const HWND zoneWindow =
+            MakeControl(L"BUTTON", BS_OWNERDRAW | WS_TABSTOP | WS_CLIPCHILDREN, z.frame, window_);
         ::DragAcceptFiles(zoneWindow, TRUE);
         ::SetWindowSubclass(zoneWindow, ZoneProcedure, 1, reinterpret_cast<DWORD_PTR>(this));
-        TakeDropsFor(MakeControl(L"STATIC", z.caption, SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label,
-                                 zoneWindow));
+        TakeDropsFor(MakeControl(L"STATIC", SS_LEFTNOWORDWRAP | SS_NOPREFIX, z.label, zoneWindow));
     }
     // On a monitor of another scale than the screen's: laid out at its DPI.
     if (const int own = DpiOf(window_); own != dpi_) {
@@ -154,31 +127,32 @@ void Win32Form1::Create() {
 }
 
 void Win32Form1::MakeFonts() {
-    for (HFONT font : {windowFont_, titleFont_, subtitleFont_, zoneFont_, tipFont_}) {
-        if (font != nullptr) ::DeleteObject(font);
-    }
-    windowFont_ = TahomaFont(8.25, false, dpi_);
-    titleFont_ = TahomaFont(8.25, true, dpi_);
-    subtitleFont_ = TahomaFont(9.75, true, dpi_);
-    zoneFont_ = TahomaFont(20.25, true, dpi_);
-    tipFont_ = TahomaFont(8.25, true, dpi_);
+    const auto font = [this](DesignFont design) {
+        return TahomaFont(design.points, design.bold, dpi_);
+    };
+    windowFont_.Reset(font(kForm1Font));
+    titleFont_.Reset(font(DesignOf(lblKorva).font));
+    subtitleFont_.Reset(font(DesignOf(lblA5).font));
+    zoneFont_.Reset(font(DesignOf(lblTop).font));
+    tipFont_.Reset(font(kTipFont));
 }
 
 // Every control at its design's place and font at the window's DPI.
 void Win32Form1::LayOut() {
-    for (const Place& place : kPlaces) {
-        const HWND made = control(place.id);
+    for (int id = lblKorva; id <= lblBottom; ++id) {
+        const ControlDesign& place = DesignOf(static_cast<Control>(id));
+        const HWND made = control(static_cast<Control>(id));
         ::SetWindowPos(made, nullptr, Pixels(place.left), Pixels(place.top), Pixels(place.width),
                        Pixels(place.height), SWP_NOZORDER | SWP_NOACTIVATE);
-        const bool zoneLabel = place.id == lblTop || place.id == lblBottom;
-        const HFONT font = place.id == lblKorva ? titleFont_
-                           : place.id == lblA5  ? subtitleFont_
-                           : zoneLabel          ? zoneFont_
-                                                : windowFont_;
+        const bool zoneLabel = id == lblTop || id == lblBottom;
+        const HFONT font = id == lblKorva ? titleFont_.get()
+                           : id == lblA5  ? subtitleFont_.get()
+                           : zoneLabel    ? zoneFont_.get()
+                                          : windowFont_.get();
         ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     }
-    FitText(control(lblKorva), titleFont_, 8.25, true);
-    FitText(control(lblA5), subtitleFont_, 9.75, true);
+    FitText(control(lblKorva), titleFont_, DesignOf(lblKorva).font);
+    FitText(control(lblA5), subtitleFont_, DesignOf(lblA5).font);
     ::InvalidateRect(window_, nullptr, TRUE);
 }
 
@@ -192,41 +166,40 @@ void Win32Form1::ApplyDpi(int dpi, const RECT* suggested) {
     if (suggested != nullptr) {
         TakeRect(window_, *suggested);
     } else {
-        RECT frame{0, 0, Pixels(kClientWidth), Pixels(kClientHeight)};
+        RECT frame{0, 0, Pixels(kForm1Width), Pixels(kForm1Height)};
         ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, 0);
         ::SetWindowPos(window_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                        SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
     }
-    if (tip_) tip_->SetDpi(dpi_, windowFont_, tipFont_);
+    if (tip_) tip_->SetDpi(dpi_, windowFont_.get(), tipFont_.get());
 }
 
 // Where a font's text is wider than its label (a Tahoma of other metrics),
 // the font shrinks until it fits: every caption stays whole on one line.
-void Win32Form1::FitText(HWND label, HFONT& font, double points, bool bold) {
+void Win32Form1::FitText(HWND label, FontHolder& font, DesignFont design) {
     RECT room{};
     ::GetClientRect(label, &room);
     const int length = ::GetWindowTextLengthW(label);
     std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
     ::GetWindowTextW(label, text.data(), length + 1);
     text.resize(static_cast<std::size_t>(length));
-    const HDC dc = ::GetDC(label);
-    for (; points > 4.0; points -= 0.25) {
-        const HGDIOBJ before = ::SelectObject(dc, font);
+    const WindowDC dc(label);
+    const double points = FittedPoints(design.points, [&](double trial) {
+        if (trial != design.points) font.Reset(TahomaFont(trial, design.bold, dpi_));
+        const Selection selected(dc.get(), font.get());
         SIZE size{};
-        ::GetTextExtentPoint32W(dc, text.c_str(), length, &size);
-        ::SelectObject(dc, before);
-        if (size.cx <= room.right) break;
-        ::DeleteObject(font);
-        font = TahomaFont(points - 0.25, bold, dpi_);
-    }
-    ::ReleaseDC(label, dc);
-    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        ::GetTextExtentPoint32W(dc.get(), text.c_str(), length, &size);
+        return size.cx <= room.right;
+    });
+    if (points != design.points) font.Reset(TahomaFont(points, design.bold, dpi_));
+    ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
 }
 
 // A control, placed and given its font by LayOut.
-HWND Win32Form1::MakeControl(const wchar_t* kind, const char* caption, DWORD style, Control id,
-                             HWND parent) {
-    const Place& place = PlaceOf(id);
+HWND Win32Form1::MakeControl(const wchar_t* kind, DWORD style, Control id, HWND parent) {
+    const ControlDesign& place = DesignOf(id);
+    // A zone's caption is drawn on its frame.
+    const char* caption = id == frmTop || id == frmBottom ? "" : place.caption;
     // Inside a zone, every part takes files (and passes them to the zone).
     return ::CreateWindowExW(parent == window_ ? 0 : WS_EX_ACCEPTFILES, kind, Wide(caption).c_str(),
                              WS_CHILD | WS_VISIBLE | style, Pixels(place.left), Pixels(place.top),
@@ -494,7 +467,7 @@ LRESULT Win32Form1::OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l) {
 void Win32Form1::DrawZone(const DRAWITEMSTRUCT& item) {
     const HDC dc = item.hDC;
     ::FillRect(dc, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
-    const HGDIOBJ before = ::SelectObject(dc, windowFont_);
+    const Selection selected(dc, windowFont_.get());
     const wchar_t caption[] = L"Drag/Drop";
     SIZE size{};
     ::GetTextExtentPoint32W(dc, caption, 9, &size);
@@ -512,7 +485,6 @@ void Win32Form1::DrawZone(const DRAWITEMSTRUCT& item) {
         inner.top += Pixels(60);
         ::DrawFocusRect(dc, &inner);
     }
-    ::SelectObject(dc, before);
 }
 
 std::vector<std::string> Win32Form1::DroppedFiles(HDROP drop) {
@@ -569,13 +541,8 @@ void Win32Form1::SetCaption(Label label, const std::string& text) {
 
 // What a screen reader says of each zone: its state and its file's name.
 void Win32Form1::Describe() {
-    const MergeState& now = state();
-    const auto name = [](const char* zone, std::int16_t accepted, const std::string& file) {
-        return Wide(std::string(zone) + ", " + (accepted != 0 ? FileOnly(file) : "no file"));
-    };
-    ::SetWindowTextW(control(frmTop), name("TOP drop zone", now.topOK, now.topFile).c_str());
-    ::SetWindowTextW(control(frmBottom),
-                     name("BOTTOM drop zone", now.bottomOK, now.bottomFile).c_str());
+    ::SetWindowTextW(control(frmTop), Wide(ZoneAccessibleName(Zone::Top, state())).c_str());
+    ::SetWindowTextW(control(frmBottom), Wide(ZoneAccessibleName(Zone::Bottom, state())).c_str());
 }
 
 }  // namespace a5merge

@@ -10,12 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "handlers/form1_design.h"
 #include "handlers/form_handlers.h"
 #include "state/captions.h"
 #include "win32/drawing_tip.h"
 #include "win32/gdi_printer.h"
-#include "win32/window_support.h"
 #include "win32/preview_win32.h"
+#include "win32/window_support.h"
 
 namespace a5merge {
 
@@ -111,12 +112,11 @@ private:
     LRESULT OnZoneMessage(HWND zone, UINT message, WPARAM w, LPARAM l);
     void DrawZone(const DRAWITEMSTRUCT& item);
     void Create();
-    HWND MakeControl(const wchar_t* kind, const char* caption, DWORD style, Control id,
-                     HWND parent);
+    HWND MakeControl(const wchar_t* kind, DWORD style, Control id, HWND parent);
     void MakeFonts();
     void LayOut();
     void ApplyDpi(int dpi, const RECT* suggested);
-    void FitText(HWND label, HFONT& font, double points, bool bold);
+    void FitText(HWND label, FontHolder& font, DesignFont design);
     void SetCaption(Label label, const std::string& text) override;
     void Describe();
     void Accepted();
@@ -126,18 +126,18 @@ private:
     FormHandlers handlers_;
     HWND window_ = nullptr;
     int dpi_ = 96;
-    HFONT windowFont_ = nullptr;
-    HFONT titleFont_ = nullptr;
-    HFONT subtitleFont_ = nullptr;
-    HFONT zoneFont_ = nullptr;
+    FontHolder windowFont_;
+    FontHolder titleFont_;
+    FontHolder subtitleFont_;
+    FontHolder zoneFont_;
     HICON icon_ = nullptr;
     HWND lastFocus_ = nullptr;  // while another window is active
-    HFONT tipFont_ = nullptr;
+    FontHolder tipFont_;
     GdiPrinter printer_;
-    WindowQueue posted_;  // results of background work, run by the window
+    WindowQueue posted_;           // results of background work, run by the window
     std::optional<Zone> tipZone_;  // whose tooltip shows
     bool menuOpen_ = false;
-    std::unique_ptr<DrawingTip> tip_;  // these two go first: their work
+    std::unique_ptr<DrawingTip> tip_;              // these two go first: their work
     std::unique_ptr<Win32PreviewWindow> preview_;  // ends before the rest goes
 };
 

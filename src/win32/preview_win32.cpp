@@ -211,7 +211,7 @@ void Win32PreviewWindow::Paint() {
     } else if (!render_.message().empty()) {
         RECT text = page;
         ::InflateRect(&text, -Scaled(16), -Scaled(16));
-        const HGDIOBJ before = ::SelectObject(dc, font_.get());
+        const Selection selected(dc, font_.get());
         ::SetBkMode(dc, TRANSPARENT);
         ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
         const std::wstring wide = Wide(render_.message());
@@ -221,7 +221,6 @@ void Win32PreviewWindow::Paint() {
             &text, 0,
             std::max(0L, ((text.bottom - text.top) - (measured.bottom - measured.top)) / 2));
         ::DrawTextW(dc, wide.c_str(), -1, &text, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
-        ::SelectObject(dc, before);
     }
     RECT edge = page;
     ::InflateRect(&edge, 1, 1);

@@ -9,10 +9,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <thread>
-#include <cstdlib>
 #include <vector>
 
 #include "platform/windows_support.h"
@@ -51,9 +51,9 @@ Win32Desktop::Win32Desktop(std::function<void()> beforeEnd) : beforeEnd_(std::mo
 
 int Win32Desktop::MsgBox(const std::string& text, int style,
                          const std::optional<std::string>& title) {
-    const int answer = ::MessageBoxW(owner_, BoxText(text).c_str(),
-                                     Wide(title.value_or(kAppTitle)).c_str(),
-                                     static_cast<UINT>(style));
+    const int answer =
+        ::MessageBoxW(owner_, BoxText(text).c_str(), Wide(title.value_or(kAppTitle)).c_str(),
+                      static_cast<UINT>(style));
     return answer == IDOK ? kIdOk : kIdCancel;
 }
 
@@ -174,10 +174,10 @@ std::optional<std::string> Win32Desktop::SaveAs(const SaveDialog& dialog) {
         slash == std::string::npos ? dialog.initDir : dialog.fileName.substr(0, slash);
     const std::string name =
         slash == std::string::npos ? dialog.fileName : dialog.fileName.substr(slash + 1);
-    return RunFileDialog(owner_, true, dialog.title, dialog.filter, folder, name, dialog.defaultExt,
-                         FOS_PATHMUSTEXIST | ((dialog.flags & SaveDialog::kOverwritePrompt) != 0
-                                                  ? FOS_OVERWRITEPROMPT
-                                                  : 0));
+    return RunFileDialog(
+        owner_, true, dialog.title, dialog.filter, folder, name, dialog.defaultExt,
+        FOS_PATHMUSTEXIST |
+            ((dialog.flags & SaveDialog::kOverwritePrompt) != 0 ? FOS_OVERWRITEPROMPT : 0));
 }
 
 std::optional<std::string> Win32Desktop::OpenFile(const OpenDialog& dialog) {
@@ -228,8 +228,8 @@ std::optional<PrintChoice> Win32Desktop::ChoosePrinter(const std::string&) {
     if (dialog.hDevMode != nullptr) {
         if (const auto* settings = static_cast<const char*>(::GlobalLock(dialog.hDevMode))) {
             const auto* mode = reinterpret_cast<const DEVMODEW*>(settings);
-            choice.options.emplace_back(
-                kDevModeOption, std::string(settings, mode->dmSize + mode->dmDriverExtra));
+            choice.options.emplace_back(kDevModeOption,
+                                        std::string(settings, mode->dmSize + mode->dmDriverExtra));
             ::GlobalUnlock(dialog.hDevMode);
         }
     }
@@ -253,12 +253,10 @@ public:
         NONCLIENTMETRICSW metrics{};
         metrics.cbSize = sizeof metrics;
         if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
-            font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
+            font_.Reset(::CreateFontIndirectW(&metrics.lfMessageFont));
         }
-        const HFONT font = font_;
-        const HDC screen = ::GetDC(nullptr);
-        const int dpi = std::max(96, ::GetDeviceCaps(screen, LOGPIXELSY));
-        ::ReleaseDC(nullptr, screen);
+        const HFONT font = font_.get();
+        const int dpi = std::max(96, ::GetDeviceCaps(WindowDC(nullptr).get(), LOGPIXELSY));
         const auto px = [dpi](int pixels) { return ::MulDiv(pixels, dpi, 96); };
         constexpr DWORD kStyle = WS_POPUP | WS_CAPTION;
         RECT frame{0, 0, px(300), px(96)};
@@ -268,8 +266,8 @@ public:
         if (owner == nullptr || !::GetWindowRect(owner, &over)) {
             ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &over, 0);
         }
-        window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Wide(kAppTitle).c_str(), kStyle,
-                                    (over.left + over.right - width) / 2,
+        window_ = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kClassName, Wide(kAppTitle).c_str(),
+                                    kStyle, (over.left + over.right - width) / 2,
                                     (over.top + over.bottom - height) / 2, width, height, owner,
                                     nullptr, instance, this);
         const std::wstring said = Wide(what);
@@ -288,16 +286,14 @@ public:
                 0, part.kind, part.text, WS_CHILD | WS_VISIBLE | part.style, px(part.left),
                 px(part.top), px(part.width), px(part.height), window_,
                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(part.id)), instance, nullptr);
-            if (font != nullptr) ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
+            if (font != nullptr)
+                ::SendMessageW(made, WM_SETFONT, reinterpret_cast<WPARAM>(font), 0);
             if (part.style == PBS_MARQUEE) ::SendMessageW(made, PBM_SETMARQUEE, TRUE, 30);
         }
         ::ShowWindow(window_, SW_SHOW);
         ::SetFocus(::GetDlgItem(window_, kCancel));
     }
-    ~BusyBox() {
-        ::DestroyWindow(window_);
-        if (font_ != nullptr) ::DeleteObject(font_);
-    }
+    ~BusyBox() { ::DestroyWindow(window_); }
     BusyBox(const BusyBox&) = delete;
     BusyBox& operator=(const BusyBox&) = delete;
 
@@ -306,8 +302,8 @@ public:
 private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
         auto* box = WindowObject<BusyBox>(window, message, l);
-        if (box != nullptr && (message == WM_CLOSE ||
-                               (message == WM_COMMAND && LOWORD(w) == kCancel))) {
+        if (box != nullptr &&
+            (message == WM_CLOSE || (message == WM_COMMAND && LOWORD(w) == kCancel))) {
             box->cancel_ = true;  // Cancel, Escape or the close box
             ::EnableWindow(::GetDlgItem(window, kCancel), FALSE);
             return 0;
@@ -316,7 +312,7 @@ private:
     }
 
     std::atomic<bool>& cancel_;
-    HFONT font_ = nullptr;
+    FontHolder font_;
     HWND window_ = nullptr;
 };
 

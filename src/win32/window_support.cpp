@@ -86,9 +86,8 @@ int DpiOf(HWND window) {
     if (dpiForWindow != nullptr && window != nullptr) {
         if (const UINT dpi = dpiForWindow(window); dpi > 0) return static_cast<int>(dpi);
     }
-    const HDC screen = ::GetDC(nullptr);
-    const int dpi = screen != nullptr ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen != nullptr) ::ReleaseDC(nullptr, screen);
+    const WindowDC screen(nullptr);
+    const int dpi = screen.get() != nullptr ? ::GetDeviceCaps(screen.get(), LOGPIXELSY) : 96;
     return dpi > 0 ? dpi : 96;
 }
 

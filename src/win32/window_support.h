@@ -74,6 +74,39 @@ private:
     HFONT font_ = nullptr;
 };
 
+// A window's device context (the screen's for nullptr), released when it
+// goes.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDC() {
+        if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// An object selected into a device context until this goes: then what was
+// there before is again.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), before_(::SelectObject(dc, object)) {}
+    ~Selection() {
+        if (before_ != nullptr && before_ != HGDI_ERROR) ::SelectObject(dc_, before_);
+    }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ before_;
+};
+
 // A rendered page as GDI draws it: 24-bit rows, blue green red, top down.
 struct DeviceBitmap {
     BITMAPINFO info{};
