@@ -1064,6 +1064,12 @@ TEST_F(CliTest, StandardOutputAndNewFilesAreLeftRight) {
     EXPECT_EQ(r.status, 1);
     const std::string sheet = Cli({"-o", "-", "left.ps", "big.ps"}).out;
     EXPECT_TRUE(ReadBytes(log) == "held before\r\n" + sheet) << "cut back wrong";
+    // Written from inside (1<>FILE): a refused sheet leaves every byte it held.
+    const std::string inside = dir.Write("inside.PS", "held before, all of it\r\n");
+    r = RunProcess({"/bin/sh", "-c", "exec '" + kCli + "' -o - bad.ps big.ps 1<>inside.PS"},
+                   dir.Path(""));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(ReadBytes(inside), "held before, all of it\r\n");
 
     for (const auto& [mask, mode] : {std::pair{"022", 0644}, std::pair{"077", 0600}}) {
         const std::string name = std::string("mode") + mask + ".PS";

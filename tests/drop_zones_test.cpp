@@ -3,15 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "handlers/form1_design.h"
 #include "handlers/form_handlers.h"
 #include "handlers/hand_overs.h"
 #include "merge/writer.h"
+#include "platform/child_watch.h"
 #include "platform/text_files.h"
 #include "support/fake_form.h"
 #include "support/ps_samples.h"
@@ -289,6 +292,61 @@ TEST(HandOversTest, NoneAreTakenWhileTheWindowAsksWhetherToEnd) {
 
 // A zone remembers why the last file given to it was refused (as --check
 // says it, with the file's name) until it accepts one; each zone its own.
+// A caption shrinks in quarter points until it fits, never below 4 points.
+TEST(HandOversTest, CaptionsShrinkUntilTheyFit) {
+    const struct {
+        double designed, fitsFrom, fitted;
+    } cases[] = {{8.25, 99, 8.25}, {8.25, 8.0, 8.0}, {9.75, 6.1, 6.0}, {20.25, 0, 4.0}, {4, 0, 4}};
+    for (const auto& c : cases) {
+        int tries = 0;
+        const double fitted = FittedPoints(c.designed, [&](double points) {
+            ++tries;
+            return points <= c.fitsFrom;
+        });
+        EXPECT_DOUBLE_EQ(fitted, c.fitted) << c.designed << " fits from " << c.fitsFrom;
+        EXPECT_GE(tries, c.designed > 4 ? 1 : 0);
+    }
+    EXPECT_EQ(ZoneAccessibleName(Zone::Top, {}), "TOP drop zone, no file");
+}
+
+// How a child ended: what it was killed for first, else what the system
+// says; output past the limit unless it was stopped first.
+TEST(HandOversTest, AChildsEndingIsItsFirstReason) {
+    using Ending = ChildResult::Ending;
+    ChildRequest request;
+    request.limits.wallClock = std::chrono::milliseconds(0);
+    std::atomic<bool> cancel{false};
+    {
+        ChildWatch watch(request, &cancel);
+        EXPECT_FALSE(watch.Check(false, 10));
+        ChildResult result;
+        watch.End(result, Ending::Exited, 3, true);  // its output passed the limit at its end
+        EXPECT_EQ(result.ending, Ending::OutputTooLarge);
+        watch.End(result, Ending::Exited, 3, false);
+        EXPECT_EQ(result.ending, Ending::Exited);
+        EXPECT_EQ(result.status, 3);
+    }
+    request.limits.fileBytes = 100;
+    {
+        ChildWatch watch(request, &cancel);
+        EXPECT_FALSE(watch.Check(false, 100));
+        EXPECT_EQ(watch.Check(false, 101), Ending::WroteTooMuch);
+        cancel = true;
+        EXPECT_EQ(watch.Check(true), Ending::WroteTooMuch);  // the first reason stays
+        ChildResult result;
+        watch.End(result, Ending::Signalled, 9, false);
+        EXPECT_EQ(result.ending, Ending::WroteTooMuch);
+        EXPECT_EQ(result.status, 0);
+    }
+    {
+        ChildWatch watch(request, &cancel);
+        EXPECT_EQ(watch.Check(true), Ending::Cancelled);
+        ChildResult result;
+        watch.End(result, Ending::Signalled, 9, true);
+        EXPECT_EQ(result.ending, Ending::Cancelled);
+    }
+}
+
 // What a second copy hands over: names, each with its NUL, read back only
 // when they are one or two absolute names no longer than the longest.
 TEST(HandOversTest, TheNamesHandedOverAreOneOrTwoAbsoluteNames) {

@@ -529,6 +529,27 @@ TEST(GhostscriptRunTest, AGhostscriptOutsideUsrIsSandboxedToo) {
     EXPECT_EQ(result.output.rfind("%PDF-", 0), 0u);
 }
 
+// A run stopped before its sandbox said it was made (a slow machine, a
+// time limit) says nothing of the sandbox: the next run is sandboxed too.
+TEST(GhostscriptRunTest, ARunStoppedEarlyLeavesTheSandboxOn) {
+    TempFolder dir;
+    dir.Write("bwrap", "#!/bin/sh\nsleep 5\n");
+    ::chmod(dir.Path("bwrap").c_str(), 0755);
+    const std::string path = std::getenv("PATH");
+    ::setenv("PATH", dir.Path("").c_str(), 1);
+    GhostscriptSettings settings;
+    settings.program = "/usr/bin/gs";
+    settings.timeLimit = std::chrono::seconds(1);
+    const Ghostscript ghostscript(settings);
+    ::setenv("PATH", path.c_str(), 1);
+    const std::string sample = dir.Write("sample.ps", ReadBytes(TestData("top.ps")));
+    for (int run = 1; run <= 2; ++run) {
+        EXPECT_EQ(ghostscript.Run(PdfDevice(), sample).failure,
+                  "Ghostscript did not finish within 1 s")
+            << "run " << run;
+    }
+}
+
 // What the sandbox is, is learnt from the first run: a document that says
 // what bubblewrap says when it fails, and fails, leaves the sandbox on.
 TEST(GhostscriptRunTest, ADocumentCannotTurnTheSandboxOff) {

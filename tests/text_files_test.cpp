@@ -126,6 +126,23 @@ TEST(TextFilesTest, LinesCrossingTheBufferStayWhole) {
     EXPECT_EQ(lines[2], "end");
 }
 
+// A spool past its memory keeps every byte in order, in a file of its own.
+TEST(TextFilesTest, ASpoolKeepsItsBytesInOrder) {
+    Spool spool(4);
+    for (const char* piece : {"ab", "efg", "h", "", "ij"}) spool.Append(piece);
+    std::string kept;
+    spool.ForEach([&kept](std::string_view piece) { kept += piece; });
+    EXPECT_EQ(kept, "abefghij");
+    Spool big(1);
+    const std::string many(200 * 1024, 'x');
+    big.Append("<");
+    big.Append(many);
+    big.Append(">");
+    kept.clear();
+    big.ForEach([&kept](std::string_view piece) { kept += piece; });
+    EXPECT_TRUE(kept == "<" + many + ">");
+}
+
 TEST(TextFilesTest, InputCanBeReadAgainFromAPosition) {
     TempFolder dir;
     const std::string path = dir.Write("in", "first\r\nsecond line\r\nthird");
@@ -322,14 +339,16 @@ std::vector<windows::Handle> holders;
 // Whether a record of a private folder in TEMP names `file`.
 bool Recorded(LPCWSTR file) {
     const std::string name = windows::Narrow(file);
-    for (const auto& entry : std::filesystem::directory_iterator(testing::Native(TemporaryFolder()))) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(testing::Native(TemporaryFolder()))) {
         const std::filesystem::path record = entry.path() / kPlacementRecord;
         std::error_code missing;
         if (entry.path().filename().string().rfind("a5merge-", 0) != 0 ||
             !std::filesystem::exists(record, missing)) {
             continue;
         }
-        if (ReadBytes(windows::Narrow(record.wstring())).find(name) != std::string::npos) return true;
+        if (ReadBytes(windows::Narrow(record.wstring())).find(name) != std::string::npos)
+            return true;
     }
     return false;
 }
@@ -501,7 +520,6 @@ TEST(TextFilesTest, OnlyRegularFilesOpenForInputAndNothingBlocks) {
     }
 }
 
-
 // The record of a placement reads back as written, whatever its paths hold;
 // a record cut short or changed reads as none.
 TEST(PlacementTest, RecordsReadBackWholeOrNotAtAll) {
@@ -545,8 +563,8 @@ TEST(PlacementTest, SettlingLeavesTheOldOrTheNewSheet) {
     const struct {
         const char* name;
         Target target;
-        bool fresh;       // the new sheet still under our name
-        bool aside;       // the old one under ours
+        bool fresh;  // the new sheet still under our name
+        bool aside;  // the old one under ours
         bool whole;
         bool lookAlikes;  // our names hold files of another's
         Settled how;
@@ -567,10 +585,9 @@ TEST(PlacementTest, SettlingLeavesTheOldOrTheNewSheet) {
          false, true},
         {"files of ours by name only", Old, false, false, true, true, Settled::Kept, "old", true,
          true},
-        {"files of ours by name only, no target", Missing, false, false, true, true,
-         Settled::Kept, nullptr, true, true},
-        {"nothing left", Missing, false, false, true, false, Settled::Kept, nullptr, false,
-         false},
+        {"files of ours by name only, no target", Missing, false, false, true, true, Settled::Kept,
+         nullptr, true, true},
+        {"nothing left", Missing, false, false, true, false, Settled::Kept, nullptr, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
