@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -28,9 +29,12 @@ struct OutputTarget {
         DevicePath,  // Windows: \\.\ paths
         Stream,      // Windows: "sheet.PS:x", a stream of a file
     };
-    Is is = Is::Nothing;
+    OutputTarget(Is what, std::string file = {}, std::string name = {})
+        : is(what), place(std::move(file)), device(std::move(name)) {}
+
+    Is is;
     std::string place;   // File: the file itself, links followed
-    std::string device;  // DeviceName, CharacterDevice on Windows: its name
+    std::string device;  // DeviceName: its name
 };
 
 // Throws RuntimeError when the path cannot be looked at (a name too long, a
