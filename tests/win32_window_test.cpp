@@ -1034,12 +1034,12 @@ TEST(Win32SecondCopyTest, FilesGoToTheWindowThatRuns) {
     EXPECT_EQ(status, 0u);
     const HWND window = WaitForWindow(Win32Form1::kClassName, L"PS merge");
     ASSERT_NE(window, nullptr);
-    const auto zoneText = [window](int zone) {
+    const auto zoneText = [window](Win32Form1::Control zone) {
         wchar_t text[256] = {};
-        ::GetWindowTextW(::GetDlgItem(window, zone), text, 256);
+        ::GetWindowTextW(::GetDlgItem(window, Win32Form1::IdOf(zone)), text, 256);
         return windows::Narrow(text);
     };
-    const auto waitFor = [&](int zone, const std::string& name) {
+    const auto waitFor = [&](Win32Form1::Control zone, const std::string& name) {
         for (int i = 0; i < 200 && zoneText(zone).find(name) == std::string::npos; ++i) {
             ::Sleep(50);
         }
@@ -1121,7 +1121,7 @@ TEST(Win32SecondCopyTest, FilesGoOnlyToACopyOfThisProgram) {
     EXPECT_EQ(status, 0u);
     wchar_t zone[256] = {};
     for (int i = 0; i < 100; ++i, ::Sleep(50)) {
-        ::GetWindowTextW(::GetDlgItem(window, Win32Form1::frmTop), zone, 256);
+        ::GetWindowTextW(::GetDlgItem(window, Win32Form1::IdOf(Win32Form1::frmTop)), zone, 256);
         if (std::wstring(zone).find(L"left.ps") != std::wstring::npos) break;
     }
     EXPECT_EQ(windows::Narrow(zone), "TOP drop zone, left.ps");

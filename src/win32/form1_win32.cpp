@@ -21,11 +21,6 @@ constexpr UINT kRunPosted = WM_APP + 2;     // results of background work
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-// A control's design: the controls' identifiers follow the design's order.
-const ControlDesign& DesignOf(Win32Form1::Control id) {
-    return DesignOf(static_cast<Form1Control>(id - Win32Form1::lblKorva));
-}
-
 // A path as text: one line, quotes around it dropped.
 std::string PathOfText(std::wstring text) {
     while (!text.empty() && std::iswspace(text.back())) text.pop_back();
@@ -139,9 +134,9 @@ void Win32Form1::MakeFonts() {
 
 // Every control at its design's place and font at the window's DPI.
 void Win32Form1::LayOut() {
-    for (int id = lblKorva; id <= lblBottom; ++id) {
-        const ControlDesign& place = DesignOf(static_cast<Control>(id));
-        const HWND made = control(static_cast<Control>(id));
+    for (const ControlDesign& place : kForm1Controls) {
+        const Control id = place.id;
+        const HWND made = control(id);
         ::SetWindowPos(made, nullptr, Pixels(place.left), Pixels(place.top), Pixels(place.width),
                        Pixels(place.height), SWP_NOZORDER | SWP_NOACTIVATE);
         const bool zoneLabel = id == lblTop || id == lblBottom;
@@ -204,14 +199,16 @@ HWND Win32Form1::MakeControl(const wchar_t* kind, DWORD style, Control id, HWND 
     return ::CreateWindowExW(parent == window_ ? 0 : WS_EX_ACCEPTFILES, kind, Wide(caption).c_str(),
                              WS_CHILD | WS_VISIBLE | style, Pixels(place.left), Pixels(place.top),
                              Pixels(place.width), Pixels(place.height), parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IdOf(id))),
                              ::GetModuleHandleW(nullptr), this);
 }
 
 HWND Win32Form1::control(Control id) const {
-    if (id == lblTop) return ::GetDlgItem(::GetDlgItem(window_, frmTop), lblTop);
-    if (id == lblBottom) return ::GetDlgItem(::GetDlgItem(window_, frmBottom), lblBottom);
-    return ::GetDlgItem(window_, id);
+    if (id == lblTop) return ::GetDlgItem(::GetDlgItem(window_, IdOf(frmTop)), IdOf(lblTop));
+    if (id == lblBottom) {
+        return ::GetDlgItem(::GetDlgItem(window_, IdOf(frmBottom)), IdOf(lblBottom));
+    }
+    return ::GetDlgItem(window_, IdOf(id));
 }
 
 void Win32Form1::Show(int showCommand) {
@@ -357,16 +354,19 @@ LRESULT Win32Form1::OnFormMessage(UINT message, WPARAM w, LPARAM l) {
             // (IDCANCEL) does nothing.
             int id = HIWORD(w) == BN_CLICKED ? LOWORD(w) : 0;
             if (id == IDOK) id = ::GetDlgCtrlID(::GetFocus());
-            if (id == cmdMerge) handlers_.cmdMerge_Click();
-            if (id == cmdExit) handlers_.cmdExit_Click();
+            if (id == IdOf(cmdMerge)) handlers_.cmdMerge_Click();
+            if (id == IdOf(cmdExit)) handlers_.cmdExit_Click();
             // A click, Space or Enter on a zone: its Open dialog.
-            if (id == frmTop) handlers_.ChooseFile(Zone::Top);
-            if (id == frmBottom) handlers_.ChooseFile(Zone::Bottom);
+            if (id == IdOf(frmTop)) handlers_.ChooseFile(Zone::Top);
+            if (id == IdOf(frmBottom)) handlers_.ChooseFile(Zone::Bottom);
             return 0;
         }
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(l);
-            if (item->CtlID == frmTop || item->CtlID == frmBottom) DrawZone(*item);
+            if (item->CtlID == static_cast<UINT>(IdOf(frmTop)) ||
+                item->CtlID == static_cast<UINT>(IdOf(frmBottom))) {
+                DrawZone(*item);
+            }
             return TRUE;
         }
         case WM_ACTIVATE:
@@ -533,9 +533,7 @@ std::optional<std::vector<std::string>> Win32Form1::HandedOver(const COPYDATASTR
 }
 
 void Win32Form1::SetCaption(Label label, const std::string& text) {
-    const HWND zone = control(label == Label::lblTop ? frmTop : frmBottom);
-    ::SetWindowTextW(::GetDlgItem(zone, label == Label::lblTop ? lblTop : lblBottom),
-                     Wide(text).c_str());
+    ::SetWindowTextW(control(label == Label::lblTop ? lblTop : lblBottom), Wide(text).c_str());
     Describe();
 }
 

@@ -35,17 +35,12 @@ class TextFiles;
 // Preview, Print, Save as PDF, Swap TOP and BOTTOM, each with its shortcut.
 class Win32Form1 : private Captions {
 public:
-    // Control identifiers; zones come after the buttons in the Tab order.
-    enum Control : int {
-        lblKorva = 101,
-        lblA5,
-        cmdMerge,
-        cmdExit,
-        frmTop,
-        lblTop,
-        frmBottom,
-        lblBottom,
-    };
+    // The controls, as the design has them (zones after the buttons in the
+    // Tab order); their identifiers follow its order from kFirstControlId.
+    using Control = Form1Control;
+    using enum Form1Control;
+    static constexpr int kFirstControlId = 101;
+    static constexpr int IdOf(Control id) { return kFirstControlId + static_cast<int>(id); }
     // The context menu's items are numbered from here, in kMenuItems' order.
     static constexpr int kFirstMenuItem = 301;
     static constexpr const wchar_t* kClassName = L"a5merge.Form1";
