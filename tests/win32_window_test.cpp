@@ -116,6 +116,45 @@ protected:
     std::unique_ptr<Win32Form1> form;
 };
 
+// Each zone draws itself (it is owner-drawn): its ground, its frame and
+// its caption, into the device context the system gives it.
+TEST_F(Win32WindowTest, EachZoneDrawsItself) {
+    for (const Win32Form1::Control zone : {Win32Form1::frmTop, Win32Form1::frmBottom}) {
+        RECT room{};
+        ::GetClientRect(Control(zone), &room);
+        const HDC screen = ::GetDC(nullptr);
+        const HDC dc = ::CreateCompatibleDC(screen);
+        const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, room.right, room.bottom);
+        ::ReleaseDC(nullptr, screen);
+        const HGDIOBJ before = ::SelectObject(dc, bitmap);
+        const HBRUSH magenta = ::CreateSolidBrush(RGB(255, 0, 255));
+        ::FillRect(dc, &room, magenta);
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_BUTTON;
+        item.CtlID = static_cast<UINT>(Win32Form1::IdOf(zone));
+        item.itemAction = ODA_DRAWENTIRE;
+        item.hwndItem = Control(zone);
+        item.hDC = dc;
+        item.rcItem = room;
+        ::SendMessageW(form->window(), WM_DRAWITEM, item.CtlID, reinterpret_cast<LPARAM>(&item));
+        int ground = 0, other = 0;
+        for (int y = 0; y < room.bottom; y += 2) {
+            for (int x = 0; x < room.right; x += 2) {
+                const COLORREF pixel = ::GetPixel(dc, x, y);
+                EXPECT_NE(pixel, RGB(255, 0, 255)) << x << "," << y;
+                (pixel == ::GetSysColor(COLOR_BTNFACE) ? ground : other) += 1;
+                if (pixel == RGB(255, 0, 255)) break;
+            }
+        }
+        EXPECT_GT(ground, 0);
+        EXPECT_GT(other, 0) << "no frame or caption";
+        ::SelectObject(dc, before);
+        ::DeleteObject(magenta);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(dc);
+    }
+}
+
 // The design's window: its caption, client area, controls, captions, fonts
 // and places, in twips at its monitor's DPI, and again at another when it
 // moves to a monitor of another scale; MERGE + SAVE has the focus.
