@@ -13,6 +13,7 @@
 #include "handlers/form1_design.h"
 #include "handlers/form_handlers.h"
 #include "handlers/hand_overs.h"
+#include "input/path_helpers.h"
 #include "merge/writer.h"
 #include "platform/child_watch.h"
 #include "platform/text_files.h"
@@ -309,6 +310,42 @@ TEST(HandOversTest, CaptionsShrinkUntilTheyFit) {
     EXPECT_EQ(ZoneAccessibleName(Zone::Top, {}), "TOP drop zone, no file");
 }
 
+// A pasted text names one file: on one line, white space around it dropped;
+// Linux wants an absolute path or a file: URI of this machine, Windows any
+// name, its double quotes dropped.
+TEST(HandOversTest, APastedTextNamesOneFile) {
+    constexpr auto kLinux = PastedText::AbsolutePathOrUri;
+    constexpr auto kWindows = PastedText::AnyNameMaybeQuoted;
+    const struct {
+        const char* text;
+        PastedText rule;
+        std::optional<std::string> path;
+    } cases[] = {
+        {" \t/tmp/a b.ps\r\n", kLinux, "/tmp/a b.ps"},
+        {"file:///tmp/p%fe.ps\n", kLinux, "/tmp/p\xfe.ps"},
+        {"file://localhost/tmp/x.ps", kLinux, "/tmp/x.ps"},
+        {"file://elsewhere/tmp/x.ps", kLinux, std::nullopt},
+        {"file:relative.ps", kLinux, std::nullopt},
+        {"https://example.org/x.ps", kLinux, std::nullopt},
+        {"relative.ps", kLinux, std::nullopt},
+        {"\"/tmp/a.ps\"", kLinux, std::nullopt},
+        {"/tmp/a.ps\n/tmp/b.ps", kLinux, std::nullopt},
+        {"/tmp/a.ps\r/tmp/b.ps", kLinux, std::nullopt},
+        {"  \r\n", kLinux, std::nullopt},
+        {"", kLinux, std::nullopt},
+        {" \"C:\\My files\\top.ps\" \r\n", kWindows, "C:\\My files\\top.ps"},
+        {"top.ps", kWindows, "top.ps"},
+        {"\"top.ps", kWindows, "\"top.ps"},
+        {"\"\"", kWindows, std::nullopt},
+        {"\"", kWindows, "\""},
+        {"C:\\a.ps\r\nC:\\b.ps", kWindows, std::nullopt},
+        {"\t", kWindows, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PathOfPastedText(c.text, c.rule), c.path) << c.text;
+    }
+}
+
 // How a child ended: what it was killed for first, else what the system
 // says; output past the limit unless it was stopped first.
 TEST(HandOversTest, AChildsEndingIsItsFirstReason) {
@@ -433,9 +470,19 @@ TEST(HandOversTest, AZoneRemembersWhyItRefusedAFile) {
     TextFiles files;
     testing::ScriptedInstances firstCopy(false);
     testing::FakeCaptions captions;
-    std::vector<Zone> told;
-    FormHandlers handlers(
-        desktop, files, firstCopy, captions, [] {}, [&](Zone zone) { told.push_back(zone); });
+    // What the window is told, in order: "tip TOP", "names", "sheet of left.ps/-".
+    struct RecordingViews : ZoneViews {
+        std::vector<std::string> told;
+        void ShowTip(Zone zone) override {
+            told.push_back(zone == Zone::Top ? "tip TOP" : "tip BOTTOM");
+        }
+        void Describe() override { told.push_back("names"); }
+        void ShowSheetOf(const SheetSources& sources) override {
+            told.push_back("sheet of " + (sources.top ? FileOnly(*sources.top) : "-") + "/" +
+                           (sources.bottom ? FileOnly(*sources.bottom) : "-"));
+        }
+    } views;
+    FormHandlers handlers(desktop, files, firstCopy, captions, [] {}, &views);
     handlers.Load();
     const struct {
         Zone zone;
@@ -453,7 +500,10 @@ TEST(HandOversTest, AZoneRemembersWhyItRefusedAFile) {
         EXPECT_EQ(handlers.Refusal(Zone::Top), drop.refusal) << drop.files.front();
     }
     EXPECT_EQ(handlers.Refusal(Zone::Bottom), "gone.ps: file check NOT OK: not found");
-    EXPECT_EQ(told.size(), std::size(drops)) << "the window is told of each";
+    ASSERT_EQ(views.told.size(), 3 * std::size(drops)) << "the window is told of each";
+    const std::vector<std::string> last(views.told.end() - 6, views.told.end());
+    EXPECT_EQ(last, (std::vector<std::string>{"tip TOP", "names", "sheet of -/-", "tip TOP",
+                                              "names", "sheet of left.ps/-"}));
 }
 
 }  // namespace

@@ -18,48 +18,9 @@
 #include <optional>
 #include <string_view>
 
+#include "handlers/hand_overs.h"
+
 namespace a5merge {
-
-namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The path of a file: URI, its escapes decoded to the bytes they stand for;
-// nothing for another scheme or another host.
-std::optional<std::string> LocalPath(std::string_view uri) {
-    constexpr std::string_view kScheme = "file:";
-    if (uri.substr(0, kScheme.size()) != kScheme) return std::nullopt;
-    uri.remove_prefix(kScheme.size());
-    if (uri.substr(0, 2) == "//") {  // an authority: none, or this machine
-        uri.remove_prefix(2);
-        const std::size_t slash = uri.find('/');
-        const std::string_view host = uri.substr(0, slash);
-        if (slash == std::string_view::npos || (!host.empty() && host != "localhost")) {
-            return std::nullopt;
-        }
-        uri.remove_prefix(slash);
-    }
-    if (uri.empty() || uri.front() != '/') return std::nullopt;
-    std::string path;
-    for (std::size_t i = 0; i < uri.size(); ++i) {
-        const int high = uri[i] == '%' && i + 2 < uri.size() ? HexDigit(uri[i + 1]) : -1;
-        const int low = high >= 0 ? HexDigit(uri[i + 2]) : -1;
-        if (low >= 0) {
-            path += static_cast<char>(high * 16 + low);
-            i += 2;
-        } else {
-            path += uri[i];
-        }
-    }
-    return path;
-}
-
-}  // namespace
 
 std::vector<std::string> LocalFiles(const QMimeData* data) {
     std::vector<std::string> paths;
@@ -72,7 +33,7 @@ std::vector<std::string> LocalFiles(const QMimeData* data) {
         for (QByteArray line : list.split('\n')) {
             line = line.trimmed();
             if (line.isEmpty() || line.startsWith('#')) continue;
-            if (auto path = LocalPath(std::string_view(line.constData(), line.size()))) {
+            if (auto path = PathOfFileUri(std::string_view(line.constData(), line.size()))) {
                 paths.push_back(std::move(*path));
             }
         }
@@ -87,11 +48,9 @@ std::vector<std::string> LocalFiles(const QMimeData* data) {
 std::vector<std::string> PastedFiles(const QMimeData* data) {
     std::vector<std::string> paths = LocalFiles(data);
     if (!paths.empty() || data == nullptr || !data->hasText()) return paths;
-    const QString text = data->text().trimmed();
-    if (text.contains(QLatin1Char('\n'))) return paths;
-    if (text.startsWith(QLatin1Char('/'))) {
-        paths.push_back(QFile::encodeName(text).toStdString());
-    } else if (auto path = LocalPath(text.toUtf8().toStdString())) {
+    const QByteArray text = data->text().toUtf8();
+    if (auto path = PathOfPastedText({text.constData(), static_cast<std::size_t>(text.size())},
+                                     PastedText::AbsolutePathOrUri)) {
         paths.push_back(std::move(*path));
     }
     return paths;

@@ -77,8 +77,7 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     : QWidget(parent),
       handlers_(
           desktop, files, instances, *this,
-          [this] { QTimer::singleShot(0, this, [this] { handlers_.TakeHandOver(); }); },
-          [this](Zone zone) { Accepted(zone); }) {
+          [this] { QTimer::singleShot(0, this, [this] { handlers_.TakeHandOver(); }); }, this) {
     handlers_.UsePrintSpooler(ownSpooler_);
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("PS merge"));
@@ -108,8 +107,8 @@ Form1::Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances, QWidge
     setTabOrder(frmTop_, frmBottom_);
     cmdMerge_->setFocus();
     Describe();
-    ShowTooltip(Zone::Top);
-    ShowTooltip(Zone::Bottom);
+    ShowTip(Zone::Top);
+    ShowTip(Zone::Bottom);
     // In Tahoma every caption fits as designed; only a stand-in needs fitting.
     if (QFontInfo(font()).family() != QLatin1String("Tahoma")) FitCaptions();
 
@@ -181,7 +180,7 @@ void Form1::Print() { Run(MenuCommand::Print); }
 void Form1::SaveAsPdf() { Run(MenuCommand::SaveAsPdf); }
 
 // A zone's tooltip names its file and shows its drawing once rendered.
-void Form1::ShowTooltip(Zone zone) {
+void Form1::ShowTip(Zone zone) {
     const bool top = zone == Zone::Top;
     DropFrame* frame = top ? frmTop_ : frmBottom_;
     // Why the last file given to it was refused, until it takes one.
@@ -202,8 +201,8 @@ void Form1::ShowTooltip(Zone zone) {
         tooltips_ = new DrawingTooltips(handlers_.ghostscript(), devicePixelRatioF(), this);
         connect(tooltips_, &DrawingTooltips::rendered, this, [this](const std::string& path) {
             const MergeState& now = this->state();
-            if (now.topOK != 0 && now.topFile == path) ShowTooltip(Zone::Top);
-            if (now.bottomOK != 0 && now.bottomFile == path) ShowTooltip(Zone::Bottom);
+            if (now.topOK != 0 && now.topFile == path) ShowTip(Zone::Top);
+            if (now.bottomOK != 0 && now.bottomFile == path) ShowTip(Zone::Bottom);
         });
     }
     frame->setToolTip(tooltips_->For(top ? QStringLiteral("TOP") : QStringLiteral("BOTTOM"),
@@ -225,12 +224,8 @@ void Form1::frmTop_Click() { handlers_.ChooseFile(Zone::Top); }
 
 void Form1::frmBottom_Click() { handlers_.ChooseFile(Zone::Bottom); }
 
-// The zone's tooltip, its name for screen readers and the preview follow
-// the file accepted.
-void Form1::Accepted(Zone zone) {
-    ShowTooltip(zone);
-    Describe();
-    if (preview_ != nullptr) preview_->SetSources(handlers_.Sources());
+void Form1::ShowSheetOf(const SheetSources& sources) {
+    if (preview_ != nullptr) preview_->SetSources(sources);
 }
 
 // After start-up and once the window is on the screen (it has painted, so the

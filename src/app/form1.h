@@ -34,7 +34,7 @@ class TextFiles;
 // the MergeState for the life of the program. Its context menu (right click,
 // the Menu key, Shift+F10) and shortcuts reach the preview, printing and
 // the PDF; each zone's tooltip shows the drawing it holds.
-class Form1 : public QWidget, private Captions {
+class Form1 : public QWidget, private Captions, private ZoneViews {
     Q_OBJECT
 
 public:
@@ -85,9 +85,9 @@ protected:
 private:
     void SetCaption(Label label, const std::string& text) override;
     void FitCaptions();
-    void Accepted(Zone zone);
-    void Describe();
-    void ShowTooltip(Zone zone);
+    void ShowTip(Zone zone) override;
+    void Describe() override;
+    void ShowSheetOf(const SheetSources& sources) override;
     QAction* AddAction(const char* name, const char* text, const QList<QKeySequence>& keys,
                        std::function<void()> handler);
 

@@ -16,13 +16,12 @@
 namespace a5merge {
 
 FormHandlers::FormHandlers(Desktop& desktop, TextFiles& files, InstanceTest& instances,
-                           Captions& captions, std::function<void()> later,
-                           std::function<void(Zone)> accepted)
+                           Captions& captions, std::function<void()> later, ZoneViews* views)
     : desktop_(desktop),
       files_(files),
       instances_(instances),
       captions_(captions),
-      accepted_(std::move(accepted)),
+      views_(views),
       handOvers_(std::move(later)),
       ownGhostscript_(std::make_unique<Ghostscript>()),
       ghostscript_(ownGhostscript_.get()) {}
@@ -94,13 +93,20 @@ void FormHandlers::Remember(Zone zone, DropVerdict verdict, const std::string& p
         const std::string reason = RefusalReason(verdict);
         if (reason.empty() || verdict == DropVerdict::ShortPath) return;
         refusal = (path.empty() ? std::string() : FileOnly(path) + ": ") + WithDetail(reason, detail);
-        if (accepted_) accepted_(zone);
+        ShowZone(zone);
         return;
     }
     refusal.clear();
     lastFolder_ = PathOnly(zone == Zone::Top ? state_.topFile : state_.bottomFile);
     if (lastFolder_.empty()) lastFolder_ = std::string(1, PlatformSeparator());
-    if (accepted_) accepted_(zone);
+    ShowZone(zone);
+}
+
+void FormHandlers::ShowZone(Zone zone) {
+    if (views_ == nullptr) return;
+    views_->ShowTip(zone);
+    views_->Describe();
+    views_->ShowSheetOf(Sources());
 }
 
 bool FormHandlers::TakeFilesOnceShown(std::vector<std::string> files) {

@@ -44,19 +44,31 @@ class InstanceTest;
 class PrintSpooler;
 class TextFiles;
 
+// What a window shows of its zones beyond their captions. Each time a zone
+// takes or refuses a file, all three follow, in this order.
+class ZoneViews {
+public:
+    virtual ~ZoneViews() = default;
+    // The zone's tooltip (why it refused, what it holds).
+    virtual void ShowTip(Zone zone) = 0;
+    // Each zone's name for screen readers.
+    virtual void Describe() = 0;
+    // The preview, when it is open, renders `sources`.
+    virtual void ShowSheetOf(const SheetSources& sources) = 0;
+};
+
 // What the window does beyond drawing and wiring, the same for every
 // window: it owns the MergeState, runs each handler guarded (an exception
 // shown, not passed to the event loop), takes files handed over once shown,
 // remembers where the last file accepted lies, and swaps the zones. The
 // window draws, wires its controls and events to these, and is told when
-// a zone accepts a file.
+// a zone accepts a file (ZoneViews).
 class FormHandlers {
 public:
     // `later` asks the window to call TakeHandOver soon, from its event loop;
-    // `accepted` says a zone took a file or refused one (its tooltip, its
-    // name for screen readers and the preview follow it).
+    // `views` (none: nothing to show) follow each file a zone takes or refuses.
     FormHandlers(Desktop& desktop, TextFiles& files, InstanceTest& instances, Captions& captions,
-                 std::function<void()> later, std::function<void(Zone)> accepted);
+                 std::function<void()> later, ZoneViews* views);
     ~FormHandlers();
     FormHandlers(const FormHandlers&) = delete;
     FormHandlers& operator=(const FormHandlers&) = delete;
@@ -115,6 +127,7 @@ public:
 private:
     void Remember(Zone zone, DropVerdict verdict, const std::string& path,
                   const CheckDetail& detail);
+    void ShowZone(Zone zone);
     bool Reach(const std::vector<std::string>& paths);
     FormContext Context() { return {state_, files_, desktop_, captions_}; }
 
@@ -122,7 +135,7 @@ private:
     TextFiles& files_;
     InstanceTest& instances_;
     Captions& captions_;
-    std::function<void(Zone)> accepted_;
+    ZoneViews* views_;
     MergeState state_;
     HandOvers handOvers_;
     std::string lastFolder_;  // of the last file accepted, where the Open dialog starts

@@ -76,6 +76,62 @@ std::optional<std::vector<std::string>> FilesOfHandOver(
 
 namespace {
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> PathOfFileUri(std::string_view uri) {
+    constexpr std::string_view kScheme = "file:";
+    if (!uri.starts_with(kScheme)) return std::nullopt;
+    uri.remove_prefix(kScheme.size());
+    if (uri.starts_with("//")) {  // an authority: none, or this machine
+        uri.remove_prefix(2);
+        const std::size_t slash = uri.find('/');
+        const std::string_view host = uri.substr(0, slash);
+        if (slash == std::string_view::npos || (!host.empty() && host != "localhost")) {
+            return std::nullopt;
+        }
+        uri.remove_prefix(slash);
+    }
+    if (uri.empty() || uri.front() != '/') return std::nullopt;
+    std::string path;
+    for (std::size_t i = 0; i < uri.size(); ++i) {
+        const int high = uri[i] == '%' && i + 2 < uri.size() ? HexDigit(uri[i + 1]) : -1;
+        const int low = high >= 0 ? HexDigit(uri[i + 2]) : -1;
+        if (low >= 0) {
+            path += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            path += uri[i];
+        }
+    }
+    return path;
+}
+
+std::optional<std::string> PathOfPastedText(std::string_view text, PastedText rule) {
+    constexpr std::string_view kWhite = " \t\n\v\f\r";
+    const std::size_t first = text.find_first_not_of(kWhite);
+    if (first == std::string_view::npos) return std::nullopt;
+    text = text.substr(first, text.find_last_not_of(kWhite) - first + 1);
+    if (text.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
+    if (rule == PastedText::AbsolutePathOrUri) {
+        if (text.starts_with('/')) return std::string(text);
+        return PathOfFileUri(text);
+    }
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+        text = text.substr(1, text.size() - 2);
+    }
+    if (text.empty()) return std::nullopt;
+    return std::string(text);
+}
+
+namespace {
+
 std::string Names(const std::vector<std::string>& files) {
     std::string names;
     for (const std::string& file : files) names += (names.empty() ? "" : " and ") + file;

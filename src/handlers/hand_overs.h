@@ -86,6 +86,19 @@ std::optional<std::vector<std::string>> FilesOfHandOver(
     std::string_view names, std::size_t longestName,
     const std::function<bool(std::string_view)>& isAbsolute);
 
+// The file a `file:` URI names (no host, or this machine's): its path,
+// escapes decoded to the bytes they stand for; nothing for another scheme
+// or another host.
+std::optional<std::string> PathOfFileUri(std::string_view uri);
+
+// What a pasted text may name. Linux takes an absolute path or a file: URI;
+// Windows takes any name (its check then says what is wrong with it), in
+// double quotes or not, as "Copy as path" writes one.
+enum class PastedText { AbsolutePathOrUri, AnyNameMaybeQuoted };
+// The file a pasted text (UTF-8) names: one line, the white space around
+// it dropped; nothing for more lines, none, or what `rule` refuses.
+std::optional<std::string> PathOfPastedText(std::string_view text, PastedText rule);
+
 // How a second copy's hand-over went.
 enum class HandedOver {
     Taken,        // the window that runs has the files

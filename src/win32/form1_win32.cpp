@@ -21,19 +21,6 @@ constexpr UINT kRunPosted = WM_APP + 2;     // results of background work
 
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
-// A path as text: one line, quotes around it dropped.
-std::string PathOfText(std::wstring text) {
-    while (!text.empty() && std::iswspace(text.back())) text.pop_back();
-    std::size_t start = 0;
-    while (start < text.size() && std::iswspace(text[start])) ++start;
-    text.erase(0, start);
-    if (text.size() >= 2 && text.front() == L'"' && text.back() == L'"') {
-        text = text.substr(1, text.size() - 2);
-    }
-    if (text.empty() || text.find_first_of(L"\r\n") != std::wstring::npos) return {};
-    return Narrow(text);
-}
-
 // A zone's label passes files dropped on it to the zone. (Wine gives a drop
 // to the innermost window under the pointer, and only when that window
 // itself takes files.)
@@ -50,7 +37,7 @@ void TakeDropsFor(HWND zonePart) { ::SetWindowSubclass(zonePart, PassDropsToZone
 Win32Form1::Win32Form1(Desktop& desktop, TextFiles& files, InstanceTest& instances)
     : handlers_(
           desktop, files, instances, *this,
-          [this] { ::PostMessageW(window_, kTakeHandOver, 0, 0); }, [this](Zone) { Accepted(); }),
+          [this] { ::PostMessageW(window_, kTakeHandOver, 0, 0); }, this),
       printer_(handlers_.ghostscript(),
                [this](const std::function<void()>& work) { RunOnWindowThread(work); }),
       posted_(kRunPosted) {
@@ -331,14 +318,17 @@ void Win32Form1::ShowTip(Zone zone, POINT at) {
 
 // The zone's name for screen readers, its tooltip and the preview follow
 // the file accepted.
-void Win32Form1::Accepted() {
-    Describe();
+// A tip on the screen shows what its zone holds now.
+void Win32Form1::ShowTip(Zone) {
     if (tipZone_ && tip_->visible()) {
         POINT at{};
         ::GetCursorPos(&at);
         ShowTip(*tipZone_, at);
     }
-    if (preview_) preview_->SetSources(handlers_.Sources());
+}
+
+void Win32Form1::ShowSheetOf(const SheetSources& sources) {
+    if (preview_) preview_->SetSources(sources);
 }
 
 LRESULT CALLBACK Win32Form1::FormProcedure(HWND window, UINT message, WPARAM w, LPARAM l) {
@@ -506,9 +496,10 @@ std::vector<std::string> Win32Form1::ClipboardFiles(HWND owner) {
         files = DroppedFiles(static_cast<HDROP>(drop));
     } else if (const HANDLE text = ::GetClipboardData(CF_UNICODETEXT)) {
         if (const auto* chars = static_cast<const wchar_t*>(::GlobalLock(text))) {
-            const std::string path = PathOfText(chars);
+            std::optional<std::string> path =
+                PathOfPastedText(Narrow(chars), PastedText::AnyNameMaybeQuoted);
             ::GlobalUnlock(text);
-            if (!path.empty()) files.push_back(path);
+            if (path) files.push_back(std::move(*path));
         }
     }
     ::CloseClipboard();

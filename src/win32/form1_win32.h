@@ -33,7 +33,7 @@ class TextFiles;
 // a paste (Ctrl+V, Shift+Insert) of files or a path; its tooltip shows its
 // drawing. A right click, the Menu key or Shift+F10 give the context menu:
 // Preview, Print, Save as PDF, Swap TOP and BOTTOM, each with its shortcut.
-class Win32Form1 : private Captions {
+class Win32Form1 : private Captions, private ZoneViews {
 public:
     // The controls, as the design has them (zones after the buttons in the
     // Tab order); their identifiers follow its order from kFirstControlId.
@@ -113,8 +113,9 @@ private:
     void ApplyDpi(int dpi, const RECT* suggested);
     void FitText(HWND label, FontHolder& font, DesignFont design);
     void SetCaption(Label label, const std::string& text) override;
-    void Describe();
-    void Accepted();
+    void ShowTip(Zone zone) override;
+    void Describe() override;
+    void ShowSheetOf(const SheetSources& sources) override;
     bool CommandKey(const MSG& message);
     Zone ZoneOf(HWND zone) const { return zone == control(frmTop) ? Zone::Top : Zone::Bottom; }
 
