@@ -23,29 +23,23 @@
 
 #include "platform/child_watch.h"
 #include "platform/cleanup_linux.h"
+#include "platform/descriptor_linux.h"
 
 namespace a5merge {
 
 namespace {
 
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
+using posix::Fd;
 
 struct Pipe {
-    int read = -1;
-    int write = -1;
+    Fd read;
+    Fd write;
     bool Open() {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return false;
-        read = fds[0];
-        write = fds[1];
+        read.reset(fds[0]);
+        write.reset(fds[1]);
         return true;
-    }
-    ~Pipe() {
-        CloseFd(read);
-        CloseFd(write);
     }
 };
 
@@ -172,30 +166,23 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         result.startFailure = path + ": " + reason;
         return result;
     };
-    int input = -1, output = -1;
-    struct Files {
-        int& input;
-        int& output;
-        ~Files() {
-            CloseFd(input);
-            CloseFd(output);
-        }
-    } files{input, output};
+    Fd input, output;
     if (!request.inputFile.empty()) {
         // O_NONBLOCK: a FIFO's open never waits for a writer.
-        input = ::open(request.inputFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        input.reset(::open(request.inputFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         struct stat st {};
-        if (input < 0 || ::fstat(input, &st) != 0) {
+        if (!input.valid() || ::fstat(input.get(), &st) != 0) {
             return badFile(request.inputFile, std::strerror(errno));
         }
         if (!S_ISREG(st.st_mode)) return badFile(request.inputFile, "Not a regular file");
     }
     if (!request.outputFile.empty()) {
-        output = ::open(request.outputFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (output < 0) return badFile(request.outputFile, std::strerror(errno));
+        output.reset(
+            ::open(request.outputFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+        if (!output.valid()) return badFile(request.outputFile, std::strerror(errno));
     }
     Pipe errors, captured, report, lifeline;
-    const bool capture = output < 0;
+    const bool capture = !output.valid();
     if (!errors.Open() || !report.Open() || (capture && !captured.Open()) ||
         (request.lifeline && !lifeline.Open())) {
         result.startFailure = std::strerror(errno);
@@ -211,24 +198,25 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
         return result;
     }
     if (pid == 0) {
-        BecomeChild(request, argv.data(), envp.data(), input, capture ? captured.write : output,
-                    errors.write, report.write, lifeline.read, parent);
+        BecomeChild(request, argv.data(), envp.data(), input.get(),
+                    capture ? captured.write.get() : output.get(), errors.write.get(),
+                    report.write.get(), lifeline.read.get(), parent);
     }
-    CloseFd(lifeline.read);  // its write end stays ours until the child is done
+    lifeline.read.reset();  // its write end stays ours until the child is done
     // Killed should this process end before the child does.
     struct Registered {
         exit_cleanup::Slot slot;
         ~Registered() { exit_cleanup::Remove(slot); }
     } registered{exit_cleanup::AddChild(pid)};
-    CloseFd(errors.write);
-    CloseFd(captured.write);
-    CloseFd(report.write);
+    errors.write.reset();
+    captured.write.reset();
+    report.write.reset();
 
     // Exec closes the report pipe; a failure before that writes its errno.
     int startError = 0;
     ssize_t got;
     do {
-        got = ::read(report.read, &startError, sizeof startError);
+        got = ::read(report.read.get(), &startError, sizeof startError);
     } while (got < 0 && errno == EINTR);
     if (got == static_cast<ssize_t>(sizeof startError)) {
         ::waitpid(pid, nullptr, 0);
@@ -238,11 +226,8 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
 
     // Readable once the child ends, so that the wait ends then, not at the
     // next tick (a descendant may keep its pipes open and silent).
-    int exitFd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    struct ExitFd {
-        int& fd;
-        ~ExitFd() { CloseFd(fd); }
-    } exitFdHeld{exitFd};
+    const Fd exitWatch(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    const int exitFd = exitWatch.get();
 
     ChildWatch watch(request, cancel);
     bool errorsOpen = true, outputOpen = capture, outputOver = false, errorsOver = false;
@@ -260,16 +245,17 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
             // What is left in the pipes is read; a descendant still holding
             // them open is not waited for.
             ::kill(-pid, SIGKILL);
-            if (errorsOpen) DrainLeft(errors.read, result.errors, request.errorLimit, errorsOver);
+            if (errorsOpen)
+                DrainLeft(errors.read.get(), result.errors, request.errorLimit, errorsOver);
             if (outputOpen) {
-                DrainLeft(captured.read, result.output, request.outputLimit, outputOver);
+                DrainLeft(captured.read.get(), result.output, request.outputLimit, outputOver);
             }
             break;
         }
         pollfd fds[3];
         nfds_t count = 0;
-        if (errorsOpen) fds[count++] = {errors.read, POLLIN, 0};
-        if (outputOpen) fds[count++] = {captured.read, POLLIN, 0};
+        if (errorsOpen) fds[count++] = {errors.read.get(), POLLIN, 0};
+        if (outputOpen) fds[count++] = {captured.read.get(), POLLIN, 0};
         if (count > 0 && exitFd >= 0) fds[count++] = {exitFd, POLLIN, 0};
         const int wait = count == 0 ? 10 : static_cast<int>(watch.Tick().count());
         if (count == 0) {
@@ -281,12 +267,12 @@ ChildResult RunChild(const ChildRequest& request, const std::atomic<bool>* cance
             if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0 || fds[i].fd == exitFd) {
                 continue;
             }
-            if (fds[i].fd == errors.read) {
-                errorsOpen =
-                    Drain(errors.read, result.errors, request.errorLimit, errorsOver) != Read::End;
+            if (fds[i].fd == errors.read.get()) {
+                errorsOpen = Drain(errors.read.get(), result.errors, request.errorLimit,
+                                   errorsOver) != Read::End;
             } else {
-                outputOpen = Drain(captured.read, result.output, request.outputLimit, outputOver) !=
-                             Read::End;
+                outputOpen = Drain(captured.read.get(), result.output, request.outputLimit,
+                                   outputOver) != Read::End;
             }
         }
     }

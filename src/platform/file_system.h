@@ -102,8 +102,10 @@ public:
     // the next run (SettleLeftovers).
     void LeaveForTheNextRun() { leave_ = true; }
 
-private:
+    // How the system holds it (private_folder_system.h).
     struct Held;
+
+private:
     std::string path_;
     std::unique_ptr<Held> held_;
     bool leave_ = false;

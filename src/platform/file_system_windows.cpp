@@ -6,13 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
-#include <random>
 #include <string_view>
 
 #include "platform/cleanup_windows.h"
 #include "platform/file_system.h"
 #include "platform/placement.h"
+#include "platform/private_folder_system.h"
 #include "platform/runtime_error.h"
 #include "platform/spool_file.h"
 #include "platform/wildcard.h"
@@ -52,17 +51,6 @@ bool Ordinary(DWORD attributes) {
 }
 
 std::size_t LastSeparator(std::string_view path) { return path.find_last_of("\\/"); }
-
-std::string RandomSuffix(std::size_t length) {
-    static std::mt19937 random{std::random_device{}()};
-    static std::mutex mutex;
-    static constexpr std::string_view kAlphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::lock_guard lock(mutex);
-    std::string suffix;
-    for (std::size_t i = 0; i < length; ++i) suffix += kAlphabet[random() % kAlphabet.size()];
-    return suffix;
-}
 
 }  // namespace
 
@@ -262,191 +250,9 @@ bool MoveToFreeName(const std::string& from, const std::string& to) {
     });
 }
 
-// Held by an open handle that lets no one delete or rename it: a private
-// folder of a live run is never removed by another's clean-up.
-struct PrivateFolder::Held {
-    Handle folder;
-    windows::CleanupEntry entry;
-};
-
-namespace {
-
-constexpr std::string_view kPrivatePrefix = "a5merge-";  // then six letters or digits
-constexpr const char* kMarkName = ".a5merge-folder";
-
-// The mark a private folder carries: its own identity, so that no folder of
-// another's (nor a copy of ours) passes for it.
-std::string MarkText(const FileIdentity& folder) {
-    return "a5merge private folder " + std::to_string(folder.device) + " " +
-           std::to_string(folder.number) + "\r\n";
-}
-
-// The first `most` bytes of the file `path` (not through a link); nothing
-// when it is no such file.
-std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t most) {
-    const Handle file(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK ||
-        !::GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
-        return std::nullopt;
-    }
-    std::string text(most + 1, '\0');
-    DWORD got = 0;
-    if (!::ReadFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr) ||
-        got > most) {
-        return std::nullopt;
-    }
-    text.resize(got);
-    return text;
-}
-
-// Writes `bytes` as the file `path`, whole: a new file, on the disk, then
-// given the name.
-void WriteWhole(const std::string& path, std::string_view bytes, const std::string& where) {
-    const std::string fresh = path + ".new";
-    Handle file(::CreateFileW(SystemPath(fresh).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) throw Error(where);
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) ||
-        written != bytes.size() || !::FlushFileBuffers(file.get())) {
-        const DWORD code = ::GetLastError();
-        file.reset();
-        ::DeleteFileW(SystemPath(fresh).c_str());
-        throw Error(where, code);
-    }
-    file.reset();
-    if (!windows::RetryWhileHeld([&] {
-            return ::MoveFileExW(SystemPath(fresh).c_str(), SystemPath(path).c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-        })) {
-        const DWORD code = ::GetLastError();
-        ::DeleteFileW(SystemPath(fresh).c_str());
-        throw Error(where, code);
-    }
-}
-
-// Settles and removes the private folders in `folder` that carry our mark
-// and that no live process holds (each run holds its own, letting no one
-// delete it).
-void RemoveStalePrivateFolders(const std::string& folder) {
-    WIN32_FIND_DATAW entry{};
-    const windows::FindHandle found(
-        ::FindFirstFileExW(SystemPath(folder + "\\a5merge-??????").c_str(), FindExInfoBasic, &entry,
-                           FindExSearchNameMatch, nullptr, 0));
-    if (!found.valid()) return;
-    do {
-        const std::string name = Narrow(entry.cFileName);
-        if (name.size() != kPrivatePrefix.size() + 6 ||
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            continue;
-        }
-        // Claimed: opened for deletion, where no one holds it, leaving no one
-        // else room to delete it (another run's clean-up passes it by).
-        const std::string path = folder + "\\" + name;
-        const Handle claim(::CreateFileW(
-            SystemPath(path).c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!claim.valid()) continue;
-        FILE_ATTRIBUTE_TAG_INFO tag{};
-        const std::optional<FileIdentity> id = windows::IdOf(claim.get());
-        if (!id ||
-            !::GetFileInformationByHandleEx(claim.get(), FileAttributeTagInfo, &tag, sizeof tag) ||
-            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
-            ReadSmallFile(path + "\\" + kMarkName, 256) != MarkText(*id)) {
-            continue;  // not ours
-        }
-        // Settled first; its record goes before the rest, so that a run
-        // killed meanwhile leaves the record only with the mark.
-        const std::string record = path + "\\" + kPlacementRecord;
-        if (const auto text = ReadSmallFile(record, 1 << 20)) {
-            if (const std::optional<Placement> placement = ParseRecord(*text)) {
-                const Settlement done = Settle(*placement);
-                if (done.how == Settled::Stranded || done.leftovers) continue;
-            }
-            ::DeleteFileW(SystemPath(record).c_str());
-        }
-        windows::RemoveHeldFolder(path, claim.get());
-    } while (::FindNextFileW(found.get(), &entry));
-}
-
-}  // namespace
-
-void SettleLeftovers() {
-    static std::once_flag swept;
-    std::call_once(swept, [] { RemoveStalePrivateFolders(TemporaryFolder()); });
-}
-
-PrivateFolder::PrivateFolder() : held_(std::make_unique<Held>()) {
-    const std::string folder = TemporaryFolder();
-    SettleLeftovers();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = folder + "\\" + std::string(kPrivatePrefix) + RandomSuffix(6);
-        if (!::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) {
-            if (::GetLastError() == ERROR_ALREADY_EXISTS) continue;
-            throw Error(folder);
-        }
-        // Held from now on, without room for another to delete or rename it
-        // (another run's clean-up may look at it for a moment first: it
-        // leaves a folder without our mark alone).
-        windows::RetryWhileHeld([&] {
-            held_->folder.reset(
-                ::CreateFileW(SystemPath(path).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            return held_->folder.valid();
-        });
-        const std::optional<FileIdentity> id =
-            held_->folder.valid() ? windows::IdOf(held_->folder.get()) : std::nullopt;
-        if (!id) {
-            const DWORD code = ::GetLastError();
-            held_->folder.reset();
-            ::RemoveDirectoryW(SystemPath(path).c_str());
-            throw Error(folder, code);
-        }
-        held_->entry = windows::CleanupEntry(path, true, held_->folder.get());
-        path_ = path;
-        try {
-            WriteWhole(Path(kMarkName), MarkText(*id), folder);
-        } catch (...) {
-            held_->entry = {};
-            held_->folder.reset();
-            windows::RemoveTree(path);
-            path_.clear();
-            throw;
-        }
-        return;
-    }
-    throw RuntimeError::FromSystem(folder, EEXIST);
-}
-
-PrivateFolder::~PrivateFolder() {
-    if (path_.empty()) return;
-    held_->entry = {};
-    held_->folder.reset();
-    if (!leave_) windows::RemoveTree(path_);
-}
-
-void PrivateFolder::SetFile(const std::string& name, std::string_view bytes, bool) const {
-    if (bytes.empty()) {
-        if (!::DeleteFileW(SystemPath(Path(name)).c_str()) &&
-            ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-            throw Error(path_);
-        }
-        return;
-    }
-    WriteWhole(Path(name), bytes, path_);
-}
-
 Spool::File::File(const std::string& in) : folder(in) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = folder + "\\a5merge-spool-" + RandomSuffix(8);
+        const std::string name = folder + "\\a5merge-spool-" + RandomLettersAndDigits(8);
         // Gone when closed, also when this process is killed.
         const HANDLE made = ::CreateFileW(
             SystemPath(name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,

@@ -19,25 +19,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 
 #include "platform/cleanup_linux.h"
+#include "platform/descriptor_linux.h"
 #include "platform/file_system.h"
 #include "platform/output_sink.h"
 #include "platform/placement.h"
+#include "platform/private_folder_system.h"
 #include "platform/runtime_error.h"
 
 namespace a5merge {
 
 namespace {
 
-constexpr const char* kTempPrefix = ".a5merge-";
 constexpr const char* kNewCopySuffix = ".a5merge-new";
 
-void Close(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
+using posix::Fd;
 
 void WriteAll(int fd, std::string_view data, const std::string& path) {
     while (!data.empty()) {
@@ -82,13 +79,6 @@ bool CanNameUnnamedFiles() {
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-std::string RandomTempName() {
-    static std::mt19937 random{std::random_device{}()};
-    char name[32];
-    std::snprintf(name, sizeof name, "%s%08x", kTempPrefix, static_cast<unsigned>(random()));
-    return name;
-}
-
 int RegisterTempName(int dirFd, const std::string& name) {
     return exit_cleanup::AddFile(dirFd, name.c_str());
 }
@@ -101,10 +91,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 
 // Flushes the folder's entries to the disk: names made or removed stay so.
 void SyncFolder(int dirFd) {
-    const int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
+    const Fd folder(::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.valid()) ::fsync(folder.get());
 }
 
 // File systems on which overwriting a block takes a new one.
@@ -120,13 +108,13 @@ struct FileOutput final : OutputSink {
     std::string errorPath;  // named by a failed write
     bool cutsBack = false;  // standard output, written as it comes
     IfExists ifExists = IfExists::Replace;
-    int fd = -1;  // where the content goes now
+    Fd fd;  // where the content goes now
     std::string writtenPath;
 
     // Aside: the target's folder (and its path, as given) and name there,
     // and the new file's name while it has one of its own (and its slot for
     // signals).
-    int dirFd = -1;
+    Fd dirFd;
     std::string folderPath;
     std::string name;
     std::string tempName;
@@ -139,7 +127,7 @@ struct FileOutput final : OutputSink {
     // Spooled: the destination, unless it is standard output: the FIFO or
     // device that was there when opened (a path, not opened for writing).
     bool toStandardOutput = false;
-    int special = -1;
+    Fd special;
 
     // AsItComes: the length standard output is cut back to when dropped,
     // once something was written.
@@ -148,13 +136,14 @@ struct FileOutput final : OutputSink {
 
     ~FileOutput() override {
         UnregisterTempName(tempSlot);
-        Close(fd);
-        Close(dirFd);
-        Close(special);
+        // Closed (and unlocked) before the record of the new file goes.
+        fd.reset();
+        dirFd.reset();
+        special.reset();
     }
 
     void Drop() override {
-        if (!tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);
+        if (!tempName.empty()) ::unlinkat(dirFd.get(), tempName.c_str(), 0);
         if (cutsBack && wrote && ::ftruncate(STDOUT_FILENO, cutBack) == 0) {
             ::lseek(STDOUT_FILENO, cutBack, SEEK_SET);
         }
@@ -166,9 +155,9 @@ struct FileOutput final : OutputSink {
     // the folder in messages.
     void MakeFile(const std::string& where, mode_t mode = 0666) {
         if (CanNameUnnamedFiles()) {
-            fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
-            if (fd >= 0) {
-                ::flock(fd, LOCK_EX | LOCK_NB);
+            fd.reset(::openat(dirFd.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, mode));
+            if (fd.valid()) {
+                ::flock(fd.get(), LOCK_EX | LOCK_NB);
                 return;
             }
             if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
@@ -180,24 +169,23 @@ struct FileOutput final : OutputSink {
         if (!name.empty()) MakeRecordFolder();
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string candidate = RandomTempName();
-            const int made =
-                ::openat(dirFd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, mode);
-            if (made < 0 && errno == EEXIST) continue;
-            if (made < 0) throw RuntimeError::FromSystem(where, errno);
+            Fd made(::openat(dirFd.get(), candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC,
+                             mode));
+            if (!made.valid() && errno == EEXIST) continue;
+            if (!made.valid()) throw RuntimeError::FromSystem(where, errno);
             // Locked, and still under its name: another run's clean-up may
             // have taken it between the two.
             struct stat mine {
             }, named{};
-            if (::flock(made, LOCK_EX | LOCK_NB) == 0 && ::fstat(made, &mine) == 0 &&
-                ::fstatat(dirFd, candidate.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+            if (::flock(made.get(), LOCK_EX | LOCK_NB) == 0 && ::fstat(made.get(), &mine) == 0 &&
+                ::fstatat(dirFd.get(), candidate.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
                 SameFile(mine, named)) {
-                fd = made;
+                fd = std::move(made);
                 tempName = candidate;
-                tempSlot = RegisterTempName(dirFd, tempName);
+                tempSlot = RegisterTempName(dirFd.get(), tempName);
                 Record(tempName, false);
                 return;
             }
-            ::close(made);
         }
         throw RuntimeError::FromSystem(where, EEXIST);
     }
@@ -212,15 +200,16 @@ struct FileOutput final : OutputSink {
                                                               : place.substr(0, slash);
         name = slash == std::string::npos ? place : place.substr(slash + 1);
         if (name.empty()) throw RuntimeError::FromSystem(path, ENOENT);
-        dirFd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd < 0) throw RuntimeError::FromSystem(path, errno);
+        dirFd.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!dirFd.valid()) throw RuntimeError::FromSystem(path, errno);
         folderPath = folder;
         SettleLeftovers();
         // The new content is never more open than the file it replaces, nor
         // given to another owner, from its first byte.
         struct stat target {};
-        const bool replaces = ::fstatat(dirFd, name.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              S_ISREG(target.st_mode);
+        const bool replaces =
+            ::fstatat(dirFd.get(), name.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(target.st_mode);
         try {
             MakeFile(path, replaces ? target.st_mode & 0777 : 0666);
         } catch (const RuntimeError& error) {
@@ -238,7 +227,7 @@ struct FileOutput final : OutputSink {
                                why);
         }
         if (replaces && (target.st_uid != ::geteuid() || target.st_gid != ::getegid())) {
-            (void)!::fchown(fd, target.st_uid, target.st_gid);
+            (void)!::fchown(fd.get(), target.st_uid, target.st_gid);
         }
     }
 
@@ -247,14 +236,14 @@ struct FileOutput final : OutputSink {
     void OpenSpool(const OutputTarget* into) override {
         toStandardOutput = into == nullptr;
         if (into != nullptr) {
-            special = ::open(path.c_str(), O_PATH | O_CLOEXEC);
-            if (special < 0) throw RuntimeError::FromSystem(path, errno);
+            special.reset(::open(path.c_str(), O_PATH | O_CLOEXEC));
+            if (!special.valid()) throw RuntimeError::FromSystem(path, errno);
         }
         errorPath = TemporaryFolder();
-        dirFd = ::open(errorPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (dirFd < 0) throw RuntimeError::FromSystem(errorPath, errno);
+        dirFd.reset(::open(errorPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!dirFd.valid()) throw RuntimeError::FromSystem(errorPath, errno);
         MakeFile(errorPath);
-        if (!tempName.empty()) ::unlinkat(dirFd, tempName.c_str(), 0);  // open, it stays
+        if (!tempName.empty()) ::unlinkat(dirFd.get(), tempName.c_str(), 0);  // open, it stays
         UnregisterTempName(tempSlot);
         tempName.clear();
     }
@@ -262,8 +251,8 @@ struct FileOutput final : OutputSink {
     void WriteToStandardOutput(const StandardOutputPlace& place) override {
         cutsBack = true;
         cutBack = place.position;
-        fd = ::dup(STDOUT_FILENO);
-        if (fd < 0) throw RuntimeError::FromSystem(path, errno);
+        fd.reset(::dup(STDOUT_FILENO));
+        if (!fd.valid()) throw RuntimeError::FromSystem(path, errno);
     }
 
     // Gives the finished file the name `target` in the folder: replacing what
@@ -271,8 +260,8 @@ struct FileOutput final : OutputSink {
     void Place(const char* target, bool replace) {
         if (tempName.empty()) {
             if (!replace) {
-                if (::linkat(AT_FDCWD, ProcPath(fd).c_str(), dirFd, target, AT_SYMLINK_FOLLOW) !=
-                    0) {
+                if (::linkat(AT_FDCWD, ProcPath(fd.get()).c_str(), dirFd.get(), target,
+                             AT_SYMLINK_FOLLOW) != 0) {
                     throw RuntimeError::FromSystem(path, errno);
                 }
                 return;
@@ -280,17 +269,18 @@ struct FileOutput final : OutputSink {
             NameUnnamed();
         }
         if (replace) {
-            if (::renameat(dirFd, tempName.c_str(), dirFd, target) != 0) {
+            if (::renameat(dirFd.get(), tempName.c_str(), dirFd.get(), target) != 0) {
                 throw RuntimeError::FromSystem(path, errno);
             }
-        } else if (::renameat2(dirFd, tempName.c_str(), dirFd, target, RENAME_NOREPLACE) != 0) {
+        } else if (::renameat2(dirFd.get(), tempName.c_str(), dirFd.get(), target,
+                               RENAME_NOREPLACE) != 0) {
             if (errno != EINVAL) throw RuntimeError::FromSystem(path, errno);
             // No such rename on this file system: a second link, which fails as well
             // when the name is taken.
-            if (::linkat(dirFd, tempName.c_str(), dirFd, target, 0) != 0) {
+            if (::linkat(dirFd.get(), tempName.c_str(), dirFd.get(), target, 0) != 0) {
                 throw RuntimeError::FromSystem(path, errno);
             }
-            ::unlinkat(dirFd, tempName.c_str(), 0);
+            ::unlinkat(dirFd.get(), tempName.c_str(), 0);
         }
         UnregisterTempName(tempSlot);
         tempName.clear();
@@ -310,7 +300,7 @@ struct FileOutput final : OutputSink {
 
     void Record(const std::string& temporary, bool whole) {
         struct stat mine {};
-        if (name.empty() || ::fstat(fd, &mine) != 0) return;  // a spool is nobody's target
+        if (name.empty() || ::fstat(fd.get(), &mine) != 0) return;  // a spool is nobody's target
         MakeRecordFolder();
         if (!record) return;
         try {
@@ -334,10 +324,10 @@ struct FileOutput final : OutputSink {
         for (int attempt = 0;; ++attempt) {
             const std::string candidate = RandomTempName();
             Record(candidate, true);
-            if (::linkat(AT_FDCWD, ProcPath(fd).c_str(), dirFd, candidate.c_str(),
+            if (::linkat(AT_FDCWD, ProcPath(fd.get()).c_str(), dirFd.get(), candidate.c_str(),
                          AT_SYMLINK_FOLLOW) == 0) {
                 tempName = candidate;
-                tempSlot = RegisterTempName(dirFd, tempName);
+                tempSlot = RegisterTempName(dirFd.get(), tempName);
                 return;
             }
             if (errno != EEXIST || attempt == 100) throw RuntimeError::FromSystem(path, errno);
@@ -348,21 +338,22 @@ struct FileOutput final : OutputSink {
     // and other extended attributes of `target`; false where the process may
     // not set them all.
     bool TakeOver(const struct stat& target) {
-        if (::fchown(fd, target.st_uid, target.st_gid) != 0) return false;
+        if (::fchown(fd.get(), target.st_uid, target.st_gid) != 0) return false;
         const mode_t wanted = target.st_mode & 07777;
         struct stat now {};
-        return ::fchmod(fd, wanted) == 0 && CopyAttributes(target) && ::fstat(fd, &now) == 0 &&
-               (now.st_mode & 07777) == wanted;
+        return ::fchmod(fd.get(), wanted) == 0 && CopyAttributes(target) &&
+               ::fstat(fd.get(), &now) == 0 && (now.st_mode & 07777) == wanted;
     }
 
     // Gives the new file every extended attribute of `target` (its access
     // control list among them); false where one cannot be read or set.
     bool CopyAttributes(const struct stat& target) {
-        const int held = ::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-        if (held < 0) return false;
+        const Fd held(::openat(dirFd.get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+        if (!held.valid()) return false;
         struct stat st {};
-        const std::string at = CanNameUnnamedFiles() ? ProcPath(held) : folderPath + "/" + name;
-        bool copied = ::fstat(held, &st) == 0 && SameFile(st, target);
+        const std::string at =
+            CanNameUnnamedFiles() ? ProcPath(held.get()) : folderPath + "/" + name;
+        bool copied = ::fstat(held.get(), &st) == 0 && SameFile(st, target);
         std::string names(4096, '\0');
         ssize_t listed = copied ? ::listxattr(at.c_str(), names.data(), names.size()) : -1;
         if (listed < 0 && errno == ERANGE) {
@@ -378,9 +369,8 @@ struct FileOutput final : OutputSink {
             std::string value(static_cast<std::size_t>(std::max<ssize_t>(size, 0)), '\0');
             copied = size >= 0 &&
                      ::getxattr(at.c_str(), attribute, value.data(), value.size()) == size &&
-                     ::fsetxattr(fd, attribute, value.data(), value.size(), 0) == 0;
+                     ::fsetxattr(fd.get(), attribute, value.data(), value.size(), 0) == 0;
         }
-        ::close(held);
         return copied;
     }
 
@@ -411,36 +401,36 @@ struct FileOutput final : OutputSink {
     // there is room, with the whole content kept as NAME.a5merge-new until
     // the rewrite is on the disk. False when the process may not write it.
     bool RewriteInPlace() {
-        int out = ::openat(dirFd, name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (out < 0) {
+        Fd out(::openat(dirFd.get(), name.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+        if (!out.valid()) {
             if (errno == EACCES || errno == EPERM) return false;
             throw RuntimeError::FromSystem(path, errno);
         }
         std::string copy;
         bool copyMade = false;
         try {
-            if (::flock(out, LOCK_EX | LOCK_NB) != 0) {
+            if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) {
                 throw RuntimeError(path, "another run is rewriting it; nothing was written",
                                    EWOULDBLOCK);
             }
             struct stat target {
             }, content{};
-            if (::fstat(out, &target) != 0 || ::fstat(fd, &content) != 0) {
+            if (::fstat(out.get(), &target) != 0 || ::fstat(fd.get(), &content) != 0) {
                 throw RuntimeError::FromSystem(path, errno);
             }
-            EnsureRoom(out, content.st_size, target.st_blocks);
+            EnsureRoom(out.get(), content.st_size, target.st_blocks);
 
             copy = NameTheCopy();
             copyMade = true;
-            SyncFolder(dirFd);
+            SyncFolder(dirFd.get());
 
-            CopyAll(fd, out, path);
-            if (::ftruncate(out, content.st_size) != 0 || ::fdatasync(out) != 0) {
+            CopyAll(fd.get(), out.get(), path);
+            if (::ftruncate(out.get(), content.st_size) != 0 || ::fdatasync(out.get()) != 0) {
                 throw RuntimeError::FromSystem(path, errno);
             }
-            WrittenAt(out);
+            WrittenAt(out.get());
         } catch (const RuntimeError& error) {
-            Close(out);
+            out.reset();
             if (!copyMade) throw;
             // The target may hold part of it now: the whole stays beside it.
             throw RuntimeError(error.path(),
@@ -448,16 +438,16 @@ struct FileOutput final : OutputSink {
                                    (folderPath == "/" ? "" : folderPath) + "/" + copy,
                                error.systemError());
         }
-        Close(out);
+        out.reset();
         // Ours only: the very file written, still under that name.
         struct stat mine {
         }, named{};
-        if (::fstat(fd, &mine) == 0 &&
-            ::fstatat(dirFd, copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (::fstat(fd.get(), &mine) == 0 &&
+            ::fstatat(dirFd.get(), copy.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
             SameFile(mine, named)) {
-            ::unlinkat(dirFd, copy.c_str(), 0);
+            ::unlinkat(dirFd.get(), copy.c_str(), 0);
         }
-        SyncFolder(dirFd);
+        SyncFolder(dirFd.get());
         return true;
     }
 
@@ -469,14 +459,14 @@ struct FileOutput final : OutputSink {
                 name + kNewCopySuffix + (n == 1 ? std::string() : "-" + std::to_string(n));
             bool named = false;
             if (tempName.empty()) {
-                named = ::linkat(AT_FDCWD, ProcPath(fd).c_str(), dirFd, copy.c_str(),
+                named = ::linkat(AT_FDCWD, ProcPath(fd.get()).c_str(), dirFd.get(), copy.c_str(),
                                  AT_SYMLINK_FOLLOW) == 0;
             } else {
-                named = ::renameat2(dirFd, tempName.c_str(), dirFd, copy.c_str(),
+                named = ::renameat2(dirFd.get(), tempName.c_str(), dirFd.get(), copy.c_str(),
                                     RENAME_NOREPLACE) == 0;
                 if (!named && errno == EINVAL &&
-                    ::linkat(dirFd, tempName.c_str(), dirFd, copy.c_str(), 0) == 0) {
-                    ::unlinkat(dirFd, tempName.c_str(), 0);
+                    ::linkat(dirFd.get(), tempName.c_str(), dirFd.get(), copy.c_str(), 0) == 0) {
+                    ::unlinkat(dirFd.get(), tempName.c_str(), 0);
                     named = true;
                 }
                 if (named) {
@@ -504,20 +494,20 @@ struct FileOutput final : OutputSink {
             return;
         }
         char folder[4096];
-        const ssize_t n = ::readlink(ProcPath(dirFd).c_str(), folder, sizeof folder - 1);
+        const ssize_t n = ::readlink(ProcPath(dirFd.get()).c_str(), folder, sizeof folder - 1);
         if (n > 0) writtenPath = std::string(folder, static_cast<std::size_t>(n)) + "/" + name;
     }
 
     void PutInPlace() override {
-        if (::fdatasync(fd) != 0) throw RuntimeError::FromSystem(path, errno);
+        if (::fdatasync(fd.get()) != 0) throw RuntimeError::FromSystem(path, errno);
         if (!tempName.empty()) Record(tempName, true);
         if (ifExists == IfExists::Fail) {
             Place(name.c_str(), false);
-            SyncFolder(dirFd);
-            return WrittenAt(fd);
+            SyncFolder(dirFd.get());
+            return WrittenAt(fd.get());
         }
         struct stat target {};
-        if (::fstatat(dirFd, name.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (::fstatat(dirFd.get(), name.c_str(), &target, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(target.st_mode)) {
             const bool keepsEverything = target.st_nlink == 1 && TakeOver(target);
             if (!keepsEverything) {
@@ -536,49 +526,44 @@ struct FileOutput final : OutputSink {
             }
         }
         Place(name.c_str(), true);
-        SyncFolder(dirFd);
-        WrittenAt(fd);
+        SyncFolder(dirFd.get());
+        WrittenAt(fd.get());
     }
 
     void Write(std::string_view bytes) override {
         wrote = wrote || !bytes.empty();
-        WriteAll(fd, bytes, errorPath);
+        WriteAll(fd.get(), bytes, errorPath);
     }
 
     const std::string& WrittenPath() const override { return writtenPath; }
 
     void Deliver() override {
-        int out = STDOUT_FILENO;
+        Fd opened;  // the FIFO or device; else standard output
         if (!toStandardOutput) {
             // Into the very FIFO or device that was checked: one put there
             // since is not written into.
             struct stat checked {
             }, now{};
-            if (::fstat(special, &checked) != 0 || ::stat(path.c_str(), &now) != 0 ||
+            if (::fstat(special.get(), &checked) != 0 || ::stat(path.c_str(), &now) != 0 ||
                 !SameFile(checked, now)) {
                 throw RuntimeError(path,
                                    "was replaced while the sheet was made; nothing was "
                                    "written into what is there now");
             }
             // A FIFO waits here for its reader, as it does for any writer.
-            out = CanNameUnnamedFiles() ? ::open(ProcPath(special).c_str(), O_WRONLY | O_CLOEXEC)
-                                        : ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
-            if (out < 0) throw RuntimeError::FromSystem(path, errno);
-            struct stat opened {};
-            if (::fstat(out, &opened) != 0 || !SameFile(opened, checked)) {
-                ::close(out);
+            opened.reset(CanNameUnnamedFiles()
+                             ? ::open(ProcPath(special.get()).c_str(), O_WRONLY | O_CLOEXEC)
+                             : ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+            if (!opened.valid()) throw RuntimeError::FromSystem(path, errno);
+            struct stat there {};
+            if (::fstat(opened.get(), &there) != 0 || !SameFile(there, checked)) {
                 throw RuntimeError(path,
                                    "was replaced while the sheet was made; nothing was "
                                    "written into what is there now");
             }
         }
-        try {
-            CopyAll(fd, out, path);
-        } catch (...) {
-            if (!toStandardOutput) ::close(out);
-            throw;
-        }
-        if (!toStandardOutput && ::close(out) != 0) throw RuntimeError::FromSystem(path, errno);
+        CopyAll(fd.get(), toStandardOutput ? STDOUT_FILENO : opened.get(), path);
+        if (opened.Close() != 0) throw RuntimeError::FromSystem(path, errno);
         writtenPath = path;
     }
 };

@@ -13,13 +13,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
-#include <random>
 #include <vector>
 
 #include "platform/cleanup_windows.h"
 #include "platform/file_system.h"
 #include "platform/output_sink.h"
 #include "platform/placement.h"
+#include "platform/private_folder_system.h"
 #include "platform/runtime_error.h"
 #include "platform/windows_support.h"
 
@@ -34,17 +34,7 @@ using windows::Wide;
 
 namespace {
 
-constexpr const char* kTempPrefix = ".a5merge-";  // then eight hex digits
 constexpr const char* kAsideEnding = ".old";  // the old file's name of ours, after the new one's
-
-std::string RandomTempName() {
-    static std::mt19937 random{std::random_device{}()};
-    static std::mutex mutex;
-    std::lock_guard lock(mutex);
-    char name[32];
-    std::snprintf(name, sizeof name, "%s%08x", kTempPrefix, static_cast<unsigned>(random()));
-    return name;
-}
 
 void WriteAll(HANDLE file, std::string_view data, const std::string& path) {
     while (!data.empty()) {
