@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/output_sink.h"
 #include "platform/placement.h"
 #include "platform/runtime_error.h"
 #include "support/temp_folder.h"
@@ -522,6 +523,46 @@ TEST(TextFilesTest, OnlyRegularFilesOpenForInputAndNothingBlocks) {
 
 // The record of a placement reads back as written, whatever its paths hold;
 // a record cut short or changed reads as none.
+// What an output says when the sheet does not reach its place, word for
+// word, on every system.
+TEST(PlacementTest, WhatIsSaidWhenTheSheetDoesNotTakeItsPlace) {
+    const struct {
+        std::string said, expected;
+    } cases[] = {
+        {NothingWritten("Disk full"), "Disk full; nothing was written"},
+        {NoRoomBesideHardLinked(3, "Permission denied"),
+         "has 3 hard links, so it is rewritten in place, with the whole new sheet kept beside it "
+         "meanwhile; this user may not make that file in its folder (Permission denied), so "
+         "nothing was written"},
+        {CannotRewriteInPlace(2),
+         "has 2 hard links and this user may not write it, so it cannot be rewritten in place; "
+         "nothing was written"},
+        {CannotRewriteInPlace(1),
+         "belongs to another user or group and this user may not write it; a new file would "
+         "change its owner, so nothing was written"},
+        {WholeSheetKeptIn("No space left on device", "/d/s.ps.a5merge-new"),
+         "No space left on device; the whole new sheet is in /d/s.ps.a5merge-new"},
+        {CopyName("s.ps", 1), "s.ps.a5merge-new"},
+        {CopyName("s.ps", kCopyNames), "s.ps.a5merge-new-9"},
+        {EveryCopyNameTaken("s.ps"),
+         "every name for its new sheet beside it (s.ps.a5merge-new to -9) is taken; nothing was "
+         "written"},
+        {HeldByAnotherProgram("In use"),
+         "In use (another program holds it open); nothing was written"},
+        {HeldByAnotherProgram("In use", "C:\\d\\.a5merge-1"),
+         "In use (another program holds its new sheet, C:\\d\\.a5merge-1, open); nothing was "
+         "written"},
+        {LeftAfterFailedReplacement("Denied; nothing was written", true, "C:\\o", "C:\\n"),
+         "Denied; nothing is under its name now: the old sheet is in C:\\o and the whole new sheet "
+         "is in C:\\n"},
+        {LeftAfterFailedReplacement("Denied", false, "C:\\o", ""),
+         "Denied; something else is under its name now: the old sheet is in C:\\o"},
+        {LeftAfterFailedReplacement("Denied; nothing was written", false, "", "C:\\n"),
+         "Denied; something else is under its name now: the whole new sheet is in C:\\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.said, c.expected);
+}
+
 TEST(PlacementTest, RecordsReadBackWholeOrNotAtAll) {
     Placement placement;
     placement.target = "/a folder/with\nnew line and \"quotes\"/sheet.PS";

@@ -122,4 +122,54 @@ const std::string& OutputFile::WrittenPath() const {
     return impl_->writtenPath.empty() ? impl_->path : impl_->writtenPath;
 }
 
+std::string NothingWritten(const std::string& reason) { return reason + "; nothing was written"; }
+
+std::string NoRoomBesideHardLinked(std::uint64_t links, const std::string& why) {
+    return "has " + std::to_string(links) +
+           " hard links, so it is rewritten in place, with the whole new sheet kept beside it "
+           "meanwhile; this user may not make that file in its folder (" +
+           why + "), so nothing was written";
+}
+
+std::string CannotRewriteInPlace(std::uint64_t links) {
+    if (links > 1) {
+        return "has " + std::to_string(links) +
+               " hard links and this user may not write it, so it cannot be rewritten in place; "
+               "nothing was written";
+    }
+    return "belongs to another user or group and this user may not write it; a new file would "
+           "change its owner, so nothing was written";
+}
+
+std::string WholeSheetKeptIn(const std::string& reason, const std::string& copy) {
+    return reason + "; the whole new sheet is in " + copy;
+}
+
+std::string CopyName(const std::string& name, int n) {
+    return name + ".a5merge-new" + (n == 1 ? std::string() : "-" + std::to_string(n));
+}
+
+std::string EveryCopyNameTaken(const std::string& name) {
+    return "every name for its new sheet beside it (" + CopyName(name, 1) + " to -" +
+           std::to_string(kCopyNames) + ") is taken; nothing was written";
+}
+
+std::string HeldByAnotherProgram(const std::string& held, const std::string& newSheet) {
+    if (newSheet.empty()) return NothingWritten(held + " (another program holds it open)");
+    return NothingWritten(held + " (another program holds its new sheet, " + newSheet + ", open)");
+}
+
+std::string LeftAfterFailedReplacement(std::string reason, bool stranded,
+                                       const std::string& oldSheet, const std::string& newSheet) {
+    if (const std::size_t cut = reason.rfind("; nothing was written"); cut != std::string::npos) {
+        reason.erase(cut);
+    }
+    reason +=
+        stranded ? "; nothing is under its name now:" : "; something else is under its name now:";
+    if (!oldSheet.empty()) reason += " the old sheet is in " + oldSheet;
+    if (!oldSheet.empty() && !newSheet.empty()) reason += " and";
+    if (!newSheet.empty()) reason += " the whole new sheet is in " + newSheet;
+    return reason;
+}
+
 }  // namespace a5merge

@@ -32,7 +32,6 @@ namespace a5merge {
 
 namespace {
 
-constexpr const char* kNewCopySuffix = ".a5merge-new";
 
 using posix::Fd;
 
@@ -218,13 +217,7 @@ struct FileOutput final : OutputSink {
                 (why != EACCES && why != EPERM && why != EROFS)) {
                 throw;
             }
-            throw RuntimeError(path,
-                               "has " + std::to_string(target.st_nlink) +
-                                   " hard links, so it is rewritten in place, with the whole new "
-                                   "sheet kept beside it meanwhile; this user may not make that "
-                                   "file in its folder (" +
-                                   error.reason() + "), so nothing was written",
-                               why);
+            throw RuntimeError(path, NoRoomBesideHardLinked(target.st_nlink, error.reason()), why);
         }
         if (replaces && (target.st_uid != ::geteuid() || target.st_gid != ::getegid())) {
             (void)!::fchown(fd.get(), target.st_uid, target.st_gid);
@@ -410,8 +403,7 @@ struct FileOutput final : OutputSink {
         bool copyMade = false;
         try {
             if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) {
-                throw RuntimeError(path, "another run is rewriting it; nothing was written",
-                                   EWOULDBLOCK);
+                throw RuntimeError(path, kAnotherRunRewrites, EWOULDBLOCK);
             }
             struct stat target {
             }, content{};
@@ -433,10 +425,10 @@ struct FileOutput final : OutputSink {
             out.reset();
             if (!copyMade) throw;
             // The target may hold part of it now: the whole stays beside it.
-            throw RuntimeError(error.path(),
-                               error.reason() + "; the whole new sheet is in " +
-                                   (folderPath == "/" ? "" : folderPath) + "/" + copy,
-                               error.systemError());
+            throw RuntimeError(
+                error.path(),
+                WholeSheetKeptIn(error.reason(), (folderPath == "/" ? "" : folderPath) + "/" + copy),
+                error.systemError());
         }
         out.reset();
         // Ours only: the very file written, still under that name.
@@ -454,9 +446,8 @@ struct FileOutput final : OutputSink {
     // Gives the finished file the first free name of NAME.a5merge-new,
     // NAME.a5merge-new-2 ... -9, never taking one that is there; returns it.
     std::string NameTheCopy() {
-        for (int n = 1; n <= 9; ++n) {
-            const std::string copy =
-                name + kNewCopySuffix + (n == 1 ? std::string() : "-" + std::to_string(n));
+        for (int n = 1; n <= kCopyNames; ++n) {
+            const std::string copy = CopyName(name, n);
             bool named = false;
             if (tempName.empty()) {
                 named = ::linkat(AT_FDCWD, ProcPath(fd.get()).c_str(), dirFd.get(), copy.c_str(),
@@ -477,10 +468,7 @@ struct FileOutput final : OutputSink {
             if (named) return copy;
             if (errno != EEXIST) throw RuntimeError::FromSystem(path, errno);
         }
-        throw RuntimeError(path,
-                           "every name for its new sheet beside it (" + name + kNewCopySuffix +
-                               " to -9) is taken; nothing was written",
-                           EEXIST);
+        throw RuntimeError(path, EveryCopyNameTaken(name), EEXIST);
     }
 
     // Records where the file open as `written` now is: the path given while
@@ -513,16 +501,7 @@ struct FileOutput final : OutputSink {
             if (!keepsEverything) {
                 if (RewriteInPlace()) return;
                 // A new file would split the links or change the owner.
-                throw RuntimeError(
-                    path,
-                    target.st_nlink > 1
-                        ? "has " + std::to_string(target.st_nlink) +
-                              " hard links and this user may not write it, so it cannot be "
-                              "rewritten in place; nothing was written"
-                        : std::string("belongs to another user or group and this user may not "
-                                      "write it; a new file would change its owner, so nothing "
-                                      "was written"),
-                    EACCES);
+                throw RuntimeError(path, CannotRewriteInPlace(target.st_nlink), EACCES);
             }
         }
         Place(name.c_str(), true);
@@ -546,9 +525,7 @@ struct FileOutput final : OutputSink {
             }, now{};
             if (::fstat(special.get(), &checked) != 0 || ::stat(path.c_str(), &now) != 0 ||
                 !SameFile(checked, now)) {
-                throw RuntimeError(path,
-                                   "was replaced while the sheet was made; nothing was "
-                                   "written into what is there now");
+                throw RuntimeError(path, kReplacedMeanwhile);
             }
             // A FIFO waits here for its reader, as it does for any writer.
             opened.reset(CanNameUnnamedFiles()
@@ -557,9 +534,7 @@ struct FileOutput final : OutputSink {
             if (!opened.valid()) throw RuntimeError::FromSystem(path, errno);
             struct stat there {};
             if (::fstat(opened.get(), &there) != 0 || !SameFile(there, checked)) {
-                throw RuntimeError(path,
-                                   "was replaced while the sheet was made; nothing was "
-                                   "written into what is there now");
+                throw RuntimeError(path, kReplacedMeanwhile);
             }
         }
         CopyAll(fd.get(), toStandardOutput ? STDOUT_FILENO : opened.get(), path);

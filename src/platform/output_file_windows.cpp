@@ -225,17 +225,13 @@ struct FileOutput final : OutputSink {
         if (code != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
             if (HeldNow(target) || (windows::HeldByAnother(code) && code != ERROR_ACCESS_DENIED &&
                                     !HeldNow(temporary))) {
-                return RuntimeError(
-                    path, held + " (another program holds it open); nothing was written", EBUSY);
+                return RuntimeError(path, HeldByAnotherProgram(held), EBUSY);
             }
             if (HeldNow(temporary)) {
-                return RuntimeError(path,
-                                    held + " (another program holds its new sheet, " + temporary +
-                                        ", open); nothing was written",
-                                    EBUSY);
+                return RuntimeError(path, HeldByAnotherProgram(held, temporary), EBUSY);
             }
         }
-        return RuntimeError(path, windows::SystemReason(code) + "; nothing was written",
+        return RuntimeError(path, NothingWritten(windows::SystemReason(code)),
                             windows::ErrnoOf(code));
     }
 
@@ -319,18 +315,13 @@ struct FileOutput final : OutputSink {
         if (settled.how != Settled::Stranded && !settled.oldAside) throw error;
         // What is left is the user's from now on: named here, never swept.
         if (record) record->SetFile(kPlacementRecord, {});
-        std::string reason = error.reason();
-        if (const std::size_t cut = reason.rfind("; nothing was written");
-            cut != std::string::npos) {
-            reason.erase(cut);
-        }
         const bool freshThere = IdentityOf(temporary) == placement.freshId;
-        reason += settled.how == Settled::Stranded ? "; nothing is under its name now:"
-                                                   : "; something else is under its name now:";
-        if (settled.oldAside) reason += " the old sheet is in " + placement.aside;
-        if (settled.oldAside && freshThere) reason += " and";
-        if (freshThere) reason += " the whole new sheet is in " + temporary;
-        throw RuntimeError(path, reason, error.systemError());
+        throw RuntimeError(path,
+                           LeftAfterFailedReplacement(error.reason(),
+                                                      settled.how == Settled::Stranded,
+                                                      settled.oldAside ? placement.aside : "",
+                                                      freshThere ? temporary : ""),
+                           error.systemError());
     }
 
     void PutInPlace() override {
@@ -341,7 +332,7 @@ struct FileOutput final : OutputSink {
         const bool replaces =
             ifExists == IfExists::Replace && attributes != INVALID_FILE_ATTRIBUTES;
         if (replaces && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-            throw RuntimeError(path, "is read-only; nothing was written", EACCES);
+            throw RuntimeError(path, kReadOnly, EACCES);
         }
         // The attributes it will have, set before its name is: the ones a
         // user sets on the file replaced go with the new one (not every

@@ -78,6 +78,38 @@ public:
     virtual void Drop() = 0;
 };
 
+// What a sink says when the sheet does not reach its place, the same on
+// every system.
+//
+// `reason` and "; nothing was written".
+std::string NothingWritten(const std::string& reason);
+// A file with `links` hard links is rewritten in place, its new content kept
+// beside it meanwhile: refused when that file may not be made (`why`).
+std::string NoRoomBesideHardLinked(std::uint64_t links, const std::string& why);
+// Neither a new file (it would split `links` links, or change the owner)
+// nor a rewrite (this user may not write it).
+std::string CannotRewriteInPlace(std::uint64_t links);
+// A rewrite in place that failed part-way: the whole sheet is in `copy`.
+std::string WholeSheetKeptIn(const std::string& reason, const std::string& copy);
+// The names the whole new sheet is kept under beside the file `name` while
+// it is rewritten: the first free of NAME.a5merge-new, then -2 to -9.
+inline constexpr int kCopyNames = 9;
+std::string CopyName(const std::string& name, int n);
+std::string EveryCopyNameTaken(const std::string& name);
+inline constexpr const char* kAnotherRunRewrites =
+    "another run is rewriting it; nothing was written";
+inline constexpr const char* kReplacedMeanwhile =
+    "was replaced while the sheet was made; nothing was written into what is there now";
+inline constexpr const char* kReadOnly = "is read-only; nothing was written";
+// Another program holds the target (no `newSheet`) or the new sheet open;
+// `held` is the system's words for it.
+std::string HeldByAnotherProgram(const std::string& held, const std::string& newSheet = {});
+// A replacement that failed with `reason` and left the target's name
+// `stranded` (else another file is under it): where the old sheet and the
+// whole new one are now, each named only where it is.
+std::string LeftAfterFailedReplacement(std::string reason, bool stranded,
+                                       const std::string& oldSheet, const std::string& newSheet);
+
 // A sink not opened yet, for the output named `path` in messages.
 std::unique_ptr<OutputSink> NewOutputSink(const std::string& path);
 
