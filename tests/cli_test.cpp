@@ -1360,6 +1360,63 @@ TEST_F(CliTest, EachLineIsWrittenWhole) {
     EXPECT_EQ(writes({name, name}),
               std::vector<std::string>(2, "a5merge-cli: " + shown + ": Sorry only *.PS files\n"));
 }
+
+// Standard output a file: written at its end, a refused sheet is cut back to
+// exactly what it held; written from inside, the sheet waits, so that a
+// refused one leaves every byte it held.
+TEST_F(CliTest, StandardOutputInAFileKeepsWhatItHeld) {
+    dir.Write("big.ps", AcceptedInput(std::string(400 * 1024, 'b') + "\r\nshowpage\r\n"));
+    dir.Write("bad.ps", "not PostScript\r\n");
+    // Runs `args` with standard output the file `name`, from `at` (-1: its end).
+    const auto runInto = [&](const std::string& name, LONGLONG at,
+                             const std::vector<std::string>& args) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const windows::Handle file(::CreateFileW(windows::Wide(dir.Path(name)).c_str(),
+                                                 GENERIC_READ | GENERIC_WRITE,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                                 OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER to{};
+        to.QuadPart = at < 0 ? 0 : at;
+        if (!file.valid() || !::SetFilePointerEx(file.get(), to, nullptr,
+                                                 at < 0 ? FILE_END : FILE_BEGIN)) {
+            ADD_FAILURE() << name << ": " << ::GetLastError();
+            return -1;
+        }
+        std::vector<std::string> argv = {kCli};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::wstring line = windows::CommandLine(argv);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        const windows::Handle errors(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE,
+                                                   &inherit, OPEN_EXISTING, 0, nullptr));
+        startup.hStdOutput = file.get();
+        startup.hStdError = errors.get();
+        PROCESS_INFORMATION process{};
+        if (!errors.valid() ||
+            !::CreateProcessW(windows::Wide(kCli).c_str(), line.data(), nullptr, nullptr, TRUE,
+                              CREATE_NO_WINDOW, nullptr, windows::Wide(dir.Path("")).c_str(),
+                              &startup, &process)) {
+            return -1;
+        }
+        ::CloseHandle(process.hThread);
+        const windows::Handle child(process.hProcess);
+        DWORD status = 0;
+        if (::WaitForSingleObject(child.get(), 60000) != WAIT_OBJECT_0 ||
+            !::GetExitCodeProcess(child.get(), &status)) {
+            return -1;
+        }
+        return static_cast<int>(status);
+    };
+    const std::string sheet = Cli({"-o", "-", "left.ps", "big.ps"}).out;
+    const std::string log = dir.Write("log.PS", "held before\r\n");
+    EXPECT_EQ(runInto("log.PS", -1, {"-o", "-", "big.ps", "bad.ps"}), 1);
+    EXPECT_EQ(runInto("log.PS", -1, {"-o", "-", "left.ps", "big.ps"}), 0);
+    EXPECT_TRUE(ReadBytes(log) == "held before\r\n" + sheet) << "cut back wrong";
+    const std::string inside = dir.Write("inside.PS", "held before, all of it\r\n");
+    EXPECT_EQ(runInto("inside.PS", 0, {"-o", "-", "big.ps", "bad.ps"}), 1);
+    EXPECT_EQ(ReadBytes(inside), "held before, all of it\r\n");
+}
 #endif
 
 }  // namespace
