@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/placement.h"
 #include "support/ps_samples.h"
 #include "support/run_process.h"
 #include "support/temp_folder.h"
@@ -384,6 +385,55 @@ TEST_F(CliTest, LookAlikesOfOurFilesAreLeftAlone) {
     EXPECT_EQ(after, here);
 }
 
+// The next run settles what a killed run recorded: a sheet it can put
+// nowhere keeps its record, and its folder, for a run that can; one it
+// settles goes with its folder.
+TEST_F(CliTest, WhatTheNextRunCannotSettleItKeeps) {
+    TempFolder temporary;
+#ifdef _WIN32
+    const char sep = '\\';
+    const char* const kLineEnd = "\r\n";
+#else
+    const char sep = '/';
+    const char* const kLineEnd = "\n";
+#endif
+    // A private folder as a killed run leaves it: its mark, its record.
+    const auto leave = [&](const std::string& name, const Placement& placement) {
+        testing::MakeFolder(temporary.Path(name));
+        const std::optional<FileIdentity> id = IdentityOf(temporary.Path(name));
+        ASSERT_TRUE(id);
+        temporary.Write(name + sep + ".a5merge-folder",
+                        "a5merge private folder " + std::to_string(id->device) + " " +
+                            std::to_string(id->number) + kLineEnd);
+        temporary.Write(name + sep + "placing", RecordText(placement));
+    };
+    Placement stranded;
+    stranded.target = dir.Path("gone") + sep + "t.PS";  // in no folder that is there
+    stranded.fresh = dir.Write(".a5merge-11111111", "the whole new sheet");
+    stranded.freshId = *IdentityOf(stranded.fresh);
+    stranded.whole = true;
+    leave("a5merge-strand", stranded);
+    Placement settled;
+    settled.target = dir.Write("t2.PS", "a user's");
+    settled.fresh = dir.Write(".a5merge-22222222", "a new sheet");
+    settled.freshId = *IdentityOf(settled.fresh);
+    settled.whole = true;
+    leave("a5merge-settle", settled);
+#ifdef _WIN32
+    const ProcessResult r = testing::RunProcessWith({kCli, "-o", "out.PS", "left.ps", "right.ps"},
+                                                    dir.Path(""), "TMP", temporary.Path(""));
+#else
+    const ProcessResult r =
+        CliWith("TMPDIR", temporary.Path(""), {"-o", "out.PS", "left.ps", "right.ps"});
+#endif
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(temporary.Entries(), std::vector<std::string>{"a5merge-strand"});
+    EXPECT_EQ(ReadBytes(temporary.Path(std::string("a5merge-strand") + sep + "placing")),
+              RecordText(stranded));
+    EXPECT_EQ(ReadBytes(stranded.fresh), "the whole new sheet");
+    EXPECT_EQ(ReadBytes(settled.target), "a user's");
+    EXPECT_FALSE(IdentityOf(settled.fresh)) << "the settled run's new sheet stays";
+}
 
 TEST_F(CliTest, CheckPrintsALinePerFile) {
     ASSERT_EQ(Cli({"left.ps", "right.ps"}).status, 0);

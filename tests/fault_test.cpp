@@ -905,7 +905,9 @@ TEST_F(FaultTest, ARewriteThatFailsHalfWayNamesTheWholeCopy) {
     const std::string target = dir.Write("t.PS", "old");
     ::chmod(target.c_str(), 0600);
     ASSERT_EQ(::link(target.c_str(), dir.Path("u.PS").c_str()), 0);
+    // The user's own files under the first eight names: the ninth is free.
     const std::string users = dir.Write("t.PS.a5merge-new", "the user's own");
+    for (int n = 2; n <= 8; ++n) dir.Write("t.PS.a5merge-new-" + std::to_string(n), "");
     const ProcessResult r =
         RunProcess({"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=sendfile", "-e",
                     "inject=sendfile:error=EIO", "/usr/bin/env", "ASAN_OPTIONS=detect_leaks=0",
@@ -913,11 +915,11 @@ TEST_F(FaultTest, ARewriteThatFailsHalfWayNamesTheWholeCopy) {
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err, "a5merge-cli: Could not save " + target +
                          ": Input/output error; the whole new sheet is in " + target +
-                         ".a5merge-new-2\n");
-    EXPECT_EQ(ReadBytes(target + ".a5merge-new-2"), RunProcess({kCli, "-o", "-", top, bottom}).out);
+                         ".a5merge-new-9\n");
+    EXPECT_EQ(ReadBytes(target + ".a5merge-new-9"), RunProcess({kCli, "-o", "-", top, bottom}).out);
     EXPECT_EQ(ReadBytes(users), "the user's own");
     struct stat st {};
-    ASSERT_EQ(::stat((target + ".a5merge-new-2").c_str(), &st), 0);
+    ASSERT_EQ(::stat((target + ".a5merge-new-9").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "the whole sheet was more open than its target";
 }
 

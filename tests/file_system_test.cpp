@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -92,6 +93,31 @@ TEST_F(FileSystemTest, ReadOnlyIsWhatTheUserMayNotWrite) {
     dir.OpenToAll();
     const std::string path = dir.Path("plain.ps");
     EXPECT_EQ(AsUnprivileged([&] { return GetAttr(path); }), kAttrReadOnly);
+}
+
+// A private folder: only this user may enter it, it carries its mark, and
+// it goes, with what it holds, when dropped.
+TEST_F(FileSystemTest, APrivateFolderIsOnlyThisUsersUntilDropped) {
+    const std::string temporary = dir.Path("temporary");
+    ASSERT_EQ(::mkdir(temporary.c_str(), 0777), 0);
+    const char* was = std::getenv("TMPDIR");
+    const std::string before = was == nullptr ? "" : was;
+    ::setenv("TMPDIR", temporary.c_str(), 1);
+    std::string path;
+    {
+        PrivateFolder folder;
+        path = folder.path();
+        folder.SetFile("sheet.ps", "a sheet");
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISDIR(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0777, 0700u);
+        EXPECT_TRUE(std::filesystem::exists(folder.Path(".a5merge-folder")));
+    }
+    if (was == nullptr) ::unsetenv("TMPDIR");
+    else ::setenv("TMPDIR", before.c_str(), 1);
+    EXPECT_EQ(path.rfind(temporary + "/a5merge-", 0), 0u) << path;
+    EXPECT_FALSE(std::filesystem::exists(path));
 }
 
 }  // namespace
