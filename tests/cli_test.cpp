@@ -1460,11 +1460,12 @@ TEST_F(CliTest, StandardOutputInAFileKeepsWhatItHeld) {
     };
     const std::string sheet = Cli({"-o", "-", "left.ps", "big.ps"}).out;
     const std::string log = dir.Write("log.PS", "held before\r\n");
-    EXPECT_EQ(runInto("log.PS", -1, {"-o", "-", "big.ps", "bad.ps"}), 1);
+    // BOTTOM is written first: the sheet is refused after 400 KiB of it.
+    EXPECT_EQ(runInto("log.PS", -1, {"-o", "-", "bad.ps", "big.ps"}), 1);
     EXPECT_EQ(runInto("log.PS", -1, {"-o", "-", "left.ps", "big.ps"}), 0);
     EXPECT_TRUE(ReadBytes(log) == "held before\r\n" + sheet) << "cut back wrong";
     const std::string inside = dir.Write("inside.PS", "held before, all of it\r\n");
-    EXPECT_EQ(runInto("inside.PS", 0, {"-o", "-", "big.ps", "bad.ps"}), 1);
+    EXPECT_EQ(runInto("inside.PS", 0, {"-o", "-", "bad.ps", "big.ps"}), 1);
     EXPECT_EQ(ReadBytes(inside), "held before, all of it\r\n");
 }
 #endif

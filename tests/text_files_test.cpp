@@ -381,6 +381,8 @@ BOOL WINAPI Fails(LPCWSTR replaced, LPCWSTR replacement, LPCWSTR backup, DWORD f
 TEST(TextFilesTest, WhatReplaceFileMayAnswerLeavesTheOldOrTheNewSheet) {
     const auto real = windows::Calls().replaceFile;
     windows::Calls().replaceFile = replacing::Fails;
+    TempFolder temporary;  // where the records go
+    testing::SetEnvironment("TMP", temporary.Path("").c_str());
     const struct {
         DWORD answer;
         bool movesAside, holdsBoth, holdsNew;
@@ -427,6 +429,14 @@ TEST(TextFilesTest, WhatReplaceFileMayAnswerLeavesTheOldOrTheNewSheet) {
                                          dir.Path(left[0]) + ", open); nothing was written"))
                 << reason;
             EXPECT_EQ(ReadBytes(target), "old");
+            // Its record too, for the run that removes it.
+            std::vector<std::string> records;
+            for (const std::string& name : temporary.Entries()) {
+                if (std::filesystem::exists(testing::Native(temporary.Path(name + "\\placing")))) {
+                    records.push_back(name);
+                }
+            }
+            EXPECT_EQ(records.size(), 1u) << "the record of the held new sheet was not kept";
             replacing::holders.clear();
             continue;
         }
@@ -447,6 +457,7 @@ TEST(TextFilesTest, WhatReplaceFileMayAnswerLeavesTheOldOrTheNewSheet) {
         EXPECT_EQ(ReadBytes(aside), "old");
         EXPECT_EQ(ReadBytes(fresh), "new\r\n");
     }
+    testing::SetEnvironment("TMP", nullptr);
     windows::Calls().replaceFile = real;
 }
 
