@@ -1363,6 +1363,36 @@ TEST_F(CliTest, HelpAndVersion) {
 }
 
 #ifdef _WIN32
+// Runs a5merge-cli with `args` and the standard output and error `out` and
+// `errors` (inheritable), in `cwd` (empty: this process's); its exit status,
+// or -1 when it did not start or end within 60 s.
+int RunCliWithHandles(const std::vector<std::string>& args, HANDLE out, HANDLE errors,
+                      const std::string& cwd = {}) {
+    std::vector<std::string> argv = {kCli};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::wstring line = windows::CommandLine(argv);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = errors;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(windows::Wide(kCli).c_str(), line.data(), nullptr, nullptr, TRUE,
+                          CREATE_NO_WINDOW, nullptr,
+                          cwd.empty() ? nullptr : windows::Wide(cwd).c_str(), &startup,
+                          &process)) {
+        return -1;
+    }
+    ::CloseHandle(process.hThread);
+    const windows::Handle child(process.hProcess);
+    DWORD status = 0;
+    if (::WaitForSingleObject(child.get(), 60000) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(child.get(), &status)) {
+        return -1;
+    }
+    return static_cast<int>(status);
+}
+
 // Each line is one write, so that a console never shows a character cut in
 // two: read from a pipe that keeps each write a message of its own.
 TEST_F(CliTest, EachLineIsWrittenWhole) {
@@ -1379,22 +1409,7 @@ TEST_F(CliTest, EachLineIsWrittenWhole) {
         const windows::Handle client(::CreateFileW(pipeName.c_str(), GENERIC_WRITE, 0, &inherit,
                                                    OPEN_EXISTING, 0, nullptr));
         if (!server.valid() || !client.valid()) return messages;
-        std::vector<std::string> argv = {kCli};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::wstring line = windows::CommandLine(argv);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = client.get();
-        startup.hStdError = client.get();
-        PROCESS_INFORMATION process{};
-        if (!::CreateProcessW(windows::Wide(kCli).c_str(), line.data(), nullptr, nullptr, TRUE,
-                              CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
-            return messages;
-        }
-        ::CloseHandle(process.hThread);
-        const windows::Handle child(process.hProcess);
-        ::WaitForSingleObject(child.get(), 20000);
+        if (RunCliWithHandles(args, client.get(), client.get()) < 0) return messages;
         for (DWORD waiting = 0; ::PeekNamedPipe(server.get(), nullptr, 0, nullptr, &waiting,
                                                 nullptr) && waiting > 0;) {
             std::string message(waiting, '\0');
@@ -1432,31 +1447,10 @@ TEST_F(CliTest, StandardOutputInAFileKeepsWhatItHeld) {
             ADD_FAILURE() << name << ": " << ::GetLastError();
             return -1;
         }
-        std::vector<std::string> argv = {kCli};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::wstring line = windows::CommandLine(argv);
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
         const windows::Handle errors(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE,
                                                    &inherit, OPEN_EXISTING, 0, nullptr));
-        startup.hStdOutput = file.get();
-        startup.hStdError = errors.get();
-        PROCESS_INFORMATION process{};
-        if (!errors.valid() ||
-            !::CreateProcessW(windows::Wide(kCli).c_str(), line.data(), nullptr, nullptr, TRUE,
-                              CREATE_NO_WINDOW, nullptr, windows::Wide(dir.Path("")).c_str(),
-                              &startup, &process)) {
-            return -1;
-        }
-        ::CloseHandle(process.hThread);
-        const windows::Handle child(process.hProcess);
-        DWORD status = 0;
-        if (::WaitForSingleObject(child.get(), 60000) != WAIT_OBJECT_0 ||
-            !::GetExitCodeProcess(child.get(), &status)) {
-            return -1;
-        }
-        return static_cast<int>(status);
+        return errors.valid() ? RunCliWithHandles(args, file.get(), errors.get(), dir.Path(""))
+                              : -1;
     };
     const std::string sheet = Cli({"-o", "-", "left.ps", "big.ps"}).out;
     const std::string log = dir.Write("log.PS", "held before\r\n");

@@ -6,16 +6,6 @@
 namespace a5merge {
 namespace {
 
-using testing::AcceptedInput;
-using testing::FakeDesktop;
-using testing::ProgramEnded;
-using testing::ReadBytes;
-using testing::TempFolder;
-
-using testing::TestData;
-
-using testing::ScriptedInstances;
-
 // A name ending in .pdf, in any case, gets the sheet as PDF; PDF is the
 // dialog's second type.
 TEST_F(Form1MergeTest, MergeAndSaveIntoAPdfNameWritesAPdf) {

@@ -6,16 +6,6 @@
 namespace a5merge {
 namespace {
 
-using testing::AcceptedInput;
-using testing::FakeDesktop;
-using testing::ProgramEnded;
-using testing::ReadBytes;
-using testing::TempFolder;
-
-using testing::TestData;
-
-using testing::ScriptedInstances;
-
 struct ControlRow {
     const char* name;
     const char* kind;

@@ -67,6 +67,14 @@
 
 namespace a5merge {
 
+using testing::AcceptedInput;
+using testing::FakeDesktop;
+using testing::ProgramEnded;
+using testing::ReadBytes;
+using testing::ScriptedInstances;
+using testing::TempFolder;
+using testing::TestData;
+
 // Runs `step` on the first modal widget of type T to show up.
 template <typename T>
 void WhenModal(std::function<void(T*)> step) {
