@@ -2,8 +2,9 @@
 
 // What OutputFile asks of each system: what a path names, where standard
 // output stands, and the three ways content reaches its place. The policy
-// (which target gets which way, what is refused and why) is output_file.cpp;
-// each system's file holds only its own calls.
+// (which target gets which way, what is refused and why) and the words
+// said when a sheet does not reach its place are output_file.cpp's; each
+// system's file holds its own calls and picks among those words.
 
 #include <cstdint>
 #include <memory>

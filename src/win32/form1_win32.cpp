@@ -316,8 +316,6 @@ void Win32Form1::ShowTip(Zone zone, POINT at) {
                at, handlers_.Refusal(zone));
 }
 
-// The zone's name for screen readers, its tooltip and the preview follow
-// the file accepted.
 // A tip on the screen shows what its zone holds now.
 void Win32Form1::ShowTip(Zone) {
     if (tipZone_ && tip_->visible()) {
